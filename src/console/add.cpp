@@ -1,0 +1,73 @@
+#include "console/ask.h"
+#include "console/console.h"
+#include "console/screens.h"
+#include "records/table.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+// How many students the last add dialogue was asked to enter.
+int m;
+
+namespace {
+
+// Asks the number of students to add until it fits the free slots.
+int ask_count()
+{
+    for (;;) {
+        line("请输入待增加的学生数:");
+        std::int32_t v;
+        if (!number(v))
+            line("输入的不是整数,请重新输入");
+        else if (v > STUDENT_CAPACITY - n)
+            say("最多还能增加%d个学生,请重新输入\n", STUDENT_CAPACITY - n);
+        else
+            return v;
+    }
+}
+
+// True when id is held by a slot below i: the records in use and the
+// students already entered in this dialogue.
+bool taken(const std::string& id, int i)
+{
+    for (int k = 0; k < i; ++k)
+        if (id == stu[k].id)
+            return true;
+    return false;
+}
+
+// Enters the student of slot i; the prompts show its place in the table.
+void enter(int i)
+{
+    student& r = stu[i];
+    int p = i + 1;
+    for (;;) {
+        std::string id = ask_text(format("请输入第 %d 个学生的学号:\n", p), ID_CAP);
+        if (!taken(id, i)) {
+            put(r.id, id);
+            break;
+        }
+        line("已有该学号,请检查后重新录入!");
+    }
+    ask_field(format("请输入第 %d 个学生的姓名:\n", p), r.name);
+    r.age = ask_number(format("请输入第 %d 个学生的年龄:\n", p));
+    ask_field(format("请输入第 %d 个学生的性别:\n", p), r.sex);
+    ask_field(format("请输入第 %d 个学生的出生年月:(格式:年.月)\n", p), r.birth);
+    ask_field(format("请输入第 %d 个学生的地址:\n", p), r.address);
+    ask_field(format("请输入第 %d 个学生的电话:\n", p), r.phone);
+    ask_field(format("请输入第 %d 个学生的E-mail:\n", p), r.email);
+}
+
+} // namespace
+
+void add()
+{
+    m = ask_count();
+    for (int i = n; i < n + m; ++i)
+        enter(i);
+    if (m > 0)
+        n += m;
+    line("录入完毕！\n");
+    sort();
+}

@@ -1,0 +1,14 @@
+// The main loop and the screens it calls, one per menu entry. Each screen
+// runs its own dialogue to its end through the console primitives and
+// returns to the loop.
+#pragma once
+
+// Shows the menu and runs the chosen screens until the operator picks 8
+// or the input ends. Returns the process's exit status (always 0).
+int run();
+
+void seek();   // menu 2: query by student number or name
+void modify(); // menu 3: change one field of one record
+void add();    // menu 4: enter new students
+void dele();   // menu 5: delete by student number
+void show();   // menu 6: list every record

@@ -1,0 +1,58 @@
+#include "console/console.h"
+#include "console/screens.h"
+#include "records/table.h"
+
+#include <cstdint>
+#include <string>
+
+namespace {
+
+// Prints every record in use whose field (picked by get) equals key, each
+// under its own heading; false when none does. A key longer than every
+// field simply matches nothing.
+template <typename Field>
+bool find(const std::string& key, Field get)
+{
+    bool found = false;
+    for (int k = 0; k < n; ++k) {
+        const student& r = stu[k];
+        if (key != get(r))
+            continue;
+        found = true;
+        line("学生学号     学生姓名  年龄  性别  出生年月     地址          电话       E-mail");
+        line("-------------------------------------------------------------------------------");
+        say("%6s %6s %5d %5s %9s %8s %10s %14s\n", r.id, r.name, r.age, r.sex, r.birth,
+            r.address, r.phone, r.email);
+    }
+    return found;
+}
+
+} // namespace
+
+void seek()
+{
+    line("**************");
+    line("1:按学号查询");
+    line("2:按姓名查询");
+    line("3:退出本次查询");
+    line("**************");
+    for (;;) {
+        prompt("请输入编号:");
+        std::int32_t choice = 0;
+        if (!number(choice))
+            choice = 0; // used up and refused like any choice out of range
+        if (choice == 1) {
+            prompt("请输入要查询的学生的学号:");
+            if (!find(word(), [](const student& r) { return r.id; }))
+                line("学号不存在");
+        } else if (choice == 2) {
+            prompt("请输入要查询学生的姓名:");
+            if (!find(word(), [](const student& r) { return r.name; }))
+                line("姓名不存在");
+        } else if (choice == 3) {
+            return;
+        } else {
+            line("只能在1-3中选择");
+        }
+    }
+}
