@@ -1,0 +1,239 @@
+#include "records/datafile.h"
+#include "support.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class datafile : public scratch {};
+
+const std::string lf_file = "2023001 张三 19 男 2004.05 北京市海淀区 13800000001 zs@163.com\n"
+                            "2023002 李四 -1 女 2003.11 上海 021-555 ls@qq.com\n";
+
+std::vector<student> sample()
+{
+    return {rec("20", "王小明", 18), rec("100", "Li", -3), rec("9", "赵", 0)};
+}
+
+TEST_F(datafile, save_then_load_gives_back_every_record_in_order)
+{
+    set_table(sample());
+    std::string before = dump();
+    EXPECT_EQ(drive(save, ""), "");
+    reset_table();
+    EXPECT_EQ(drive(refresh, ""), "刷新完成\n");
+    EXPECT_EQ(dump(), before);
+}
+
+TEST_F(datafile, load_then_save_reproduces_the_file_byte_for_byte)
+{
+    write_file("student.txt", lf_file);
+    drive(refresh, "");
+    ASSERT_EQ(n, 2);
+    drive(save, "");
+    EXPECT_EQ(read_file("student.txt"), lf_file);
+}
+
+TEST_F(datafile, every_layout_of_the_same_tokens_loads_alike)
+{
+    const std::string layouts[] = {
+        "2023001 张三 19 男 2004.05 北京市海淀区 13800000001 zs@163.com "
+        "2023002 李四 -1 女 2003.11 上海 021-555 ls@qq.com",
+        "2023001\n张三\n19\t男 2004.05\n\n北京市海淀区 13800000001 zs@163.com 2023002 李四\n"
+        "-1 女 2003.11 上海 021-555\n ls@qq.com",
+        "2023001 张三 19 男 2004.05 北京市海淀区 13800000001 zs@163.com\r\n"
+        "2023002 李四 -1 女 2003.11 上海 021-555 ls@qq.com\r\n",
+        "\n\n  " + lf_file + "  \n\n"};
+    write_file("student.txt", lf_file);
+    drive(refresh, "");
+    std::string expected = dump();
+    for (const std::string& text : layouts) {
+        reset_table();
+        write_file("student.txt", text);
+        EXPECT_EQ(drive(refresh, ""), "刷新完成\n");
+        EXPECT_EQ(dump(), expected) << text;
+    }
+}
+
+TEST_F(datafile, empty_and_blank_files_load_as_an_empty_table)
+{
+    for (const char* text : {"", " \n\t\r\n  "}) {
+        set_table(sample());
+        write_file("student.txt", text);
+        EXPECT_EQ(drive(refresh, ""), "刷新完成\n");
+        EXPECT_EQ(n, 0);
+    }
+}
+
+TEST_F(datafile, loading_twice_gives_the_same_table_and_drops_unsaved_records)
+{
+    write_file("student.txt", lf_file);
+    drive(refresh, "");
+    std::string once = dump();
+    stu[n++] = rec("777", "unsaved");
+    drive(refresh, "");
+    EXPECT_EQ(dump(), once);
+}
+
+TEST_F(datafile, saving_an_empty_table_leaves_an_empty_file)
+{
+    write_file("student.txt", lf_file);
+    drive(save, "");
+    EXPECT_EQ(read_file("student.txt"), "");
+}
+
+TEST_F(datafile, values_at_their_field_capacity_load)
+{
+    std::string full = std::string(20, 'i') + " " + std::string(22, 'n') + " -2147483648 " +
+                       "\xC5\xAE " + std::string(20, 'b') + " " + std::string(29, 'a') + " " +
+                       std::string(20, 'p') + " " + std::string(32, 'e') + "\n";
+    write_file("student.txt", full);
+    EXPECT_EQ(drive(refresh, ""), "刷新完成\n");
+    drive(save, "");
+    EXPECT_EQ(read_file("student.txt"), full);
+}
+
+struct bad_file {
+    std::string text;
+    std::string message;
+};
+
+class refused : public datafile, public ::testing::WithParamInterface<bad_file> {};
+
+const std::string good = "1 a 1 m 2000.1 here 1 e\n";
+
+TEST_P(refused, leaves_the_table_as_it_was)
+{
+    set_table(sample());
+    stu[n++] = rec("555", "added-not-saved");
+    std::string before = dump();
+    write_file("student.txt", GetParam().text);
+    EXPECT_EQ(drive(refresh, ""), GetParam().message + "\n");
+    EXPECT_EQ(dump(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, refused,
+    ::testing::Values(
+        bad_file{good + "2 b abc m 2000.1 here 1 e\n" + good, "文件第2条记录格式错误,未刷新"},
+        bad_file{good + good + "3 c 6abc 2000.1 here 1 e x\n", "文件第3条记录格式错误,未刷新"},
+        bad_file{"1 a 99999999999 m 2000.1 here 1 e\n", "文件第1条记录格式错误,未刷新"},
+        bad_file{good + "1 a 1 m 2000.1 here 1\n", "文件第2条记录格式错误,未刷新"},
+        bad_file{good + "1\n", "文件第2条记录格式错误,未刷新"},
+        bad_file{std::string(21, 'i') + " a 1 m b a p e\n", "文件第1条记录格式错误,未刷新"},
+        bad_file{"1 " + std::string(23, 'n') + " 1 m b a p e\n", "文件第1条记录格式错误,未刷新"},
+        bad_file{"1 a 1 男x b a p e\n", "文件第1条记录格式错误,未刷新"},
+        bad_file{"1 a 1 m " + std::string(21, 'b') + " a p e\n", "文件第1条记录格式错误,未刷新"},
+        bad_file{"1 a 1 m b " + std::string(30, 'a') + " p e\n", "文件第1条记录格式错误,未刷新"},
+        bad_file{"1 a 1 m b a " + std::string(21, 'p') + " e\n", "文件第1条记录格式错误,未刷新"},
+        bad_file{"1 a 1 m b a p " + std::string(33, 'e') + "\n", "文件第1条记录格式错误,未刷新"},
+        bad_file{"1 a 1 m b " + std::string(200000, '0') + " p e\n",
+                 "文件第1条记录格式错误,未刷新"},
+        bad_file{"1 a " + std::string(200000, '0') + " m b a p e\n",
+                 "文件第1条记录格式错误,未刷新"}));
+
+std::string records(int count)
+{
+    std::string s;
+    for (int k = 0; k < count; ++k)
+        s += std::to_string(k) + " 学生" + std::to_string(k) + " " + std::to_string(k % 90) +
+             " 女 2000." + std::to_string(k % 12 + 1) + " 某市某区某路" + std::to_string(k) +
+             "号 1380000" + std::to_string(k) + " s" + std::to_string(k) + "@school.edu.cn\n";
+    return s;
+}
+
+TEST_F(datafile, a_full_register_loads_and_one_more_record_is_refused)
+{
+    std::string full = records(STUDENT_CAPACITY);
+    write_file("student.txt", full);
+    EXPECT_EQ(drive(refresh, ""), "刷新完成\n");
+    EXPECT_EQ(n, STUDENT_CAPACITY);
+    drive(save, "");
+    EXPECT_EQ(read_file("student.txt"), full); // tokens across read blocks survive
+
+    set_table(sample());
+    std::string before = dump();
+    write_file("student.txt", records(STUDENT_CAPACITY + 1));
+    EXPECT_EQ(drive(refresh, ""), "文件中的记录超过1000条,未刷新\n");
+    EXPECT_EQ(dump(), before);
+}
+
+TEST_F(datafile, a_missing_file_is_reported_and_the_table_kept)
+{
+    set_table(sample());
+    std::string before = dump();
+    EXPECT_EQ(drive(refresh, ""), "未找到该文件 请先创立该文件并将学生信息保存\n");
+    EXPECT_EQ(dump(), before);
+}
+
+TEST_F(datafile, a_directory_in_place_of_the_file_fails_both_ways_cleanly)
+{
+    fs::create_directory("student.txt");
+    set_table(sample());
+    std::string before = dump();
+    EXPECT_EQ(drive(refresh, ""), "读取文件出错,未刷新\n");
+    EXPECT_EQ(dump(), before);
+    EXPECT_EQ(drive(save, ""), "保存失败,student.txt未改变\n");
+    EXPECT_TRUE(fs::is_directory("student.txt"));
+    EXPECT_FALSE(exists("student.txt.tmp"));
+}
+
+TEST_F(datafile, a_successful_save_leaves_no_temporary_file)
+{
+    set_table(sample());
+    drive(save, "");
+    EXPECT_TRUE(exists("student.txt"));
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
+}
+
+// Which step of a save to break, and at which call of it.
+save_step broken_step;
+int broken_call;
+int calls;
+
+bool break_one(save_step s)
+{
+    return s == broken_step && ++calls == broken_call;
+}
+
+struct fault_case {
+    save_step step;
+    int call;
+};
+
+class failed_save : public datafile, public ::testing::WithParamInterface<fault_case> {
+    void TearDown() override
+    {
+        save_fault = nullptr;
+        datafile::TearDown();
+    }
+};
+
+TEST_P(failed_save, keeps_the_old_file_intact)
+{
+    write_file("student.txt", lf_file);
+    set_table(sample());
+    broken_step = GetParam().step;
+    broken_call = GetParam().call;
+    calls = 0;
+    save_fault = break_one;
+    EXPECT_EQ(drive(save, ""), "保存失败,student.txt未改变\n");
+    EXPECT_EQ(calls, GetParam().call); // the step was really reached
+    EXPECT_EQ(read_file("student.txt"), lf_file);
+    EXPECT_FALSE(exists("student.txt.tmp"));
+}
+
+INSTANTIATE_TEST_SUITE_P(steps, failed_save,
+                         ::testing::Values(fault_case{save_step::create, 1},
+                                           fault_case{save_step::write, 1},
+                                           fault_case{save_step::write, 2}, // mid-way
+                                           fault_case{save_step::write, 3},
+                                           fault_case{save_step::flush, 1},
+                                           fault_case{save_step::sync, 1},
+                                           fault_case{save_step::close, 1},
+                                           fault_case{save_step::rename, 1}));
+
+} // namespace

@@ -1,0 +1,165 @@
+// The built program at a real (pseudo-)terminal: the UTF-8 bridge, and a
+// pause that waits for a key without eating typed-ahead answers.
+#include "support.h"
+
+#include <cerrno>
+#include <ctime>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::string utf8(std::u8string_view s)
+{
+    return {reinterpret_cast<const char*>(s.data()), s.size()};
+}
+
+class terminal : public scratch {
+protected:
+    void start()
+    {
+        pid = forkpty(&master, nullptr, nullptr, nullptr);
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            setenv("LC_ALL", "C.UTF-8", 1);
+            if (chdir(dir.c_str()) != 0)
+                _exit(126);
+            execl(STUDENT_EXE, "student", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+
+    void TearDown() override
+    {
+        if (pid > 0 && !exited) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (master >= 0)
+            close(master);
+        scratch::TearDown();
+    }
+
+    // Reads until the output holds text (true) or ms pass (false).
+    bool read_until(const std::string& text, int ms)
+    {
+        long end = now_ms() + ms;
+        while (seen.find(text, from) == std::string::npos) {
+            if (now_ms() >= end)
+                return false;
+            drain(20);
+        }
+        from = seen.find(text, from) + text.size();
+        return true;
+    }
+
+    // Takes what the program wrote within ms, so it never blocks on a full
+    // terminal.
+    void drain(int ms)
+    {
+        pollfd p{master, POLLIN, 0};
+        char buf[4096];
+        ssize_t r;
+        if (poll(&p, 1, ms) == 1 && (r = read(master, buf, sizeof buf)) > 0)
+            seen.append(buf, static_cast<std::size_t>(r));
+        else
+            usleep(static_cast<useconds_t>(ms) * 1000);
+    }
+
+    void type(const std::string& keys)
+    {
+        ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
+
+    // The exit status, or -1 if the program is still running after ms.
+    int wait_exit(int ms)
+    {
+        long end = now_ms() + ms;
+        while (now_ms() < end) {
+            int st;
+            if (waitpid(pid, &st, WNOHANG) == pid) {
+                exited = true;
+                return WIFEXITED(st) ? WEXITSTATUS(st) : -2;
+            }
+            drain(20);
+        }
+        return -1;
+    }
+
+    // <chrono> cannot be used here: its micro sign has no GBK form.
+    static long now_ms()
+    {
+        timespec t;
+        clock_gettime(CLOCK_MONOTONIC, &t);
+        return t.tv_sec * 1000 + t.tv_nsec / 1000000;
+    }
+    pid_t pid = -1;
+    int master = -1;
+    bool exited = false;
+    std::string seen;
+    std::size_t from = 0;
+};
+
+const std::string menu_prompt = utf8(u8"请选择菜单编号:");
+const std::string pause_prompt = utf8(u8"请按任意键继续. . .");
+
+TEST_F(terminal, shows_the_menu_in_utf8_and_clears_the_screen)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    EXPECT_NE(seen.find(utf8(u8"\t\t\t      5.按学号删除信息       ")), std::string::npos);
+    type("0\n");
+    ASSERT_TRUE(read_until(utf8(u8"请在1-8之间选择"), 5000)) << seen;
+    ASSERT_TRUE(read_until(pause_prompt, 5000));
+    type("k");
+    ASSERT_TRUE(read_until("\x1b[H\x1b[2J\x1b[3J", 5000)) << seen;
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("8\n");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
+TEST_F(terminal, the_pause_waits_for_a_key)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("6\n");
+    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    EXPECT_FALSE(read_until(menu_prompt, 500)) << "the menu came back without a key";
+    type(" ");
+    EXPECT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    type("8\n");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
+TEST_F(terminal, answers_typed_ahead_survive_the_pause)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("6 8\n");
+    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    EXPECT_EQ(wait_exit(500), -1) << "ended without waiting for a key";
+    type("x");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
+TEST_F(terminal, what_the_operator_types_is_stored_as_gbk)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n"));
+    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    type("x");
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("7\n");
+    ASSERT_TRUE(read_until(pause_prompt, 5000));
+    type("x");
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("8\n");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+    EXPECT_EQ(read_file(dir + "/student.txt"), "7 张三 19 男 2004.05 北京 138 z@q.com\n");
+}
+
+} // namespace

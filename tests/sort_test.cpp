@@ -1,0 +1,74 @@
+#include "support.h"
+
+#include <vector>
+
+namespace {
+
+std::vector<std::string> ids()
+{
+    std::vector<std::string> v;
+    for (int k = 0; k < n; ++k)
+        v.push_back(stu[k].id);
+    return v;
+}
+
+struct order_case {
+    std::vector<std::string> in;
+    std::vector<std::string> out;
+};
+
+class sort_order : public ::testing::TestWithParam<order_case> {};
+
+TEST_P(sort_order, ids_come_out_in_byte_order)
+{
+    std::vector<student> rs;
+    for (const std::string& id : GetParam().in)
+        rs.push_back(rec(id, "n" + id));
+    set_table(rs);
+    sort();
+    EXPECT_EQ(ids(), GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, sort_order,
+    ::testing::Values(
+        order_case{{}, {}}, order_case{{"7"}, {"7"}},
+        order_case{{"20", "100"}, {"100", "20"}},  // text, not numbers
+        order_case{{"9", "10"}, {"10", "9"}},
+        order_case{{"abc", "ab", "a"}, {"a", "ab", "abc"}}, // a proper prefix first
+        order_case{{"\xB0\xA1", "z", "\x80"}, {"z", "\x80", "\xB0\xA1"}}, // unsigned bytes
+        order_case{{"5", "4", "3", "2", "1"}, {"1", "2", "3", "4", "5"}}));
+
+TEST(sort, equal_ids_keep_their_order)
+{
+    set_table({rec("2", "first"), rec("1", "x"), rec("2", "second"), rec("0", "y"),
+                rec("2", "third")});
+    sort();
+    ASSERT_EQ(ids(), (std::vector<std::string>{"0", "1", "2", "2", "2"}));
+    EXPECT_STREQ(stu[2].name, "first");
+    EXPECT_STREQ(stu[3].name, "second");
+    EXPECT_STREQ(stu[4].name, "third");
+}
+
+TEST(sort, every_field_moves_with_its_record)
+{
+    student a = rec("300", "甲", -5);
+    student b = rec("1", "乙", 99);
+    student c = rec("20", "丙", 0);
+    set_table({b, c, a});
+    std::string expected = dump();
+    set_table({a, b, c});
+    sort();
+    EXPECT_EQ(dump(), expected);
+}
+
+TEST(sort, slots_beyond_n_are_left_alone)
+{
+    set_table({rec("9", "a"), rec("1", "b"), rec("0", "outside")});
+    n = 2;
+    sort();
+    EXPECT_STREQ(stu[0].id, "1");
+    EXPECT_STREQ(stu[2].name, "outside");
+}
+
+} // namespace

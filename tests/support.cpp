@@ -1,0 +1,157 @@
+#include "support.h"
+
+#include "console/console.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+const std::string pause_text = "请按任意键继续. . .\n";
+
+void reset_table()
+{
+    n = 0;
+    std::memset(stu, 0, sizeof stu);
+}
+
+student rec(const std::string& id, const std::string& name, int age)
+{
+    student r{};
+    put(r.id, id);
+    put(r.name, name);
+    r.age = age;
+    put(r.sex, "男");
+    put(r.birth, "2001." + id.substr(0, 2));
+    put(r.address, "addr-" + id);
+    put(r.phone, "139" + id);
+    put(r.email, id + "@x.cn");
+    return r;
+}
+
+void set_table(const std::vector<student>& rs)
+{
+    reset_table();
+    for (const student& r : rs)
+        stu[n++] = r;
+}
+
+std::string dump()
+{
+    std::string s;
+    for (int k = 0; k < n; ++k) {
+        const student& r = stu[k];
+        s += std::string(r.id) + "|" + r.name + "|" + std::to_string(r.age) + "|" + r.sex + "|" +
+             r.birth + "|" + r.address + "|" + r.phone + "|" + r.email + "\n";
+    }
+    return s;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes)
+{
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << bytes;
+}
+
+bool exists(const std::string& path)
+{
+    return fs::exists(fs::symlink_status(path));
+}
+
+std::string drive(const std::function<void()>& screen, const std::string& input)
+{
+    std::istringstream in(input);
+    std::ostringstream out;
+    console_use(in, out, false);
+    try {
+        screen();
+    } catch (const leave&) {
+    }
+    flush();
+    return out.str();
+}
+
+void scratch::SetUp()
+{
+    old = fs::current_path();
+    char tmpl[] = "/tmp/student-test-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    fs::current_path(dir);
+    reset_table();
+}
+
+void scratch::TearDown()
+{
+    fs::current_path(old);
+    std::error_code ec;
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(dir, ec);
+}
+
+outcome run_program(const std::string& dir, const std::string& input)
+{
+    write_file(dir + "/.input", input);
+    std::string out_path = dir + "/.output";
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        int in = open(".input", O_RDONLY);
+        int out = open(".output", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in, 0);
+        dup2(out, 1);
+        execl(STUDENT_EXE, "student", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    outcome o;
+    int st = 0;
+    for (int waited = 0; waited < 1000; ++waited) { // 10 s at most
+        if (waitpid(pid, &st, WNOHANG) == pid) {
+            o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+            break;
+        }
+        usleep(10000);
+    }
+    if (o.status == -1 && waitpid(pid, &st, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &st, 0);
+    }
+    o.out = read_file(out_path);
+    fs::remove(dir + "/.input");
+    fs::remove(out_path);
+    return o;
+}
+
+std::string menu_text()
+{
+    auto t = [](int k) { return std::string(k, '\t'); };
+    auto s = [](int k) { return std::string(k, ' '); };
+    std::string m;
+    m += t(4) + s(5) + "注意事项" + s(6) + "\n";
+    m += t(2) + s(6) + "一：第一次运行请先刷新系统！！！！" + s(5) + "\n";
+    m += t(2) + s(6) + "二：增加学生信息后务必保存信息！！！！" + s(4) + "\n\n";
+    m += t(3) + s(10) + "系统功能菜单" + s(9) + "\n";
+    const char* items[] = {"1.刷新学生信息", "2.查询学生信息", "3.修改学生信息",
+                           "4.增加学生信息", "5.按学号删除信息", "6.显示当前信息",
+                           "7.保存当前学生信息", "8.退出系统"};
+    for (const char* item : items) {
+        std::string row = t(3) + s(6) + item;
+        m += row + s(32 - row.size()) + "\n";
+    }
+    return m + "请选择菜单编号:";
+}

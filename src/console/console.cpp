@@ -87,7 +87,7 @@ bool number(std::int32_t& v)
     return parse_int(word(), v);
 }
 
-void pause()
+void pause_key()
 {
     term_pause(*out, in_tty, "请按任意键继续. . .");
 }

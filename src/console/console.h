@@ -44,7 +44,7 @@ std::string word();
 bool number(std::int32_t& out);
 
 // Tells the operator to press a key and, on a terminal, waits for one.
-void pause();
+void pause_key();
 
 // Clears the screen on a terminal; writes nothing otherwise.
 void clear();

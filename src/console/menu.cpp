@@ -57,7 +57,7 @@ int run()
             if (!number(choice))
                 choice = 0;
             dispatch(choice);
-            pause();
+            pause_key();
             clear();
         }
     } catch (const leave&) {

@@ -67,9 +67,10 @@ struct scanner {
                 break;
             if (start == 0 && len == sizeof buf)
                 return skip_huge();
-            if (!refill(start))
-                break;
+            bool got = refill(start); // the token now starts the buffer
             start = 0;
+            if (!got)
+                break;
         }
         return {buf + start, pos - start};
     }

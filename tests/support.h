@@ -1,0 +1,59 @@
+// Helpers shared by the tests: a fresh table, a scratch working directory,
+// a screen driven in-process from a string, and the built program run with
+// piped input.
+#pragma once
+
+#include "records/table.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+// Empties the table and wipes every slot.
+void reset_table();
+
+// A record with the given id and name; the other fields are derived from
+// them so that a field left behind in a swap shows.
+student rec(const std::string& id, const std::string& name, int age = 20);
+
+// Loads the given records as the table.
+void set_table(const std::vector<student>& rs);
+
+// One line per record in use, the fields separated by '|'.
+std::string dump();
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+bool exists(const std::string& path);
+
+// Feeds input to screen (a whole dialogue) and returns what it printed.
+// The end of input ends the dialogue as it ends the program.
+std::string drive(const std::function<void()>& screen, const std::string& input);
+
+// Each test runs in a new empty working directory with an empty table.
+class scratch : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string dir;
+
+private:
+    std::string old;
+};
+
+struct outcome {
+    std::string out;
+    int status = -1; // exit status, or -1 when killed or hung
+};
+
+// Runs the built program in dir with input on a pipe; kills it after a few
+// seconds so a hang fails instead of stalling the run.
+outcome run_program(const std::string& dir, const std::string& input);
+
+// The notice and menu followed by the menu prompt, as the program prints
+// them before every choice.
+std::string menu_text();
+
+// The text the program prints for a pause off a terminal.
+extern const std::string pause_text;
