@@ -130,6 +130,8 @@ INSTANTIATE_TEST_SUITE_P(
         bad_file{"1 a 1 m b " + std::string(30, 'a') + " p e\n", "文件第1条记录格式错误,未刷新"},
         bad_file{"1 a 1 m b a " + std::string(21, 'p') + " e\n", "文件第1条记录格式错误,未刷新"},
         bad_file{"1 a 1 m b a p " + std::string(33, 'e') + "\n", "文件第1条记录格式错误,未刷新"},
+        bad_file{good + std::string("2 b 1 m b a\0x p e\n", 18), "文件第2条记录格式错误,未刷新"},
+        bad_file{std::string("\0 b 1 m b a p e\n", 16), "文件第1条记录格式错误,未刷新"},
         bad_file{"1 a 1 m b " + std::string(200000, '0') + " p e\n",
                  "文件第1条记录格式错误,未刷新"},
         bad_file{"1 a " + std::string(200000, '0') + " m b a p e\n",

@@ -221,6 +221,18 @@ TEST_F(screens, duplicate_delete_removes_only_the_first_holder)
     EXPECT_STREQ(stu[1].name, "second");
 }
 
+TEST_F(screens, a_nul_byte_separates_answers_like_white_space)
+{
+    // Found by fuzzing: "2\0" was stored as "2" and a lone NUL as an empty
+    // student number, which no saved file could give back.
+    set_table({rec("1", "a"), rec("2", "b")});
+    drive(dele, std::string("\0\0" "2\0", 5));
+    EXPECT_EQ(ids(), (std::vector<std::string>{"1"}));
+    drive(add, std::string("1\0" "3\0\0" "c 5 m b a p e\n", 19));
+    EXPECT_EQ(ids(), (std::vector<std::string>{"1", "3"}));
+    EXPECT_STREQ(stu[1].name, "c");
+}
+
 TEST_F(screens, a_deleted_number_can_be_added_again)
 {
     set_table({rec("1", "a"), rec("2", "b")});

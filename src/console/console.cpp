@@ -3,7 +3,9 @@
 #include "console/terminal.h"
 #include "records/number.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <locale>
 #include <cstdio>
 #include <istream>
 #include <ostream>
@@ -15,8 +17,33 @@ bool in_tty;
 bool out_tty;
 }
 
+namespace {
+
+// A word is cut at a NUL byte as at white space: a stored value ends at its
+// first NUL, so a NUL inside an answer would silently shorten it (an empty
+// student number would even shift every field of the saved file).
+struct word_ctype : std::ctype<char> {
+    word_ctype() : std::ctype<char>(table()) {}
+    static const mask* table()
+    {
+        static mask t[table_size];
+        std::copy(classic_table(), classic_table() + table_size, t);
+        t[0] |= space;
+        return t;
+    }
+};
+
+void words_from(std::istream& i)
+{
+    static const std::locale words(std::locale::classic(), new word_ctype);
+    i.imbue(words);
+}
+
+} // namespace
+
 void console_use(std::istream& i, std::ostream& o, bool interactive)
 {
+    words_from(i);
     in = &i;
     out = &o;
     // Answers typed ahead must not be read before the question is visible.
@@ -27,6 +54,7 @@ void console_use(std::istream& i, std::ostream& o, bool interactive)
 void console_std()
 {
     term_open(in, out, in_tty, out_tty);
+    words_from(*in);
     in->tie(out);
 }
 

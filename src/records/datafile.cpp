@@ -93,7 +93,9 @@ template <std::size_t N>
 bool text(scanner& s, char (&field)[N])
 {
     std::string_view t = s.next();
-    if (s.huge || t.empty() || t.size() >= N)
+    // A NUL byte would cut the value short when it is stored and shift the
+    // fields of the next save, so a token holding one is refused.
+    if (s.huge || t.empty() || t.size() >= N || t.find('\0') != t.npos)
         return false;
     put(field, t);
     return true;
@@ -129,7 +131,7 @@ load_status load(std::FILE* f, int& count, int& bad)
         student& r = staged[count];
         r = student{};
         // The id is stored before reading on: the next reads reuse its bytes.
-        bool good = !s.huge && id.size() <= ID_CAP;
+        bool good = !s.huge && id.size() <= ID_CAP && id.find('\0') == id.npos;
         if (good) {
             put(r.id, id);
             good = rest(s, r);
