@@ -54,8 +54,9 @@ TEST_F(program, added_students_survive_a_save_and_a_new_session)
     std::string student2 = "10 乙 20 女 2004.12 苏州 0512-2 c@d.cn\n";
     outcome o = run_program(dir, "4\n2\n" + student1 + student2 + "7\n8\n");
     EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(read_file(dir + "/student.txt"), "10 乙 20 女 2004.12 苏州 0512-2 c@d.cn\n"
-                                               "2 甲 19 男 2005.01 南京 025-1 a@b.cn\n");
+    EXPECT_EQ(read_file(dir + "/student.txt"), saved("10 乙 20 女 2004.12 苏州 0512-2 c@d.cn\n"
+                                                     "2 甲 19 男 2005.01 南京 025-1 a@b.cn\n"));
+    EXPECT_FALSE(exists(dir + "/student.txt.tmp"));
     o = run_program(dir, "1\n6\n8\n");
     EXPECT_EQ(o.out, menu_text() + "刷新完成\n" + pause_text + menu_text() + listing_head +
                          "    10      乙    20    女   2004.12     苏州     0512-2         c@d.cn\n"

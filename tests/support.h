@@ -47,9 +47,17 @@ struct outcome {
     int status = -1; // exit status, or -1 when killed or hung
 };
 
-// Runs the built program in dir with input on a pipe; kills it after a few
+// Runs the built program in dir with input on a pipe (under STUDENT_RUNNER
+// when that is set, with its output brought to the POSIX form); kills it after a few
 // seconds so a hang fails instead of stalling the run.
 outcome run_program(const std::string& dir, const std::string& input);
+
+// Whether the program runs under another program (the Windows build under
+// wine, named by STUDENT_RUNNER, with STUDENT_PROGRAM the .exe).
+bool under_runner();
+
+// A file as the program saves it: lf_text with CR LF line ends on Windows.
+std::string saved(const std::string& lf_text);
 
 // The notice and menu followed by the menu prompt, as the program prints
 // them before every choice.

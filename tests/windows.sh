@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows program with mingw-w64 (statically linked) and
+# runs the end-to-end transcript tests against the .exe under wine. The
+# transcripts are compared with CR LF line ends and the command
+# interpreter's pause text brought to their POSIX form; the saved file must
+# have CR LF line ends and load back.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+need=()
+command -v x86_64-w64-mingw32-g++ > /dev/null || need+=(g++-mingw-w64-x86-64)
+command -v wine > /dev/null || need+=(wine)
+if ((${#need[@]})); then
+  echo "installing ${need[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" > /dev/null
+fi
+
+cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DSTUDENT_TESTS=OFF > /dev/null
+cmake --build build-win -j2
+# The transcript tests themselves run natively and start the .exe.
+cmake -S . -B build > /dev/null
+cmake --build build -j2 --target student_tests
+
+export WINEPREFIX="$PWD/build-win/wineprefix" WINEDEBUG=-all
+wineboot -i > /dev/null 2>&1 || true
+trap 'wineserver -k 2> /dev/null || true' EXIT
+STUDENT_RUNNER=wine STUDENT_PROGRAM="$PWD/build-win/student.exe" \
+  build/student_tests --gtest_filter='program.*' --gtest_brief=1
