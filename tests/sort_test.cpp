@@ -1,5 +1,6 @@
 #include "support.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -69,6 +70,28 @@ TEST(sort, slots_beyond_n_are_left_alone)
     sort();
     EXPECT_STREQ(stu[0].id, "1");
     EXPECT_STREQ(stu[2].name, "outside");
+}
+
+} // namespace
+
+namespace {
+
+TEST(sort, a_full_table_with_many_equal_ids_matches_a_stable_model)
+{
+    std::vector<student> rs;
+    unsigned seed = 12345;
+    for (int k = 0; k < STUDENT_CAPACITY; ++k) {
+        seed = seed * 1103515245 + 12345;
+        rs.push_back(rec(std::to_string(seed % 97), "n" + std::to_string(k)));
+    }
+    std::vector<student> model = rs;
+    std::stable_sort(model.begin(), model.end(),
+                     [](const student& a, const student& b) { return std::string(a.id) < b.id; });
+    set_table(model);
+    std::string expected = dump();
+    set_table(rs);
+    sort();
+    EXPECT_EQ(dump(), expected);
 }
 
 } // namespace

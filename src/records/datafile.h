@@ -28,3 +28,7 @@ load_status load(std::FILE* f, int& count, int& bad);
 // fails as if the system had refused it when the hook returns true.
 enum class save_step { create, write, flush, sync, close, rename };
 extern bool (*save_fault)(save_step);
+
+// Benchmark seam: with this cleared, a save skips the disk sync, so what
+// the rest of a save costs can be measured apart from the disk.
+extern bool save_sync;

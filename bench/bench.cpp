@@ -1,0 +1,165 @@
+// Costs at the register's full capacity of 1000 records. Built with the
+// program, run by hand (see the README), never by the tests.
+#include "console/console.h"
+#include "console/screens.h"
+#include "records/datafile.h"
+#include "records/table.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+student make(int k)
+{
+    student r{};
+    std::snprintf(r.id, sizeof r.id, "%d", 2023000000 + k);
+    std::snprintf(r.name, sizeof r.name, "\xD1\xA7\xC9\xFA%d", k);
+    r.age = 18 + k % 10;
+    std::snprintf(r.sex, sizeof r.sex, "%s", k % 2 ? "\xC4\xD0" : "\xC5\xAE");
+    std::snprintf(r.birth, sizeof r.birth, "200%d.%d", k % 8, k % 12 + 1);
+    std::snprintf(r.address, sizeof r.address, "\xC4\xCF\xBE\xA9\xCA\xD0\xB9\xC4\xC2\xA5\xC7\xF8%d\xBA\xC5", k);
+    std::snprintf(r.phone, sizeof r.phone, "138%08d", k);
+    std::snprintf(r.email, sizeof r.email, "s%d@school.edu.cn", k);
+    return r;
+}
+
+void fill_sorted()
+{
+    n = STUDENT_CAPACITY;
+    for (int k = 0; k < n; ++k)
+        stu[k] = make(k);
+}
+
+void fill_reversed()
+{
+    n = STUDENT_CAPACITY;
+    for (int k = 0; k < n; ++k)
+        stu[k] = make(n - 1 - k);
+}
+
+// A sorted table whose last record belongs at the front: what a new
+// student gives at the end of the add dialogue.
+void fill_one_new()
+{
+    fill_sorted();
+    stu[n - 1] = make(-1);
+}
+
+// The adjacent-exchange sort the register was once kept with: every pass
+// runs to its end, (n-1)n/2 comparisons whatever the input.
+void exchange_sort()
+{
+    for (int i = 0; i < n - 1; ++i)
+        for (int j = n - 1; j > i; --j)
+            if (std::strcmp(stu[j - 1].id, stu[j].id) > 0) {
+                student t = stu[j - 1];
+                stu[j - 1] = stu[j];
+                stu[j] = t;
+            }
+}
+
+template <void (*fill)(), void (*sorter)()>
+void bm_sort(benchmark::State& state)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        fill();
+        state.ResumeTiming();
+        sorter();
+        benchmark::DoNotOptimize(stu);
+    }
+}
+
+BENCHMARK(bm_sort<fill_reversed, sort>)->Name("sort/reversed");
+BENCHMARK(bm_sort<fill_sorted, sort>)->Name("sort/sorted");
+BENCHMARK(bm_sort<fill_one_new, sort>)->Name("sort/one_new_at_end");
+BENCHMARK(bm_sort<fill_reversed, exchange_sort>)->Name("exchange_sort/reversed");
+BENCHMARK(bm_sort<fill_sorted, exchange_sort>)->Name("exchange_sort/sorted");
+BENCHMARK(bm_sort<fill_one_new, exchange_sort>)->Name("exchange_sort/one_new_at_end");
+
+// Output thrown away, as fast as it can be.
+struct discard : std::streambuf {
+    char buf[4096];
+    discard() { setp(buf, buf + sizeof buf); }
+    int overflow(int c) override
+    {
+        setp(buf, buf + sizeof buf);
+        return traits_type::not_eof(c);
+    }
+};
+
+discard sink;
+std::ostream nowhere(&sink);
+std::istringstream nothing;
+
+// A scratch directory in memory, so the disk is not what is measured.
+struct shm_dir {
+    std::string path;
+    std::string old;
+    shm_dir()
+    {
+        char tmpl[] = "/dev/shm/student-bench-XXXXXX";
+        char cwd[4096];
+        if (!mkdtemp(tmpl) || !getcwd(cwd, sizeof cwd) || chdir(tmpl) != 0)
+            std::abort();
+        path = tmpl;
+        old = cwd;
+    }
+    ~shm_dir()
+    {
+        std::remove("student.txt");
+        if (chdir(old.c_str()) == 0)
+            rmdir(path.c_str());
+    }
+};
+
+void bm_refresh(benchmark::State& state)
+{
+    shm_dir dir;
+    console_use(nothing, nowhere, false);
+    fill_sorted();
+    save();
+    for (auto _ : state) {
+        refresh();
+        benchmark::DoNotOptimize(stu);
+    }
+    if (n != STUDENT_CAPACITY)
+        state.SkipWithError("the register did not load");
+}
+BENCHMARK(bm_refresh)->Name("refresh/1000");
+
+void bm_save(benchmark::State& state)
+{
+    shm_dir dir;
+    console_use(nothing, nowhere, false);
+    fill_sorted();
+    save_sync = state.range(0) != 0;
+    for (auto _ : state)
+        save();
+    save_sync = true;
+}
+BENCHMARK(bm_save)->Name("save/1000/sync")->Arg(1);
+BENCHMARK(bm_save)->Name("save/1000/no_sync")->Arg(0);
+
+void bm_show(benchmark::State& state)
+{
+    console_use(nothing, nowhere, false);
+    fill_sorted();
+    for (auto _ : state) {
+        show();
+        flush();
+    }
+}
+BENCHMARK(bm_show)->Name("show/1000");
+
+} // namespace
+
+BENCHMARK_MAIN();
