@@ -75,15 +75,23 @@ bool exists(const std::string& path)
 
 std::string drive(const std::function<void()>& screen, const std::string& input)
 {
-    std::istringstream in(input);
-    std::ostringstream out;
+    std::FILE* in = std::tmpfile();
+    std::fwrite(input.data(), 1, input.size(), in);
+    std::rewind(in);
+    char* buf = nullptr;
+    std::size_t len = 0;
+    std::FILE* out = open_memstream(&buf, &len);
     console_use(in, out, false);
     try {
         screen();
     } catch (const leave&) {
     }
-    flush();
-    return out.str();
+    std::fflush(out);
+    std::string printed(buf, len);
+    std::fclose(out);
+    std::free(buf);
+    std::fclose(in);
+    return printed;
 }
 
 void scratch::SetUp()

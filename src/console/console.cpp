@@ -3,90 +3,55 @@
 #include "console/terminal.h"
 #include "records/number.h"
 
-#include <algorithm>
 #include <cstdarg>
-#include <locale>
-#include <cstdio>
-#include <istream>
-#include <ostream>
 
 namespace {
-std::istream* in;
-std::ostream* out;
+
+std::FILE* in;
+std::FILE* out;
 bool in_tty;
 bool out_tty;
-}
 
-namespace {
-
-// A word is cut at a NUL byte as at white space: a stored value ends at its
-// first NUL, so a NUL inside an answer would silently shorten it (an empty
-// student number would even shift every field of the saved file).
-struct word_ctype : std::ctype<char> {
-    word_ctype() : std::ctype<char>(table()) {}
-    static const mask* table()
-    {
-        static mask t[table_size];
-        std::copy(classic_table(), classic_table() + table_size, t);
-        t[0] |= space;
-        return t;
-    }
-};
-
-void words_from(std::istream& i)
+// A NUL byte ends a word like white space: a stored value ends at its
+// first NUL, so a NUL inside an answer would silently shorten it (a lone
+// one would even give an empty student number, which shifts every field of
+// the saved file).
+bool blank(int c)
 {
-    static const std::locale words(std::locale::classic(), new word_ctype);
-    i.imbue(words);
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\0';
 }
 
 } // namespace
 
-void console_use(std::istream& i, std::ostream& o, bool interactive)
+void console_use(std::FILE* i, std::FILE* o, bool interactive)
 {
-    words_from(i);
-    in = &i;
-    out = &o;
-    // Answers typed ahead must not be read before the question is visible.
-    in->tie(out);
+    in = i;
+    out = o;
     in_tty = out_tty = interactive;
 }
 
 void console_std()
 {
     term_open(in, out, in_tty, out_tty);
-    words_from(*in);
-    in->tie(out);
 }
 
 void line(std::string_view text)
 {
-    *out << text << '\n';
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fputc('\n', out);
 }
 
 void prompt(std::string_view text)
 {
-    *out << text;
+    std::fwrite(text.data(), 1, text.size(), out);
 }
 
 void say(const char* fmt, ...)
 {
-    char buf[512];
     va_list ap;
     va_start(ap, fmt);
-    int len = std::vsnprintf(buf, sizeof buf, fmt, ap);
+    std::vfprintf(out, fmt, ap);
     va_end(ap);
-    if (len < 0)
-        return;
-    if (static_cast<std::size_t>(len) < sizeof buf) {
-        out->write(buf, len);
-        return;
-    }
-    // Rarely needed: rows are bounded by the field capacities.
-    std::string big(static_cast<std::size_t>(len) + 1, '\0');
-    va_start(ap, fmt);
-    std::vsnprintf(big.data(), big.size(), fmt, ap);
-    va_end(ap);
-    out->write(big.data(), len);
 }
 
 std::string format(const char* fmt, ...)
@@ -104,9 +69,19 @@ std::string format(const char* fmt, ...)
 
 std::string word()
 {
-    std::string w;
-    if (!(*in >> w))
+    // Output is held back until input is awaited, never sent line by line.
+    std::fflush(out);
+    int c;
+    while ((c = std::getc(in)) != EOF && blank(c)) {
+    }
+    if (c == EOF)
         throw leave{};
+    std::string w;
+    do
+        w += static_cast<char>(c);
+    while ((c = std::getc(in)) != EOF && !blank(c));
+    if (c != EOF)
+        std::ungetc(c, in); // the white space after a word stays for the next read
     return w;
 }
 
@@ -117,15 +92,15 @@ bool number(std::int32_t& v)
 
 void pause_key()
 {
-    term_pause(*out, in_tty, "请按任意键继续. . .");
+    term_pause(out, in_tty, "请按任意键继续. . .");
 }
 
 void clear()
 {
-    term_clear(*out, out_tty);
+    term_clear(out, out_tty);
 }
 
 void flush()
 {
-    out->flush();
+    std::fflush(out);
 }

@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <iosfwd>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -16,7 +16,7 @@ struct leave {};
 
 // Points the primitives at the given streams. With interactive set, pause
 // waits for a key and clear really clears, as on a terminal.
-void console_use(std::istream& in, std::ostream& out, bool interactive);
+void console_use(std::FILE* in, std::FILE* out, bool interactive);
 
 // Points the primitives at the process's own standard input and output,
 // bridged to the terminal's encoding where they are a terminal.
@@ -34,8 +34,8 @@ void say(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // Returns printf-formatted text.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// Reads the next white-space delimited token, of any length. Throws leave
-// at the end of input.
+// Sends what was written so far, then reads the next token delimited by
+// white space or NUL, of any length. Throws leave at the end of input.
 std::string word();
 
 // Reads the next token and parses it as a whole 32-bit decimal integer.

@@ -6,15 +6,13 @@
 // Off a terminal every byte passes unchanged.
 #include "console/terminal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstring>
 #include <iconv.h>
-#include <istream>
 #include <langinfo.h>
-#include <ostream>
 #include <poll.h>
-#include <streambuf>
 #include <strings.h>
 #include <termios.h>
 #include <unistd.h>
@@ -37,144 +35,135 @@ bool write_all(int fd, const char* p, std::size_t len)
     return true;
 }
 
-// Converts as much of [*p, *p + *len) as forms whole characters, appending
-// to dst (room bytes free). Bytes that are not valid input are passed on
-// unchanged, so nothing the operator typed is lost. Returns bytes written.
-std::size_t convert(iconv_t cd, const char*& p, std::size_t& len, char* dst,
-                    std::size_t room, bool final)
+// Converts as much of [p, p + len) as forms whole characters into dst
+// (room bytes), advancing p and len. Bytes that are not valid input are
+// passed on unchanged, so nothing the operator typed is lost; a character
+// cut off at the end waits for its rest. Returns the bytes written.
+std::size_t convert(iconv_t cd, const char*& p, std::size_t& len, char* dst, std::size_t room)
 {
     char* o = dst;
     while (len > 0 && room > 0) {
         char* ip = const_cast<char*>(p);
-        if (iconv(cd, &ip, &len, &o, &room) != static_cast<std::size_t>(-1)) {
-            p = ip;
-            break;
-        }
+        std::size_t r = iconv(cd, &ip, &len, &o, &room);
         p = ip;
-        if (errno == E2BIG || (errno == EINVAL && !final))
+        if (r != static_cast<std::size_t>(-1) || errno == E2BIG || errno == EINVAL)
             break;
-        *o++ = *p++; // EILSEQ, or a cut-off character at the very end
+        *o++ = *p++; // EILSEQ
         --len;
         --room;
     }
     return static_cast<std::size_t>(o - dst);
 }
 
-class outbuf : public std::streambuf {
-public:
-    outbuf(int fd, iconv_t cd) : fd_(fd), cd_(cd) { setp(buf_, buf_ + sizeof buf_); }
-    ~outbuf() override { drain(true); }
+// What the terminal gives, converted, and not yet handed to the reader.
+struct input {
+    iconv_t cd = none;
+    char raw[1024];
+    std::size_t rawlen = 0;
+    char ready[4 * sizeof raw];
+    std::size_t pos = 0;
+    std::size_t len = 0;
 
-protected:
-    int overflow(int c) override
+    bool room() const { return len - pos + 2 * sizeof raw <= sizeof ready; }
+
+    // Reads once from the terminal and converts what came. False at the
+    // end of input or on a read error.
+    bool more()
     {
-        if (!drain(false))
-            return traits_type::eof();
-        if (c != traits_type::eof()) {
-            *pptr() = static_cast<char>(c);
-            pbump(1);
+        std::memmove(ready, ready + pos, len - pos);
+        len -= pos;
+        pos = 0;
+        ssize_t r;
+        do
+            r = ::read(0, raw + rawlen, sizeof raw - rawlen);
+        while (r < 0 && errno == EINTR);
+        if (r <= 0) {
+            // A cut-off character at the very end is passed on as it is.
+            std::memcpy(ready + len, raw, rawlen);
+            len += rawlen;
+            rawlen = 0;
+            return false;
         }
-        return traits_type::not_eof(c);
-    }
-    int sync() override { return drain(false) ? 0 : -1; }
-
-private:
-    bool drain(bool final)
-    {
-        const char* p = pbase();
-        std::size_t len = static_cast<std::size_t>(pptr() - pbase());
-        bool ok = true;
-        if (cd_ == none) {
-            ok = write_all(fd_, p, len);
-            len = 0;
+        rawlen += static_cast<std::size_t>(r);
+        const char* p = raw;
+        std::size_t left = rawlen;
+        if (cd == none) {
+            std::memcpy(ready + len, raw, rawlen);
+            len += rawlen;
+            left = 0;
+        } else {
+            len += convert(cd, p, left, ready + len, sizeof ready - len);
         }
-        while (ok && len > 0) {
-            char conv[4 * sizeof buf_ / 8];
-            std::size_t before = len;
-            std::size_t got = convert(cd_, p, len, conv, sizeof conv, final);
-            ok = write_all(fd_, conv, got);
-            if (len == before && got == 0)
-                break; // a character cut by the buffer end waits for its rest
-        }
-        // Keep a cut-off character for the next round.
-        std::memmove(buf_, p, len);
-        setp(buf_, buf_ + sizeof buf_);
-        pbump(static_cast<int>(len));
-        return ok;
+        std::memmove(raw, p, left);
+        rawlen = left;
+        return true;
     }
 
-    int fd_;
-    iconv_t cd_;
-    char buf_[1 << 16];
-};
-
-class inbuf : public std::streambuf {
-public:
-    inbuf(int fd, iconv_t cd) : fd_(fd), cd_(cd) { setg(buf_, buf_, buf_); }
-
-    // Moves whatever the terminal already holds into this buffer without
-    // waiting, so a key read straight from the terminal takes only a key
-    // pressed from now on.
+    // Moves whatever the terminal already holds in here without waiting,
+    // so a key read straight from the terminal takes only a key pressed
+    // from now on.
     void take_pending()
     {
-        pollfd pfd{fd_, POLLIN, 0};
+        pollfd pfd{0, POLLIN, 0};
         while (room() && ::poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLIN) && more()) {
         }
     }
-
-protected:
-    int underflow() override
-    {
-        while (gptr() == egptr())
-            if (!more())
-                return traits_type::eof();
-        return traits_type::to_int_type(*gptr());
-    }
-
-private:
-    // Whether one more read, converted, is sure to fit behind the unread bytes.
-    bool room() const
-    {
-        return static_cast<std::size_t>(egptr() - gptr()) + 4 * sizeof raw_ <= sizeof buf_;
-    }
-
-    // Reads once from the descriptor and appends the converted bytes to
-    // the unread ones. False at the end of input or on a read error.
-    bool more()
-    {
-        std::size_t keep = static_cast<std::size_t>(egptr() - gptr());
-        std::memmove(buf_, gptr(), keep);
-        ssize_t r;
-        do
-            r = ::read(fd_, raw_ + rawlen_, sizeof raw_ - rawlen_);
-        while (r < 0 && errno == EINTR);
-        bool final = r <= 0;
-        if (r > 0)
-            rawlen_ += static_cast<std::size_t>(r);
-        const char* p = raw_;
-        std::size_t len = rawlen_;
-        std::size_t got;
-        if (cd_ == none) {
-            std::memcpy(buf_ + keep, p, len);
-            got = len;
-            len = 0;
-        } else {
-            got = convert(cd_, p, len, buf_ + keep, sizeof buf_ - keep, final);
-        }
-        std::memmove(raw_, p, len);
-        rawlen_ = len;
-        setg(buf_, buf_, buf_ + keep + got);
-        return !final || got > 0;
-    }
-
-    int fd_;
-    iconv_t cd_;
-    char raw_[4096];
-    std::size_t rawlen_ = 0;
-    char buf_[1 << 16];
 };
 
-inbuf* stdin_buf;
+input typed;
+
+ssize_t read_typed(void*, char* buf, std::size_t size)
+{
+    while (typed.pos == typed.len)
+        if (!typed.more() && typed.pos == typed.len)
+            return 0;
+    std::size_t n = std::min(size, typed.len - typed.pos);
+    std::memcpy(buf, typed.ready + typed.pos, n);
+    typed.pos += n;
+    return static_cast<ssize_t>(n);
+}
+
+// GBK on its way to the terminal; a character cut by a flush waits here.
+struct output {
+    iconv_t cd = none;
+    char held[4];
+    std::size_t heldlen = 0;
+};
+
+output shown;
+
+ssize_t write_shown(void*, const char* buf, std::size_t size)
+{
+    char conv[4096];
+    std::size_t taken = 0;
+    // Finish a character cut by the previous flush.
+    while (shown.heldlen > 0 && taken < size) {
+        shown.held[shown.heldlen++] = buf[taken++];
+        const char* p = shown.held;
+        std::size_t left = shown.heldlen;
+        std::size_t got = convert(shown.cd, p, left, conv, sizeof conv);
+        if (got > 0 || shown.heldlen == sizeof shown.held) {
+            if (!write_all(1, conv, got) || !write_all(1, p, left))
+                return -1;
+            shown.heldlen = 0;
+        }
+    }
+    const char* p = buf + taken;
+    std::size_t left = size - taken;
+    while (left > 0) {
+        std::size_t before = left;
+        std::size_t got = convert(shown.cd, p, left, conv, sizeof conv);
+        if (!write_all(1, conv, got))
+            return -1;
+        if (left == before && got == 0)
+            break;
+    }
+    if (left >= sizeof shown.held) // not a cut character: pass it on
+        return write_all(1, p, left) ? static_cast<ssize_t>(size) : -1;
+    std::memcpy(shown.held, p, left);
+    shown.heldlen = left;
+    return static_cast<ssize_t>(size);
+}
 
 bool gb_locale()
 {
@@ -186,29 +175,38 @@ bool gb_locale()
 
 } // namespace
 
-void term_open(std::istream*& in, std::ostream*& out, bool& in_tty, bool& out_tty)
+void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
 {
     in_tty = ::isatty(0);
     out_tty = ::isatty(1);
+    in = stdin;
+    out = stdout;
     bool gb = (in_tty || out_tty) && gb_locale();
-    iconv_t to_gbk = in_tty && !gb ? iconv_open("GB18030", "UTF-8") : none;
-    iconv_t from_gbk = out_tty && !gb ? iconv_open("UTF-8", "GB18030") : none;
-    static inbuf ib(0, to_gbk);
-    static outbuf ob(1, from_gbk);
-    static std::istream is(&ib);
-    static std::ostream os(&ob);
-    stdin_buf = &ib;
-    in = &is;
-    out = &os;
+    // A terminal is always read through here, converting or not, so that a
+    // pause can set typed-ahead answers aside.
+    if (in_tty) {
+        if (!gb)
+            typed.cd = iconv_open("GB18030", "UTF-8");
+        cookie_io_functions_t io{read_typed, nullptr, nullptr, nullptr};
+        if (std::FILE* f = fopencookie(nullptr, "r", io))
+            in = f;
+    }
+    if (out_tty && !gb && (shown.cd = iconv_open("UTF-8", "GB18030")) != none) {
+        cookie_io_functions_t io{nullptr, write_shown, nullptr, nullptr};
+        if (std::FILE* f = fopencookie(nullptr, "w", io))
+            out = f;
+    }
+    // A terminal's output is held back until input is awaited, like a pipe's.
+    std::setvbuf(out, nullptr, _IOFBF, BUFSIZ);
 }
 
-void term_pause(std::ostream& out, bool in_tty, std::string_view text)
+void term_pause(std::FILE* out, bool in_tty, const char* text)
 {
-    out << text;
-    out.flush();
+    std::fputs(text, out);
+    std::fflush(out);
     termios old;
-    if (in_tty && stdin_buf && ::tcgetattr(0, &old) == 0) {
-        stdin_buf->take_pending();
+    if (in_tty && ::tcgetattr(0, &old) == 0) {
+        typed.take_pending();
         // Signals are off while waiting: Ctrl-C is just a key here, and the
         // terminal is never left without echo.
         termios raw = old;
@@ -221,16 +219,21 @@ void term_pause(std::ostream& out, bool in_tty, std::string_view text)
         }
         ::tcsetattr(0, TCSANOW, &old);
     }
-    out << '\n';
+    std::fputc('\n', out);
 }
 
-void term_clear(std::ostream& out, bool out_tty)
+void term_clear(std::FILE* out, bool out_tty)
 {
     if (out_tty)
-        out << "\x1b[H\x1b[2J\x1b[3J";
+        std::fputs("\x1b[H\x1b[2J\x1b[3J", out);
 }
 
 bool term_sync(std::FILE* f)
 {
     return ::fsync(::fileno(f)) == 0;
+}
+
+bool term_replace(const char* from, const char* to)
+{
+    return std::rename(from, to) == 0;
 }

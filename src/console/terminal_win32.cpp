@@ -4,30 +4,37 @@
 
 #include <cstdlib>
 #include <io.h>
-#include <iostream>
+#include <windows.h>
 
-void term_open(std::istream*& in, std::ostream*& out, bool& in_tty, bool& out_tty)
+void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
 {
-    std::ios::sync_with_stdio(false);
-    in = &std::cin;
-    out = &std::cout;
+    in = stdin;
+    out = stdout;
+    // Held back until input is awaited, as on POSIX.
+    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 14);
     in_tty = _isatty(0);
     out_tty = _isatty(1);
 }
 
-void term_pause(std::ostream& out, bool, std::string_view)
+void term_pause(std::FILE* out, bool, const char*)
 {
-    out.flush();
+    std::fflush(out);
     std::system("pause");
 }
 
-void term_clear(std::ostream& out, bool)
+void term_clear(std::FILE* out, bool)
 {
-    out.flush();
+    std::fflush(out);
     std::system("cls");
 }
 
 bool term_sync(std::FILE* f)
 {
     return _commit(_fileno(f)) == 0;
+}
+
+bool term_replace(const char* from, const char* to)
+{
+    // C's rename refuses to replace an existing file here.
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

@@ -7,9 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <string_view>
-#include <system_error>
 
 bool (*save_fault)(save_step);
 bool save_sync = true;
@@ -219,12 +217,8 @@ void save()
 {
     // The register is written beside the old file and then renamed over
     // it, so a crash or a full disk can never leave it torn or empty.
-    std::error_code ec;
-    if (write_file(temp_name) && !fault(save_step::rename)) {
-        std::filesystem::rename(temp_name, file_name, ec);
-        if (!ec)
-            return;
-    }
-    std::filesystem::remove(temp_name, ec);
+    if (write_file(temp_name) && !fault(save_step::rename) && term_replace(temp_name, file_name))
+        return;
+    std::remove(temp_name);
     line("保存失败,student.txt未改变");
 }

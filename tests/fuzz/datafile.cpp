@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -54,12 +53,19 @@ std::string dump()
 // Runs one screen and returns what it printed.
 std::string quietly(void (*screen)())
 {
-    std::istringstream in;
-    std::ostringstream out;
+    std::FILE* in = std::fopen("/dev/null", "r");
+    char* buf = nullptr;
+    std::size_t len = 0;
+    std::FILE* out = open_memstream(&buf, &len);
+    if (!in || !out)
+        std::abort();
     console_use(in, out, false);
     screen();
-    flush();
-    return out.str();
+    std::fclose(out);
+    std::fclose(in);
+    std::string printed(buf, len);
+    std::free(buf);
+    return printed;
 }
 
 void set_known_table()

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -47,11 +46,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::remove("student.txt");
     n = 0;
     std::memset(stu, 0, sizeof stu);
-    std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-    std::ostringstream out;
+    std::FILE* in = size ? fmemopen(const_cast<std::uint8_t*>(data), size, "r")
+                         : std::fopen("/dev/null", "r");
+    std::FILE* out = std::fopen("/dev/null", "w");
+    if (!in || !out)
+        std::abort();
     console_use(in, out, false);
     if (run() != 0)
         std::abort();
+    std::fclose(in);
+    std::fclose(out);
     if (n < 0 || n > STUDENT_CAPACITY)
         std::abort();
     return 0;
