@@ -17,8 +17,10 @@ namespace {
 const char* const file_name = "student.txt";
 const char* const temp_name = "student.txt.tmp";
 
-// A file is checked whole before the table changes, so it is read here.
-student staged[STUDENT_CAPACITY];
+// The records in use that a load has overwritten so far, put back when
+// the file turns out bad. Only slots below n are kept: the rest are outside
+// the register, so a first load needs no room here at all.
+student kept[STUDENT_CAPACITY];
 
 bool blank(char c)
 {
@@ -29,7 +31,7 @@ bool blank(char c)
 // in large blocks, with no allocation per token.
 struct scanner {
     std::FILE* f = nullptr;
-    char buf[1 << 16];
+    char buf[1 << 14];
     std::size_t pos = 0;
     std::size_t len = 0;
     bool huge = false; // the last token did not fit the buffer
@@ -114,20 +116,21 @@ bool rest(scanner& s, student& r)
 
 } // namespace
 
-load_status load(std::FILE* f, int& count, int& bad)
+namespace {
+
+load_status read_records(scanner& s, int& count, int& bad)
 {
-    scanner s;
-    s.f = f;
-    count = 0;
     for (;;) {
         std::string_view id = s.next();
-        if (std::ferror(f))
+        if (std::ferror(s.f))
             return load_status::read_error;
         if (id.empty() && !s.huge)
             return load_status::ok;
         if (count == STUDENT_CAPACITY)
             return load_status::too_many;
-        student& r = staged[count];
+        if (count < n)
+            kept[count] = stu[count];
+        student& r = stu[count++];
         r = student{};
         // The id is stored before reading on: the next reads reuse its bytes.
         bool good = !s.huge && id.size() <= ID_CAP && id.find('\0') == id.npos;
@@ -135,14 +138,26 @@ load_status load(std::FILE* f, int& count, int& bad)
             put(r.id, id);
             good = rest(s, r);
         }
-        if (std::ferror(f))
+        if (std::ferror(s.f))
             return load_status::read_error;
-        ++count;
         if (!good) {
             bad = count;
             return load_status::bad_record;
         }
     }
+}
+
+} // namespace
+
+load_status load(std::FILE* f, int& count, int& bad)
+{
+    scanner s;
+    s.f = f;
+    count = 0;
+    load_status st = read_records(s, count, bad);
+    if (st != load_status::ok)
+        std::copy(kept, kept + std::min(count, n), stu);
+    return st;
 }
 
 void refresh()
@@ -161,7 +176,6 @@ void refresh()
     }
     switch (st) {
     case load_status::ok:
-        std::copy(staged, staged + count, stu);
         n = count;
         line("刷新完成");
         break;

@@ -19,8 +19,9 @@ void save();
 // What the reader found in a file.
 enum class load_status { ok, bad_record, too_many, read_error };
 
-// Reads records from f into a staging area without touching the table.
-// On ok, count is the number of records; on bad_record, bad is the 1-based
+// Reads the records of f into the table from slot 0 on, leaving n alone.
+// On ok, count is the number of records read. Otherwise the records in use
+// are put back exactly as they were, and on bad_record, bad is the 1-based
 // number of the first bad record.
 load_status load(std::FILE* f, int& count, int& bad);
 
