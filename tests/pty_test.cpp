@@ -3,6 +3,7 @@
 #include "support.h"
 
 #include <cerrno>
+#include <iconv.h>
 #include <ctime>
 #include <poll.h>
 #include <pty.h>
@@ -103,6 +104,29 @@ protected:
     std::size_t from = 0;
 };
 
+std::string gbk_to_utf8(const std::string& gbk)
+{
+    iconv_t cd = iconv_open("UTF-8", "GB18030");
+    std::string out(gbk.size() * 2, '\0');
+    char* in = const_cast<char*>(gbk.data());
+    std::size_t inleft = gbk.size();
+    char* o = out.data();
+    std::size_t oleft = out.size();
+    iconv(cd, &in, &inleft, &o, &oleft);
+    iconv_close(cd);
+    out.resize(out.size() - oleft);
+    return out;
+}
+
+std::string without_cr(const std::string& s)
+{
+    std::string t;
+    for (char c : s)
+        if (c != '\r')
+            t += c;
+    return t;
+}
+
 const std::string menu_prompt = utf8(u8"请选择菜单编号:");
 const std::string pause_prompt = utf8(u8"请按任意键继续. . .");
 
@@ -143,6 +167,49 @@ TEST_F(terminal, answers_typed_ahead_survive_the_pause)
     EXPECT_EQ(wait_exit(500), -1) << "ended without waiting for a key";
     type("x");
     EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
+TEST_F(terminal, lines_typed_ahead_are_not_taken_for_the_key)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("6\n8\n"); // the terminal hands these over one line at a time
+    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    EXPECT_EQ(wait_exit(500), -1) << "the typed-ahead 8 was taken for the key";
+    type("x");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
+TEST_F(terminal, a_long_listing_arrives_whole_in_utf8)
+{
+    // Far more than one output buffer, so flushes cut characters in two.
+    std::string file;
+    for (int k = 0; k < 1000; ++k)
+        file += std::to_string(k) + " 欧阳张伟" + std::to_string(k % 10) + " 19 男 二〇〇五年 " +
+                "北京市海淀区中关村" + std::to_string(k) + "号 一三八 电邮\n";
+    write_file(dir + "/student.txt", file);
+    outcome piped = run_program(dir, "1\n6\n8\n");
+    std::string head = "所有学生的信息为:\n";
+    std::size_t from_at = piped.out.find(head);
+    std::size_t to_at = piped.out.find(pause_text, from_at);
+    ASSERT_NE(to_at, std::string::npos);
+    std::string listing = gbk_to_utf8(piped.out.substr(from_at, to_at - from_at));
+
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("1\n");
+    ASSERT_TRUE(read_until(pause_prompt, 5000));
+    type("x");
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    std::size_t mark = seen.size();
+    type("6\n");
+    ASSERT_TRUE(read_until(pause_prompt, 10000));
+    std::string shown = without_cr(seen.substr(mark));
+    EXPECT_NE(shown.find(listing + pause_prompt), std::string::npos);
+    type("x");
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("8\n");
+    EXPECT_EQ(wait_exit(5000), 0);
 }
 
 TEST_F(terminal, what_the_operator_types_is_stored_as_gbk)

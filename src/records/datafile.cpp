@@ -114,10 +114,6 @@ bool rest(scanner& s, student& r)
            text(s, r.phone) && text(s, r.email);
 }
 
-} // namespace
-
-namespace {
-
 load_status read_records(scanner& s, int& count, int& bad)
 {
     for (;;) {
