@@ -4,6 +4,7 @@
 #include "console/console.h"
 #include "records/datafile.h"
 #include "records/table.h"
+#include "scratch.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -13,15 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string scratch;
-
-void remove_scratch()
-{
-    std::remove((scratch + "/student.txt").c_str());
-    std::remove((scratch + "/student.txt.tmp").c_str());
-    rmdir(scratch.c_str());
-}
 
 template <std::size_t N>
 void field(std::string& s, const char (&f)[N])
@@ -80,15 +72,7 @@ void set_known_table()
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char tmpl[] = "/dev/shm/student-fuzz-XXXXXX";
-    char tmpl_tmp[] = "/tmp/student-fuzz-XXXXXX";
-    const char* dir = mkdtemp(tmpl);
-    if (!dir)
-        dir = mkdtemp(tmpl_tmp);
-    if (!dir || chdir(dir) != 0)
-        std::abort();
-    scratch = dir;
-    std::atexit(remove_scratch);
+    enter_scratch();
     return 0;
 }
 

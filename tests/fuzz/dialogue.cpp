@@ -4,6 +4,7 @@
 #include "console/console.h"
 #include "console/screens.h"
 #include "records/table.h"
+#include "scratch.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -12,31 +13,9 @@
 #include <string>
 #include <unistd.h>
 
-namespace {
-
-std::string scratch;
-
-void remove_scratch()
-{
-    std::remove((scratch + "/student.txt").c_str());
-    std::remove((scratch + "/student.txt.tmp").c_str());
-    rmdir(scratch.c_str());
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    // /dev/shm keeps the disk syncs of menu 7 cheap.
-    char tmpl[] = "/dev/shm/student-fuzz-XXXXXX";
-    char tmpl_tmp[] = "/tmp/student-fuzz-XXXXXX";
-    const char* dir = mkdtemp(tmpl);
-    if (!dir)
-        dir = mkdtemp(tmpl_tmp);
-    if (!dir || chdir(dir) != 0)
-        std::abort();
-    scratch = dir;
-    std::atexit(remove_scratch);
+    enter_scratch();
     return 0;
 }
 
