@@ -101,6 +101,12 @@ struct bad_file {
     std::string message;
 };
 
+void PrintTo(const bad_file& c, std::ostream* os)
+{
+    for (char ch : c.text.substr(0, 40))
+        *os << (ch > ' ' && ch < 127 ? ch : '_');
+}
+
 class refused : public datafile, public ::testing::WithParamInterface<bad_file> {};
 
 const std::string good = "1 a 1 m 2000.1 here 1 e\n";
@@ -205,6 +211,8 @@ struct fault_case {
     save_step step;
     int call;
 };
+
+void PrintTo(const fault_case& c, std::ostream* os) { *os << "step " << static_cast<int>(c.step) << " call " << c.call; }
 
 class failed_save : public datafile, public ::testing::WithParamInterface<fault_case> {
     void TearDown() override

@@ -13,6 +13,8 @@ struct number_case {
     std::int32_t value;
 };
 
+void PrintTo(const number_case& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
 class parse : public ::testing::TestWithParam<number_case> {};
 
 TEST_P(parse, takes_only_whole_32_bit_integers)

@@ -115,6 +115,8 @@ struct too_long {
     std::size_t cap;
 };
 
+void PrintTo(const too_long& c, std::ostream* os) { *os << "answer " << c.field << " cap " << c.cap; }
+
 class add_too_long : public screens, public ::testing::WithParamInterface<too_long> {};
 
 TEST_P(add_too_long, is_refused_and_the_same_question_asked_again)
@@ -188,6 +190,8 @@ struct delete_case {
     std::vector<std::string> after;
 };
 
+void PrintTo(const delete_case& c, std::ostream* os) { *os << "key " << c.key.substr(0, 8); }
+
 class deleting : public screens, public ::testing::WithParamInterface<delete_case> {};
 
 TEST_P(deleting, removes_one_record_and_keeps_the_order)
@@ -253,6 +257,8 @@ struct modify_case {
     int field;  // which field changes (0: none; 2: age)
     std::string value;
 };
+
+void PrintTo(const modify_case& c, std::ostream* os) { *os << "field " << c.field; }
 
 class modifying : public screens, public ::testing::WithParamInterface<modify_case> {};
 

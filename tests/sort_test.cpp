@@ -18,6 +18,8 @@ struct order_case {
     std::vector<std::string> out;
 };
 
+void PrintTo(const order_case& c, std::ostream* os) { *os << c.in.size() << " ids"; }
+
 class sort_order : public ::testing::TestWithParam<order_case> {};
 
 TEST_P(sort_order, ids_come_out_in_byte_order)
