@@ -180,6 +180,17 @@ TEST_F(terminal, lines_typed_ahead_are_not_taken_for_the_key)
     EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
 
+TEST_F(terminal, an_end_of_input_typed_ahead_still_ends_the_program)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("6\n\x04"); // Ctrl-D: the end of input at a terminal
+    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    EXPECT_EQ(wait_exit(500), -1) << "the pause did not wait for a key";
+    type("x");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
 TEST_F(terminal, a_long_listing_arrives_whole_in_utf8)
 {
     // Far more than one output buffer, so flushes cut characters in two.

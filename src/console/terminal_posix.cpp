@@ -63,6 +63,7 @@ struct input {
     char ready[4 * sizeof raw];
     std::size_t pos = 0;
     std::size_t len = 0;
+    bool ended = false; // the terminal said end of input, maybe while set aside
 
     bool room() const { return len - pos + 2 * sizeof raw <= sizeof ready; }
 
@@ -78,6 +79,7 @@ struct input {
             r = ::read(0, raw + rawlen, sizeof raw - rawlen);
         while (r < 0 && errno == EINTR);
         if (r <= 0) {
+            ended = true;
             // A cut-off character at the very end is passed on as it is.
             std::memcpy(ready + len, raw, rawlen);
             len += rawlen;
@@ -105,7 +107,7 @@ struct input {
     void take_pending()
     {
         pollfd pfd{0, POLLIN, 0};
-        while (room() && ::poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLIN) && more()) {
+        while (!ended && room() && ::poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLIN) && more()) {
         }
     }
 };
@@ -115,12 +117,12 @@ input typed;
 ssize_t read_typed(void*, char* buf, std::size_t size)
 {
     while (typed.pos == typed.len)
-        if (!typed.more() && typed.pos == typed.len)
+        if (typed.ended || (!typed.more() && typed.pos == typed.len))
             return 0;
-    std::size_t n = std::min(size, typed.len - typed.pos);
-    std::memcpy(buf, typed.ready + typed.pos, n);
-    typed.pos += n;
-    return static_cast<ssize_t>(n);
+    std::size_t got = std::min(size, typed.len - typed.pos);
+    std::memcpy(buf, typed.ready + typed.pos, got);
+    typed.pos += got;
+    return static_cast<ssize_t>(got);
 }
 
 // GBK on its way to the terminal; a character cut by a flush waits here.
