@@ -62,6 +62,12 @@ TEST_F(program, added_students_survive_a_save_and_a_new_session)
                          "    10      乙    20    女   2004.12     苏州     0512-2         c@d.cn\n"
                          "     2      甲    19    男   2005.01     南京      025-1         a@b.cn\n" +
                          pause_text + menu_text());
+
+    // A second save replaces the file that is there.
+    run_program(dir, "1\n4\n1\n1 丙 21 女 2003.03 无锡 0510-3 e@f.cn\n7\n8\n");
+    EXPECT_EQ(read_file(dir + "/student.txt"), saved("1 丙 21 女 2003.03 无锡 0510-3 e@f.cn\n"
+                                                     "10 乙 20 女 2004.12 苏州 0512-2 c@d.cn\n"
+                                                     "2 甲 19 男 2005.01 南京 025-1 a@b.cn\n"));
 }
 
 TEST_F(program, answers_typed_on_one_line_answer_prompts_in_turn)
