@@ -158,38 +158,32 @@ TEST_F(terminal, the_pause_waits_for_a_key)
     EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
 
-TEST_F(terminal, answers_typed_ahead_survive_the_pause)
+// What the operator types at the menu before the pause comes: the pause
+// must still wait for a key, and what was typed must still be answered.
+class typed_ahead : public terminal, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(typed_ahead, survives_the_pause_and_ends_the_session)
 {
     start();
     ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("6 8\n");
+    type(GetParam());
     ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
     EXPECT_EQ(wait_exit(500), -1) << "ended without waiting for a key";
     type("x");
     EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
 
-TEST_F(terminal, lines_typed_ahead_are_not_taken_for_the_key)
+std::string typed_name(const ::testing::TestParamInfo<std::string>& info)
 {
-    start();
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("6\n8\n"); // the terminal hands these over one line at a time
-    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
-    EXPECT_EQ(wait_exit(500), -1) << "the typed-ahead 8 was taken for the key";
-    type("x");
-    EXPECT_EQ(wait_exit(5000), 0) << seen;
+    static const char* const names[] = {"same_line", "next_line", "end_of_input"};
+    return names[info.index];
 }
 
-TEST_F(terminal, an_end_of_input_typed_ahead_still_ends_the_program)
-{
-    start();
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("6\n\x04"); // Ctrl-D: the end of input at a terminal
-    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
-    EXPECT_EQ(wait_exit(500), -1) << "the pause did not wait for a key";
-    type("x");
-    EXPECT_EQ(wait_exit(5000), 0) << seen;
-}
+INSTANTIATE_TEST_SUITE_P(keys, typed_ahead,
+                         ::testing::Values("6 8\n",    // answers on the line already read
+                                           "6\n8\n",   // a whole line still in the terminal
+                                           "6\n\x04"), // Ctrl-D, still in the terminal
+                         typed_name);
 
 TEST_F(terminal, a_long_listing_arrives_whole_in_utf8)
 {

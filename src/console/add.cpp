@@ -4,7 +4,6 @@
 #include "records/table.h"
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 // How many students the last add dialogue was asked to enter.
