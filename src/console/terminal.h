@@ -16,6 +16,17 @@ void term_pause(std::FILE* out, bool in_tty, const char* text);
 // Clears the screen and its scroll-back when out_tty.
 void term_clear(std::FILE* out, bool out_tty);
 
+// A request to end the session from outside the dialogue: SIGINT, SIGTERM
+// or SIGHUP on POSIX; Ctrl-C, Ctrl-Break or closing the console window on
+// Windows. Once one has come, reading standard input reports the end of
+// input, and this returns a nonzero code for the request (0 until then).
+int term_stopped();
+
+// Restores the terminal and ends the process the way the request that
+// term_stopped reported ends a process on this platform (on POSIX: killed
+// by that signal, so a shell sees 128 + its number).
+[[noreturn]] void term_exit(int code);
+
 // Forces what has been written to f onto the disk. f has been flushed.
 bool term_sync(std::FILE* f);
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <clocale>
 #include <cstring>
 #include <iconv.h>
@@ -238,4 +239,14 @@ bool term_sync(std::FILE* f)
 bool term_replace(const char* from, const char* to)
 {
     return std::rename(from, to) == 0;
+}
+
+int term_stopped()
+{
+    return 0;
+}
+
+void term_exit(int code)
+{
+    std::exit(code);
 }

@@ -38,3 +38,13 @@ bool term_replace(const char* from, const char* to)
     // C's rename refuses to replace an existing file here.
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
+
+int term_stopped()
+{
+    return 0;
+}
+
+void term_exit(int code)
+{
+    std::exit(code);
+}
