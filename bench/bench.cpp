@@ -2,6 +2,7 @@
 // program, run by hand (see the README), never by the tests.
 #include "console/console.h"
 #include "console/screens.h"
+#include "console/screens.h"
 #include "records/datafile.h"
 #include "records/table.h"
 

@@ -1,3 +1,4 @@
+#include "console/screens.h"
 #include "records/datafile.h"
 #include "support.h"
 

@@ -73,7 +73,7 @@ bool exists(const std::string& path)
     return fs::exists(fs::symlink_status(path));
 }
 
-std::string drive(const std::function<void()>& screen, const std::string& input)
+std::string drive(const std::function<void()>& screen, const std::string& input, std::string* err)
 {
     std::FILE* in = std::tmpfile();
     std::fwrite(input.data(), 1, input.size(), in);
@@ -81,7 +81,10 @@ std::string drive(const std::function<void()>& screen, const std::string& input)
     char* buf = nullptr;
     std::size_t len = 0;
     std::FILE* out = open_memstream(&buf, &len);
-    console_use(in, out, false);
+    char* ebuf = nullptr;
+    std::size_t elen = 0;
+    std::FILE* eout = open_memstream(&ebuf, &elen);
+    console_use(in, out, false, eout);
     try {
         screen();
     } catch (const leave&) {
@@ -90,6 +93,10 @@ std::string drive(const std::function<void()>& screen, const std::string& input)
     std::string printed(buf, len);
     std::fclose(out);
     std::free(buf);
+    std::fclose(eout);
+    if (err)
+        *err = std::string(ebuf, elen);
+    std::free(ebuf);
     std::fclose(in);
     return printed;
 }

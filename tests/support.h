@@ -28,8 +28,10 @@ void write_file(const std::string& path, const std::string& bytes);
 bool exists(const std::string& path);
 
 // Feeds input to screen (a whole dialogue) and returns what it printed.
-// The end of input ends the dialogue as it ends the program.
-std::string drive(const std::function<void()>& screen, const std::string& input);
+// The end of input ends the dialogue as it ends the program. Notices go to
+// *err when it is given.
+std::string drive(const std::function<void()>& screen, const std::string& input,
+                  std::string* err = nullptr);
 
 // Each test runs in a new empty working directory with an empty table.
 class scratch : public ::testing::Test {

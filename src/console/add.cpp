@@ -65,8 +65,10 @@ void add()
     m = ask_count();
     for (int i = n; i < n + m; ++i)
         enter(i);
-    if (m > 0)
+    if (m > 0) {
         n += m;
+        dirty = true;
+    }
     line("录入完毕！\n");
     sort();
 }

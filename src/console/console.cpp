@@ -9,6 +9,7 @@ namespace {
 
 std::FILE* in;
 std::FILE* out;
+std::FILE* err;
 bool in_tty;
 bool out_tty;
 
@@ -23,16 +24,18 @@ bool blank(int c)
 
 } // namespace
 
-void console_use(std::FILE* i, std::FILE* o, bool interactive)
+void console_use(std::FILE* i, std::FILE* o, bool interactive, std::FILE* e)
 {
     in = i;
     out = o;
+    err = e ? e : stderr;
     in_tty = out_tty = interactive;
 }
 
 void console_std()
 {
     term_open(in, out, in_tty, out_tty);
+    err = term_err();
 }
 
 void line(std::string_view text)
@@ -44,6 +47,14 @@ void line(std::string_view text)
 void prompt(std::string_view text)
 {
     std::fwrite(text.data(), 1, text.size(), out);
+}
+
+void notice(std::string_view text)
+{
+    std::fflush(out);
+    std::fwrite(text.data(), 1, text.size(), err);
+    std::fputc('\n', err);
+    std::fflush(err);
 }
 
 void say(const char* fmt, ...)

@@ -14,9 +14,11 @@
 // without saving.
 struct leave {};
 
-// Points the primitives at the given streams. With interactive set, pause
-// waits for a key and clear really clears, as on a terminal.
-void console_use(std::FILE* in, std::FILE* out, bool interactive);
+// Points the primitives at the given streams (notices at err, or at the
+// process's standard error when err is null). With interactive set, pause
+// waits for a key, clear really clears, and control bytes in stored values
+// are masked, as on a terminal.
+void console_use(std::FILE* in, std::FILE* out, bool interactive, std::FILE* err = nullptr);
 
 // Points the primitives at the process's own standard input and output,
 // bridged to the terminal's encoding where they are a terminal.
@@ -27,6 +29,10 @@ void line(std::string_view text);
 
 // Writes text with no line break, so the answer follows on the same line.
 void prompt(std::string_view text);
+
+// Writes a line about files to standard error, apart from the dialogue,
+// after the dialogue so far.
+void notice(std::string_view text);
 
 // Writes printf-formatted text with no line break added.
 void say(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -19,5 +19,6 @@ void dele()
     }
     std::copy(hit + 1, end, hit);
     --n;
+    dirty = true;
     line("删除成功,显示结果请选择菜单6");
 }

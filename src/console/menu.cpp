@@ -1,6 +1,5 @@
 #include "console/console.h"
 #include "console/screens.h"
-#include "records/datafile.h"
 
 #include <cstdint>
 

@@ -46,9 +46,10 @@ void change(student& r, std::int32_t choice)
     case 5: ask_field("请输入新的地址:", r.address); break;
     case 6: ask_field("请输入新的电话号码:", r.phone); break;
     case 7: ask_field("请输入新的邮件地址:", r.email); break;
-    case 8: break;
-    default: line("请在1-8中进行选择"); break;
+    case 8: return;
+    default: line("请在1-8中进行选择"); return;
     }
+    dirty = true;
 }
 
 } // namespace

@@ -7,8 +7,10 @@
 // or the input ends. Returns the process's exit status (always 0).
 int run();
 
+void refresh(); // menu 1: load the data file
 void seek();   // menu 2: query by student number or name
 void modify(); // menu 3: change one field of one record
 void add();    // menu 4: enter new students
 void dele();   // menu 5: delete by student number
 void show();   // menu 6: list every record
+void save();   // menu 7: write the data file

@@ -9,6 +9,10 @@
 // which of them is a terminal.
 void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty);
 
+// Standard error, for notices: converted like standard output when it is a
+// terminal. Call after term_open.
+std::FILE* term_err();
+
 // Shows the press-a-key text and, when in_tty, waits for one key without
 // taking anything the operator has already typed ahead.
 void term_pause(std::FILE* out, bool in_tty, const char* text);
@@ -27,8 +31,3 @@ int term_stopped();
 // by that signal, so a shell sees 128 + its number).
 [[noreturn]] void term_exit(int code);
 
-// Forces what has been written to f onto the disk. f has been flushed.
-bool term_sync(std::FILE* f);
-
-// Renames from to to, replacing to if it exists, in one step.
-bool term_replace(const char* from, const char* to);

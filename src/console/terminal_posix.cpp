@@ -128,15 +128,18 @@ ssize_t read_typed(void*, char* buf, std::size_t size)
 
 // GBK on its way to the terminal; a character cut by a flush waits here.
 struct output {
+    int fd;
     iconv_t cd = none;
-    char held[4];
+    char held[4] = {};
     std::size_t heldlen = 0;
 };
 
-output shown;
+output out_bridge{1};
+output err_bridge{2};
 
-ssize_t write_shown(void*, const char* buf, std::size_t size)
+ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
 {
+    output& shown = *static_cast<output*>(cookie);
     char conv[4096];
     std::size_t taken = 0;
     // Finish a character cut by the previous flush.
@@ -146,7 +149,7 @@ ssize_t write_shown(void*, const char* buf, std::size_t size)
         std::size_t left = shown.heldlen;
         std::size_t got = convert(shown.cd, p, left, conv, sizeof conv);
         if (got > 0 || shown.heldlen == sizeof shown.held) {
-            if (!write_all(1, conv, got) || !write_all(1, p, left))
+            if (!write_all(shown.fd, conv, got) || !write_all(shown.fd, p, left))
                 return -1;
             shown.heldlen = 0;
         }
@@ -156,13 +159,13 @@ ssize_t write_shown(void*, const char* buf, std::size_t size)
     while (left > 0) {
         std::size_t before = left;
         std::size_t got = convert(shown.cd, p, left, conv, sizeof conv);
-        if (!write_all(1, conv, got))
+        if (!write_all(shown.fd, conv, got))
             return -1;
         if (left == before && got == 0)
             break;
     }
     if (left >= sizeof shown.held) // not a cut character: pass it on
-        return write_all(1, p, left) ? static_cast<ssize_t>(size) : -1;
+        return write_all(shown.fd, p, left) ? static_cast<ssize_t>(size) : -1;
     std::memcpy(shown.held, p, left);
     shown.heldlen = left;
     return static_cast<ssize_t>(size);
@@ -174,6 +177,17 @@ bool gb_locale()
     const char* cs = nl_langinfo(CODESET);
     return strcasecmp(cs, "GBK") == 0 || strcasecmp(cs, "GB2312") == 0 ||
            strcasecmp(cs, "GB18030") == 0;
+}
+
+// A stream that converts what is written to it for the terminal at o.fd;
+// plain when no converter is to be had.
+std::FILE* bridged(output& o, std::FILE* plain)
+{
+    if ((o.cd = iconv_open("UTF-8", "GB18030")) == none)
+        return plain;
+    cookie_io_functions_t io{nullptr, write_shown, nullptr, nullptr};
+    std::FILE* f = fopencookie(&o, "w", io);
+    return f ? f : plain;
 }
 
 } // namespace
@@ -194,13 +208,15 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
         if (std::FILE* f = fopencookie(nullptr, "r", io))
             in = f;
     }
-    if (out_tty && !gb && (shown.cd = iconv_open("UTF-8", "GB18030")) != none) {
-        cookie_io_functions_t io{nullptr, write_shown, nullptr, nullptr};
-        if (std::FILE* f = fopencookie(nullptr, "w", io))
-            out = f;
-    }
+    if (out_tty && !gb)
+        out = bridged(out_bridge, stdout);
     // A terminal's output is held back until input is awaited, like a pipe's.
     std::setvbuf(out, nullptr, _IOFBF, BUFSIZ);
+}
+
+std::FILE* term_err()
+{
+    return ::isatty(2) && !gb_locale() ? bridged(err_bridge, stderr) : stderr;
 }
 
 void term_pause(std::FILE* out, bool in_tty, const char* text)
@@ -229,16 +245,6 @@ void term_clear(std::FILE* out, bool out_tty)
 {
     if (out_tty)
         std::fputs("\x1b[H\x1b[2J\x1b[3J", out);
-}
-
-bool term_sync(std::FILE* f)
-{
-    return ::fsync(::fileno(f)) == 0;
-}
-
-bool term_replace(const char* from, const char* to)
-{
-    return std::rename(from, to) == 0;
 }
 
 int term_stopped()

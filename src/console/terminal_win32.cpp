@@ -28,15 +28,9 @@ void term_clear(std::FILE* out, bool)
     std::system("cls");
 }
 
-bool term_sync(std::FILE* f)
+std::FILE* term_err()
 {
-    return _commit(_fileno(f)) == 0;
-}
-
-bool term_replace(const char* from, const char* to)
-{
-    // C's rename refuses to replace an existing file here.
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return stderr;
 }
 
 int term_stopped()

@@ -1,7 +1,5 @@
 #include "records/datafile.h"
 
-#include "console/console.h"
-#include "console/terminal.h"
 #include "records/number.h"
 #include "records/table.h"
 
@@ -12,10 +10,20 @@
 bool (*save_fault)(save_step);
 bool save_sync = true;
 
+bool fault(save_step step)
+{
+    return save_fault && save_fault(step);
+}
+
 namespace {
 
 const char* const file_name = "student.txt";
-const char* const temp_name = "student.txt.tmp";
+const char* const unsaved_name = "student.unsaved.txt";
+
+// The file as this program last loaded or saved it; a save over anything
+// else keeps a backup first.
+file_stamp known;
+bool have_known = false;
 
 // The records in use that a load has overwritten so far, put back when
 // the file turns out bad. Only slots below n are kept: the rest are outside
@@ -119,7 +127,7 @@ load_status read_records(scanner& s, int& count, int& bad)
     for (;;) {
         std::string_view id = s.next();
         if (std::ferror(s.f))
-            return load_status::read_error;
+            return load_status::unreadable;
         if (id.empty() && !s.huge)
             return load_status::ok;
         if (count == STUDENT_CAPACITY)
@@ -135,12 +143,22 @@ load_status read_records(scanner& s, int& count, int& bad)
             good = rest(s, r);
         }
         if (std::ferror(s.f))
-            return load_status::read_error;
+            return load_status::unreadable;
         if (!good) {
             bad = count;
             return load_status::bad_record;
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// Puts back the records in use that a load of count records overwrote.
+void undo(int count)
+{
+    std::copy(kept, kept + std::min(count, n), stu);
 }
 
 } // namespace
@@ -152,47 +170,42 @@ load_status load(std::FILE* f, int& count, int& bad)
     count = 0;
     load_status st = read_records(s, count, bad);
     if (st != load_status::ok)
-        std::copy(kept, kept + std::min(count, n), stu);
+        undo(count);
     return st;
 }
 
-void refresh()
+load_status load_file(int& bad)
 {
-    std::FILE* f = std::fopen(file_name, "r");
-    if (!f) {
-        line("未找到该文件 请先创立该文件并将学生信息保存");
-        return;
+    std::FILE* f = nullptr;
+    file_stamp stamp;
+    switch (file_open(file_name, f, stamp)) {
+    case open_status::missing: forget_file(); return load_status::missing;
+    case open_status::failed: forget_file(); return load_status::unreadable;
+    case open_status::ok: break;
     }
     int count = 0;
-    int bad = 0;
     load_status st = load(f, count, bad);
-    if (std::fclose(f) != 0) {
-        prompt("cannot close the file");
-        throw leave{};
+    if (std::fclose(f) != 0 && st == load_status::ok) {
+        undo(count);
+        st = load_status::close_failed;
     }
-    switch (st) {
-    case load_status::ok:
+    if (st == load_status::ok) {
         n = count;
-        line("刷新完成");
-        break;
-    case load_status::bad_record:
-        say("文件第%d条记录格式错误,未刷新\n", bad);
-        break;
-    case load_status::too_many:
-        line("文件中的记录超过1000条,未刷新");
-        break;
-    case load_status::read_error:
-        line("读取文件出错,未刷新");
-        break;
+        dirty = false;
+        known = stamp;
+        have_known = true;
+    } else {
+        forget_file(); // the table no longer matches any file
     }
+    return st;
+}
+
+void forget_file()
+{
+    have_known = false;
 }
 
 namespace {
-
-bool fault(save_step step)
-{
-    return save_fault && save_fault(step);
-}
 
 bool write_records(std::FILE* f)
 {
@@ -206,29 +219,32 @@ bool write_records(std::FILE* f)
     return true;
 }
 
-// Writes the whole table to path and makes sure it reached the disk.
-bool write_file(const char* path)
-{
-    if (fault(save_step::create))
-        return false;
-    std::FILE* f = std::fopen(path, "w");
-    if (!f)
-        return false;
-    bool ok = write_records(f);
-    ok = ok && !fault(save_step::flush) && std::fflush(f) == 0 && !std::ferror(f);
-    ok = ok && !fault(save_step::sync) && (!save_sync || term_sync(f));
-    bool closed = std::fclose(f) == 0 && !fault(save_step::close);
-    return ok && closed;
-}
-
 } // namespace
 
-void save()
+replace_status save_file()
 {
-    // The register is written beside the old file and then renamed over
-    // it, so a crash or a full disk can never leave it torn or empty.
-    if (write_file(temp_name) && !fault(save_step::rename) && term_replace(temp_name, file_name))
-        return;
-    std::remove(temp_name);
-    line("保存失败,student.txt未改变");
+    replace_plan plan{};
+    plan.path = file_name;
+    plan.guard = true;
+    plan.known = have_known ? &known : nullptr;
+    file_stamp now;
+    replace_status st = file_replace(plan, write_records, now);
+    if (st != replace_status::failed) {
+        known = now;
+        have_known = true;
+        dirty = false;
+    }
+    return st;
+}
+
+replace_status save_unsaved()
+{
+    replace_plan plan{};
+    plan.path = unsaved_name;
+    // A link planted under this name is replaced, not followed: the
+    // program writes this file without being asked.
+    plan.follow = false;
+    plan.like = file_name;
+    file_stamp now;
+    return file_replace(plan, write_records, now);
 }

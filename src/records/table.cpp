@@ -7,6 +7,7 @@
 
 student stu[STUDENT_CAPACITY];
 int n;
+bool dirty;
 
 namespace {
 

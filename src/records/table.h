@@ -35,6 +35,10 @@ struct student {
 extern student stu[STUDENT_CAPACITY];
 extern int n;
 
+// True when the table holds changes that no save has written yet: a
+// student added, deleted or changed since the last load or save.
+extern bool dirty;
+
 // Orders stu[0..n-1] by id, comparing bytes as unsigned values with a
 // proper prefix first. Records with equal ids keep their relative order.
 void sort();

@@ -2,6 +2,7 @@
 // message and leaves the table untouched, or accepts it; an accepted table
 // saved and loaded again must come back the same.
 #include "console/console.h"
+#include "console/screens.h"
 #include "records/datafile.h"
 #include "records/table.h"
 #include "scratch.h"
