@@ -56,18 +56,29 @@ TEST_F(program, added_students_survive_a_save_and_a_new_session)
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(read_file(dir + "/student.txt"), saved("10 乙 20 女 2004.12 苏州 0512-2 c@d.cn\n"
                                                      "2 甲 19 男 2005.01 南京 025-1 a@b.cn\n"));
-    EXPECT_FALSE(exists(dir + "/student.txt.tmp"));
     o = run_program(dir, "1\n6\n8\n");
     EXPECT_EQ(o.out, menu_text() + "刷新完成\n" + pause_text + menu_text() + listing_head +
                          "    10      乙    20    女   2004.12     苏州     0512-2         c@d.cn\n"
                          "     2      甲    19    男   2005.01     南京      025-1         a@b.cn\n" +
                          pause_text + menu_text());
 
-    // A second save replaces the file that is there.
-    run_program(dir, "1\n4\n1\n1 丙 21 女 2003.03 无锡 0510-3 e@f.cn\n7\n8\n");
-    EXPECT_EQ(read_file(dir + "/student.txt"), saved("1 丙 21 女 2003.03 无锡 0510-3 e@f.cn\n"
-                                                     "10 乙 20 女 2004.12 苏州 0512-2 c@d.cn\n"
-                                                     "2 甲 19 男 2005.01 南京 025-1 a@b.cn\n"));
+    // A second save replaces the file that is there: the one it loaded, so
+    // quietly.
+    o = run_program(dir, "1\n4\n1\n1 丙 21 女 2003.03 无锡 0510-3 e@f.cn\n7\n8\n");
+    EXPECT_EQ(o.err, "");
+    std::string three = saved("1 丙 21 女 2003.03 无锡 0510-3 e@f.cn\n"
+                              "10 乙 20 女 2004.12 苏州 0512-2 c@d.cn\n"
+                              "2 甲 19 男 2005.01 南京 025-1 a@b.cn\n");
+    EXPECT_EQ(read_file(dir + "/student.txt"), three);
+    EXPECT_FALSE(exists(dir + "/student.txt.bak"));
+
+    // A save without a load keeps the register it replaces, and says so
+    // apart from the dialogue.
+    o = run_program(dir, "4\n1\n" + student1 + "7\n8\n");
+    EXPECT_EQ(o.err, "student.txt已被改动或未刷新,原文件已备份为student.txt.bak\n");
+    EXPECT_EQ(o.out.find("保存失败"), std::string::npos);
+    EXPECT_EQ(read_file(dir + "/student.txt"), saved(student1));
+    EXPECT_EQ(read_file(dir + "/student.txt.bak"), three);
 }
 
 TEST_F(program, answers_typed_on_one_line_answer_prompts_in_turn)

@@ -2,6 +2,7 @@
 
 #include "console/console.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -71,6 +72,15 @@ void write_file(const std::string& path, const std::string& bytes)
 bool exists(const std::string& path)
 {
     return fs::exists(fs::symlink_status(path));
+}
+
+std::vector<std::string> names_in(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string drive(const std::function<void()>& screen, const std::string& input, std::string* err)
@@ -160,51 +170,74 @@ std::string masked(const std::string& raw)
 
 } // namespace
 
-outcome run_program(const std::string& dir, const std::string& input)
+running start_program(const std::string& dir, const std::string& input,
+                      const std::vector<std::string>& prefix)
 {
     // The input and output live outside dir, which may be a full disk.
     char io_tmpl[] = "/tmp/student-io-XXXXXX";
     if (!mkdtemp(io_tmpl))
         return {};
-    std::string io = io_tmpl;
-    write_file(io + "/input", input);
+    running r;
+    r.io = io_tmpl;
+    write_file(r.io + "/input", input);
     const char* runner = std::getenv("STUDENT_RUNNER");
     const char* program = std::getenv("STUDENT_PROGRAM");
     if (!program)
         program = STUDENT_EXE;
-    pid_t pid = fork();
-    if (pid == 0) {
+    std::vector<std::string> args = prefix;
+    if (runner)
+        args.push_back(runner);
+    args.push_back(program);
+    r.pid = fork();
+    if (r.pid == 0) {
         if (chdir(dir.c_str()) != 0)
             _exit(126);
-        int in = open((io + "/input").c_str(), O_RDONLY);
-        int out = open((io + "/output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int in = open((r.io + "/input").c_str(), O_RDONLY);
+        int out = open((r.io + "/output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open((r.io + "/error").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(in, 0);
         dup2(out, 1);
-        if (runner)
-            execlp(runner, runner, program, static_cast<char*>(nullptr));
-        else
-            execl(program, "student", static_cast<char*>(nullptr));
+        dup2(err, 2);
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
         _exit(127);
     }
+    return r;
+}
+
+outcome finish_program(const running& r)
+{
     outcome o;
     int st = 0;
-    int limit = runner ? 6000 : 1000; // in 10 ms steps
+    int limit = under_runner() ? 6000 : 1000; // in 10 ms steps
     for (int waited = 0; waited < limit; ++waited) {
-        if (waitpid(pid, &st, WNOHANG) == pid) {
+        if (waitpid(r.pid, &st, WNOHANG) == r.pid) {
             o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+            o.signal = WIFSIGNALED(st) ? WTERMSIG(st) : 0;
             break;
         }
         usleep(10000);
     }
-    if (o.status == -1 && waitpid(pid, &st, WNOHANG) == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &st, 0);
+    if (o.status == -1 && o.signal == 0) {
+        kill(r.pid, SIGKILL);
+        waitpid(r.pid, &st, 0);
     }
-    o.out = read_file(io + "/output");
-    if (runner)
+    o.out = read_file(r.io + "/output");
+    o.err = read_file(r.io + "/error");
+    if (under_runner()) {
         o.out = masked(o.out);
-    fs::remove_all(io);
+        o.err = masked(o.err);
+    }
+    fs::remove_all(r.io);
     return o;
+}
+
+outcome run_program(const std::string& dir, const std::string& input)
+{
+    return finish_program(start_program(dir, input));
 }
 
 std::string menu_text()
@@ -225,3 +258,6 @@ std::string menu_text()
     }
     return m + "请选择菜单编号:";
 }
+
+const std::vector<std::string> as_nobody = {"setpriv", "--reuid=65534", "--regid=65534",
+                                            "--clear-groups"};

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // Empties the table and wipes every slot.
 void reset_table();
@@ -26,6 +27,9 @@ std::string dump();
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 bool exists(const std::string& path);
+
+// The names in a folder, sorted.
+std::vector<std::string> names_in(const std::string& dir);
 
 // Feeds input to screen (a whole dialogue) and returns what it printed.
 // The end of input ends the dialogue as it ends the program. Notices go to
@@ -46,8 +50,28 @@ private:
 
 struct outcome {
     std::string out;
+    std::string err;
     int status = -1; // exit status, or -1 when killed or hung
+    int signal = 0;  // the signal that ended it, if one did
 };
+
+// A program started and not yet waited for.
+struct running {
+    int pid = -1;
+    std::string io;
+};
+
+// Starts the built program in dir with input on a pipe, under the command
+// prefix when one is given (setpriv, say).
+running start_program(const std::string& dir, const std::string& input,
+                      const std::vector<std::string>& prefix = {});
+
+// Waits for it; kills it after a few seconds so a hang fails instead of
+// stalling the run.
+outcome finish_program(const running& r);
+
+// The command prefix that runs a program as the unprivileged user nobody.
+extern const std::vector<std::string> as_nobody;
 
 // Runs the built program in dir with input on a pipe (under STUDENT_RUNNER
 // when that is set, with its output brought to the POSIX form); kills it after a few

@@ -167,9 +167,13 @@ replace_status file_replace(const replace_plan& plan, const std::function<bool(s
     if (!exists && errno != ENOENT)
         return replace_status::failed;
     // Refused as an overwrite in place would be: not a plain file, or not
-    // writable by this user (root may write anything, as with open).
-    if (exists && (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0))
+    // writable by this user (root may write anything, as with open). A link
+    // not to be followed is only a name, replaced like a missing file.
+    bool name_only = exists && !plan.follow && S_ISLNK(old.st_mode);
+    if (exists && !name_only &&
+        (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0))
         return replace_status::failed;
+    exists = exists && !name_only;
     struct stat like_st;
     const struct stat* like = exists ? &old : nullptr;
     if (plan.like)

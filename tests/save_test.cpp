@@ -1,0 +1,243 @@
+// What a save promises beyond writing the records: it never follows or
+// clobbers a file of anyone else's, keeps the file's access and links,
+// keeps a backup of a file it has not seen, and two saves never mix.
+#include "console/screens.h"
+#include "support.h"
+
+#include <filesystem>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class saving : public scratch {};
+
+const std::string old_file = "1 甲 19 男 2005.01 南京 025-1 a@b.cn\n";
+const std::string notice_line = "student.txt已被改动或未刷新,原文件已备份为student.txt.bak\n";
+
+unsigned mode_of(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+struct backup_case {
+    const char* name;
+    std::function<void()> before; // what happened since the program started
+    bool backed_up;
+};
+
+void PrintTo(const backup_case& c, std::ostream* os) { *os << c.name; }
+
+class backup : public saving, public ::testing::WithParamInterface<backup_case> {};
+
+TEST_P(backup, is_kept_only_of_a_file_the_program_has_not_seen)
+{
+    write_file("student.txt.bak", "an older backup\n");
+    GetParam().before();
+    std::string on_disk = read_file("student.txt");
+    stu[n++] = rec("2", "乙");
+    std::string err;
+    EXPECT_EQ(drive(save, "", &err), "");
+    EXPECT_EQ(err, GetParam().backed_up ? notice_line : "");
+    EXPECT_EQ(read_file("student.txt.bak"), GetParam().backed_up ? on_disk : "an older backup\n");
+    EXPECT_NE(read_file("student.txt").find("2 乙"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, backup,
+    ::testing::Values(
+        backup_case{"nothing_loaded", [] { write_file("student.txt", old_file); }, true},
+        backup_case{"loaded", [] { write_file("student.txt", old_file); drive(refresh, ""); }, false},
+        backup_case{"no_file_yet", [] {}, false},
+        backup_case{"saved_before", [] { drive(save, ""); }, false},
+        backup_case{"loaded_then_saved", [] {
+            write_file("student.txt", old_file);
+            drive(refresh, "");
+            drive(save, "");
+        }, false},
+        backup_case{"changed_on_disk_since_loaded", [] {
+            write_file("student.txt", old_file);
+            drive(refresh, "");
+            write_file("student.txt", old_file + old_file);
+        }, true},
+        backup_case{"replaced_by_another_program_since_saved", [] {
+            drive(save, "");
+            std::string same_size = read_file("student.txt");
+            write_file("other", same_size);
+            fs::rename("other", "student.txt");
+        }, true},
+        backup_case{"load_refused", [] {
+            write_file("student.txt", old_file);
+            drive(refresh, "");
+            write_file("student.txt", "1 a not-a-number m b a p e\n");
+            drive(refresh, "");
+        }, true},
+        backup_case{"created_after_a_load_found_none", [] {
+            drive(refresh, "");
+            write_file("student.txt", old_file);
+        }, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(saving, keeps_the_permissions_of_the_file_and_of_its_backup)
+{
+    for (unsigned mode : {0600u, 0640u, 0604u, 0444u}) {
+        write_file("student.txt", old_file);
+        fs::remove("student.txt.bak");
+        fs::permissions("student.txt", static_cast<fs::perms>(mode));
+        set_table({rec("3", "丙")});
+        EXPECT_EQ(drive(save, ""), "") << std::oct << mode; // root may write a read-only file
+        EXPECT_EQ(mode_of("student.txt"), mode) << std::oct << mode;
+        EXPECT_EQ(mode_of("student.txt.bak"), mode) << std::oct << mode;
+    }
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    fs::remove("student.txt");
+    drive(save, "");
+    EXPECT_EQ(mode_of("student.txt"), 0666 & ~mask) << "a new file, as any program makes one";
+}
+
+TEST_F(saving, keeps_the_owner_and_group_where_it_may)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "giving a file away needs root, as CI has";
+    write_file("student.txt", old_file);
+    ASSERT_EQ(::chown("student.txt", 65534, 65534), 0);
+    drive(refresh, "");
+    drive(save, "");
+    struct stat st;
+    ASSERT_EQ(::stat("student.txt", &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+}
+
+TEST_F(saving, replaces_the_file_a_chain_of_links_ends_at_and_keeps_the_links)
+{
+    fs::create_directory("data");
+    write_file("data/real.txt", old_file);
+    fs::create_symlink("real.txt", "data/middle");
+    fs::create_symlink("data/middle", "student.txt");
+    drive(refresh, "");
+    stu[n++] = rec("2", "乙");
+    std::string err;
+    drive(save, "", &err);
+    EXPECT_EQ(err, "");
+    EXPECT_TRUE(fs::is_symlink("student.txt"));
+    EXPECT_TRUE(fs::is_symlink("data/middle"));
+    EXPECT_EQ(read_file("data/real.txt"), old_file + "2 乙 20 男 2001.2 addr-2 1392 2@x.cn\n");
+    EXPECT_EQ(names_in("data"), (std::vector<std::string>{"middle", "real.txt"}));
+}
+
+// Names an attacker or the operator may have put beside the register; a
+// save neither follows nor touches any of them.
+TEST_F(saving, never_touches_a_planted_link_or_the_operators_own_files)
+{
+    write_file("victim", "not to be touched\n");
+    write_file("student.txt", old_file);
+    write_file("student.txt.tmp", "the operator's own notes\n");
+    for (const char* planted : {"student.txt.bak.tmp", "student.txt.XXXXXX", ".student.txt"})
+        fs::create_symlink("victim", planted);
+    fs::create_symlink("victim", "student.txt.bak"); // replaced as a name, never followed
+    set_table({rec("4", "丁")});
+    std::string err;
+    EXPECT_EQ(drive(save, "", &err), "");
+    EXPECT_EQ(err, notice_line);
+    EXPECT_EQ(read_file("victim"), "not to be touched\n");
+    EXPECT_EQ(read_file("student.txt.tmp"), "the operator's own notes\n");
+    EXPECT_FALSE(fs::is_symlink("student.txt.bak"));
+    EXPECT_EQ(read_file("student.txt.bak"), old_file);
+    EXPECT_EQ(names_in("."), (std::vector<std::string>{".student.txt", "student.txt", "student.txt.XXXXXX",
+                                                       "student.txt.bak", "student.txt.bak.tmp",
+                                                       "student.txt.tmp", "victim"}));
+}
+
+struct unreadable_case {
+    const char* name;
+    std::function<void(const std::string& dir)> make;
+    bool as_user; // run as an unprivileged user (root reads anything)
+};
+
+void PrintTo(const unreadable_case& c, std::ostream* os) { *os << c.name; }
+
+class unreadable : public saving, public ::testing::WithParamInterface<unreadable_case> {};
+
+TEST_P(unreadable, is_reported_at_once_and_never_replaced_as_missing)
+{
+    if (GetParam().as_user && geteuid() != 0)
+        GTEST_SKIP() << "switching to an unprivileged user needs root, as CI has";
+    GetParam().make(dir);
+    fs::permissions(dir, fs::perms::all);
+    outcome o = finish_program(
+        start_program(dir, "1\n8\n", GetParam().as_user ? as_nobody : std::vector<std::string>{}));
+    EXPECT_EQ(o.status, 0) << "hung or killed";
+    EXPECT_NE(o.out.find("读取文件出错,未刷新\n"), std::string::npos) << o.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, unreadable,
+    ::testing::Values(
+        unreadable_case{"no_permission", [](const std::string& d) {
+            write_file(d + "/student.txt", old_file);
+            fs::permissions(d + "/student.txt", fs::perms::none);
+        }, true},
+        unreadable_case{"fifo", [](const std::string& d) {
+            ASSERT_EQ(::mkfifo((d + "/student.txt").c_str(), 0644), 0);
+        }, false},
+        unreadable_case{"link_to_a_device", [](const std::string& d) {
+            fs::create_symlink("/dev/zero", d + "/student.txt");
+        }, false},
+        unreadable_case{"folder", [](const std::string& d) {
+            fs::create_directory(d + "/student.txt");
+        }, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(saving, a_file_the_operator_may_not_write_is_not_replaced)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "switching to an unprivileged user needs root, as CI has";
+    fs::permissions(dir, fs::perms::all);
+    const std::string readonly = dir + "/student.txt";
+    write_file(readonly, old_file);
+    ASSERT_EQ(::chown(readonly.c_str(), 65534, 65534), 0);
+    fs::permissions(readonly, static_cast<fs::perms>(0444));
+    outcome o = finish_program(start_program(dir, "1\n5\n1\n7\n8\n", as_nobody));
+    EXPECT_NE(o.out.find("保存失败,student.txt未改变\n"), std::string::npos) << o.out;
+    EXPECT_EQ(read_file(readonly), old_file);
+    EXPECT_EQ(names_in(dir), std::vector<std::string>{"student.txt"});
+}
+
+// Each program adds its own students and saves, both at once, many times.
+TEST_F(saving, two_programs_saving_at_once_publish_one_whole_table)
+{
+    auto session = [](char who) {
+        std::string in = "4\n300\n", file;
+        for (int k = 0; k < 300; ++k) {
+            std::string r = std::string(1, who) + std::to_string(1000 + k) + " 学生 20 女 2004.12 " +
+                            "江苏省南京市鼓楼区汉口路 13800000000 s@example.edu.cn\n";
+            in += r;
+            file += r;
+        }
+        return std::make_pair(in + "7\n8\n", file);
+    };
+    auto [a_in, a_file] = session('a');
+    auto [b_in, b_file] = session('b');
+    for (int round = 0; round < 40; ++round) {
+        running a = start_program(dir, a_in);
+        running b = start_program(dir, b_in);
+        outcome oa = finish_program(a);
+        outcome ob = finish_program(b);
+        ASSERT_EQ(oa.status, 0);
+        ASSERT_EQ(ob.status, 0);
+        ASSERT_EQ(oa.out.find("保存失败"), std::string::npos) << "round " << round;
+        ASSERT_EQ(ob.out.find("保存失败"), std::string::npos) << "round " << round;
+        std::string now = read_file(dir + "/student.txt");
+        ASSERT_TRUE(now == a_file || now == b_file) << "round " << round << ": a mix";
+        std::vector<std::string> left = names_in(dir);
+        ASSERT_LE(left.size(), 2u) << left.back();
+    }
+}
+
+} // namespace
