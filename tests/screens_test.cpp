@@ -312,9 +312,10 @@ TEST_F(screens, modify_asks_again_for_a_missing_number_and_picks_the_last_holder
     EXPECT_STREQ(stu[2].name, "new");
 }
 
-TEST_F(screens, modify_with_an_empty_table_goes_back_to_the_menu)
+TEST_F(screens, modify_with_an_empty_table_reads_the_number_then_goes_back_to_the_menu)
 {
-    EXPECT_EQ(drive(modify, "1\n"), "该学号不存在\n\n");
+    EXPECT_EQ(drive(modify, "7\n"), "请输入要修改学生的学号：该学号不存在\n\n");
+    EXPECT_FALSE(dirty);
 }
 
 TEST_F(screens, listing_prints_rows_right_aligned_and_wide_values_whole)

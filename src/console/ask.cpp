@@ -2,14 +2,19 @@
 
 #include "console/console.h"
 
+#include <algorithm>
+
 std::string ask_text(std::string_view q, std::size_t cap)
 {
     for (;;) {
         prompt(q);
         std::string w = word();
-        if (w.size() <= cap)
+        if (std::any_of(w.begin(), w.end(), control))
+            line("输入含有控制字符,请重新输入");
+        else if (w.size() > cap)
+            say("输入过长,最多%d个字节,请重新输入\n", static_cast<int>(cap));
+        else
             return w;
-        say("输入过长,最多%d个字节,请重新输入\n", static_cast<int>(cap));
     }
 }
 

@@ -3,6 +3,7 @@
 #include "console/terminal.h"
 #include "records/number.h"
 
+#include <algorithm>
 #include <cstdarg>
 
 namespace {
@@ -23,6 +24,12 @@ bool blank(int c)
 }
 
 } // namespace
+
+bool control(char c)
+{
+    auto u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7F;
+}
 
 void console_use(std::FILE* i, std::FILE* o, bool interactive, std::FILE* e)
 {
@@ -57,6 +64,22 @@ void notice(std::string_view text)
     std::fflush(err);
 }
 
+void row(const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    char text[1024];
+    int len = std::vsnprintf(text, sizeof text, fmt, ap);
+    va_end(ap);
+    std::size_t size = std::min(static_cast<std::size_t>(len < 0 ? 0 : len), sizeof text - 1);
+    // A stored value came from a file anyone may have written: at a
+    // terminal its control bytes could move the cursor, set the title or
+    // write the clipboard.
+    if (out_tty)
+        std::replace_if(text, text + size, [](char ch) { return ch != '\n' && control(ch); }, '?');
+    std::fwrite(text, 1, size, out);
+}
+
 void say(const char* fmt, ...)
 {
     va_list ap;
@@ -89,7 +112,8 @@ std::string word()
         throw leave{};
     std::string w;
     do
-        w += static_cast<char>(c);
+        if (w.size() <= word_cap)
+            w += static_cast<char>(c);
     while ((c = std::getc(in)) != EOF && !blank(c));
     if (c != EOF)
         std::ungetc(c, in); // the white space after a word stays for the next read

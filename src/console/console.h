@@ -3,6 +3,7 @@
 // these, so a test can drive a whole dialogue in-process from a string.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -34,15 +35,27 @@ void prompt(std::string_view text);
 // after the dialogue so far.
 void notice(std::string_view text);
 
+// Writes one record row, printf-formatted. At a terminal every control
+// byte in it but the line break is shown as '?'.
+void row(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
 // Writes printf-formatted text with no line break added.
 void say(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Returns printf-formatted text.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// Longest token that reads keep whole: longer than any field or number.
+constexpr std::size_t word_cap = 1024;
+
 // Sends what was written so far, then reads the next token delimited by
-// white space or NUL, of any length. Throws leave at the end of input.
+// white space or NUL. A token longer than word_cap is read to its end but
+// only its first word_cap + 1 bytes are kept and returned, which no field
+// or number takes. Throws leave at the end of input.
 std::string word();
+
+// True for a control byte (0x00-0x1F, 0x7F).
+bool control(char c);
 
 // Reads the next token and parses it as a whole 32-bit decimal integer.
 // A token that is not one is consumed all the same and false is returned,

@@ -1,5 +1,8 @@
 #include "console/console.h"
 #include "console/screens.h"
+#include "console/terminal.h"
+#include "records/datafile.h"
+#include "records/table.h"
 
 #include <cstdint>
 
@@ -42,6 +45,18 @@ void dispatch(std::int32_t choice)
     }
 }
 
+// However the session ends, changes the operator has not saved are kept
+// in a file of their own; the register itself is written only on request.
+void keep_unsaved()
+{
+    if (!dirty)
+        return;
+    if (save_unsaved() == replace_status::failed)
+        notice("有未保存的修改,另存失败");
+    else
+        notice("有未保存的修改,已另存为student.unsaved.txt");
+}
+
 } // namespace
 
 int run()
@@ -62,5 +77,8 @@ int run()
     } catch (const leave&) {
     }
     flush();
+    keep_unsaved();
+    if (int sig = term_stopped())
+        term_exit(sig);
     return 0;
 }

@@ -57,8 +57,11 @@ void change(student& r, std::int32_t choice)
 void modify()
 {
     // With nothing in the table no number can match; asking on would keep
-    // the operator here for good.
+    // the operator here for good. The number is still read, so an answer
+    // typed ahead for it is not taken as a menu choice.
     if (n == 0) {
+        prompt("请输入要修改学生的学号：");
+        word();
         line("该学号不存在\n");
         return;
     }

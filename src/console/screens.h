@@ -3,8 +3,10 @@
 // returns to the loop.
 #pragma once
 
-// Shows the menu and runs the chosen screens until the operator picks 8
-// or the input ends. Returns the process's exit status (always 0).
+// Shows the menu and runs the chosen screens until the operator picks 8,
+// the input ends or a signal asks the session to end. Unsaved changes are
+// then kept in "student.unsaved.txt". Returns the exit status (0); after a
+// signal the process ends as that signal would end it.
 int run();
 
 void refresh(); // menu 1: load the data file

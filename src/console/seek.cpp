@@ -21,7 +21,7 @@ bool find(const std::string& key, Field get)
         found = true;
         line("学生学号     学生姓名  年龄  性别  出生年月     地址          电话       E-mail");
         line("-------------------------------------------------------------------------------");
-        say("%6s %6s %5d %5s %9s %8s %10s %14s\n", r.id, r.name, r.age, r.sex, r.birth,
+        row("%6s %6s %5d %5s %9s %8s %10s %14s\n", r.id, r.name, r.age, r.sex, r.birth,
             r.address, r.phone, r.email);
     }
     return found;

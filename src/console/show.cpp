@@ -9,7 +9,7 @@ void show()
     line("--------------------------------------------------------------------");
     for (int k = 0; k < n; ++k) {
         const student& r = stu[k];
-        say("%6s %7s %5d %5s %9s %8s %10s %14s\n", r.id, r.name, r.age, r.sex,
+        row("%6s %7s %5d %5s %9s %8s %10s %14s\n", r.id, r.name, r.age, r.sex,
             r.birth, r.address, r.phone, r.email);
     }
 }

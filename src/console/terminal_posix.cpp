@@ -10,7 +10,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <clocale>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <string>
 #include <iconv.h>
 #include <langinfo.h>
 #include <poll.h>
@@ -21,6 +24,10 @@
 namespace {
 
 const iconv_t none = reinterpret_cast<iconv_t>(-1);
+
+// How long a pause waits for the rest of a paste before it shows: a paste
+// larger than the terminal's buffer arrives in pieces.
+const int quiet_ms = 40;
 
 bool write_all(int fd, const char* p, std::size_t len)
 {
@@ -56,34 +63,97 @@ std::size_t convert(iconv_t cd, const char*& p, std::size_t& len, char* dst, std
     return static_cast<std::size_t>(o - dst);
 }
 
-// What the terminal gives, converted, and not yet handed to the reader.
+// A request to end the session: the signal's number, and a pipe that a
+// wait for input watches, so a signal that comes just before the wait
+// still ends it.
+volatile sig_atomic_t stop_sig = 0;
+int stop_pipe[2] = {-1, -1};
+
+// The terminal's own mode while the pause has changed it, so whatever ends
+// the program can put it back.
+termios saved_mode;
+volatile sig_atomic_t mode_changed = 0;
+
+void restore_mode()
+{
+    if (mode_changed) {
+        ::tcsetattr(0, TCSANOW, &saved_mode);
+        mode_changed = 0;
+    }
+}
+
+void on_stop(int sig)
+{
+    int e = errno;
+    if (!stop_sig)
+        stop_sig = sig;
+    if (stop_pipe[1] >= 0)
+        (void)!::write(stop_pipe[1], "", 1);
+    errno = e;
+}
+
+// SIGQUIT asks for no saving, only for the terminal back as it was.
+void on_quit(int sig)
+{
+    restore_mode();
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+// Waits until standard input can be read (or has ended), for at most ms
+// (-1: no limit). False when it cannot be read now or a stop came.
+bool wait_input(int ms)
+{
+    pollfd p[2] = {{0, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
+    for (;;) {
+        if (stop_sig)
+            return false;
+        int r = ::poll(p, stop_pipe[0] >= 0 ? 2 : 1, ms);
+        if (r < 0 && errno == EINTR)
+            continue;
+        return !stop_sig && r > 0 && p[0].revents != 0;
+    }
+}
+
+// Reads what standard input has, once a wait says it can; 0 at the end of
+// input or when a stop came.
+ssize_t read_input(char* buf, std::size_t size)
+{
+    if (!wait_input(-1))
+        return 0;
+    ssize_t r;
+    do
+        r = ::read(0, buf, size);
+    while (r < 0 && errno == EINTR && !stop_sig);
+    return r;
+}
+
+ssize_t read_piped(void*, char* buf, std::size_t size)
+{
+    return read_input(buf, size);
+}
+
+// What the terminal gives, converted, and not yet handed to the reader:
+// however much was typed or pasted ahead of a pause.
 struct input {
     iconv_t cd = none;
     char raw[1024];
     std::size_t rawlen = 0;
-    char ready[4 * sizeof raw];
+    std::string ready;
     std::size_t pos = 0;
-    std::size_t len = 0;
     bool ended = false; // the terminal said end of input, maybe while set aside
 
-    bool room() const { return len - pos + 2 * sizeof raw <= sizeof ready; }
-
     // Reads once from the terminal and converts what came. False at the
-    // end of input or on a read error.
+    // end of input, on a read error or a stop.
     bool more()
     {
-        std::memmove(ready, ready + pos, len - pos);
-        len -= pos;
+        ready.erase(0, pos);
         pos = 0;
-        ssize_t r;
-        do
-            r = ::read(0, raw + rawlen, sizeof raw - rawlen);
-        while (r < 0 && errno == EINTR);
+        ssize_t r = read_input(raw + rawlen, sizeof raw - rawlen);
         if (r <= 0) {
             ended = true;
             // A cut-off character at the very end is passed on as it is.
-            std::memcpy(ready + len, raw, rawlen);
-            len += rawlen;
+            ready.append(raw, rawlen);
             rawlen = 0;
             return false;
         }
@@ -91,24 +161,23 @@ struct input {
         const char* p = raw;
         std::size_t left = rawlen;
         if (cd == none) {
-            std::memcpy(ready + len, raw, rawlen);
-            len += rawlen;
+            ready.append(raw, rawlen);
             left = 0;
         } else {
-            len += convert(cd, p, left, ready + len, sizeof ready - len);
+            char conv[4 * sizeof raw];
+            ready.append(conv, convert(cd, p, left, conv, sizeof conv));
         }
         std::memmove(raw, p, left);
         rawlen = left;
         return true;
     }
 
-    // Moves whatever the terminal already holds in here without waiting,
-    // so a key read straight from the terminal takes only a key pressed
-    // from now on.
-    void take_pending()
+    // Moves whatever the terminal holds in here, waiting up to ms for more
+    // after each piece, so a key read straight from the terminal takes
+    // only a key pressed from now on.
+    void take_pending(int ms)
     {
-        pollfd pfd{0, POLLIN, 0};
-        while (!ended && room() && ::poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLIN) && more()) {
+        while (!ended && wait_input(ms) && more()) {
         }
     }
 };
@@ -117,13 +186,30 @@ input typed;
 
 ssize_t read_typed(void*, char* buf, std::size_t size)
 {
-    while (typed.pos == typed.len)
-        if (typed.ended || (!typed.more() && typed.pos == typed.len))
+    while (typed.pos == typed.ready.size())
+        if (typed.ended || (!typed.more() && typed.pos == typed.ready.size()))
             return 0;
-    std::size_t got = std::min(size, typed.len - typed.pos);
-    std::memcpy(buf, typed.ready + typed.pos, got);
+    std::size_t got = std::min(size, typed.ready.size() - typed.pos);
+    std::memcpy(buf, typed.ready.data() + typed.pos, got);
     typed.pos += got;
     return static_cast<ssize_t>(got);
+}
+
+// Signals that end the session end it between answers, never in the middle
+// of a save; a closed output pipe only loses output.
+void catch_signals()
+{
+    if (::pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        stop_pipe[0] = stop_pipe[1] = -1;
+    struct sigaction sa {};
+    sa.sa_handler = on_stop;
+    sa.sa_flags = SA_RESTART;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(sig, &sa, nullptr);
+    sa.sa_handler = on_quit;
+    ::sigaction(SIGQUIT, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 // GBK on its way to the terminal; a character cut by a flush waits here.
@@ -198,16 +284,16 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
     out_tty = ::isatty(1);
     in = stdin;
     out = stdout;
+    catch_signals();
     bool gb = (in_tty || out_tty) && gb_locale();
-    // A terminal is always read through here, converting or not, so that a
-    // pause can set typed-ahead answers aside.
-    if (in_tty) {
-        if (!gb)
-            typed.cd = iconv_open("GB18030", "UTF-8");
-        cookie_io_functions_t io{read_typed, nullptr, nullptr, nullptr};
-        if (std::FILE* f = fopencookie(nullptr, "r", io))
-            in = f;
-    }
+    // Input is always read through here, so that a signal can end a wait
+    // for it, and at a terminal so that a pause can set typed-ahead answers
+    // aside.
+    if (in_tty && !gb)
+        typed.cd = iconv_open("GB18030", "UTF-8");
+    cookie_io_functions_t io{in_tty ? read_typed : read_piped, nullptr, nullptr, nullptr};
+    if (std::FILE* f = fopencookie(nullptr, "r", io))
+        in = f;
     if (out_tty && !gb)
         out = bridged(out_bridge, stdout);
     // A terminal's output is held back until input is awaited, like a pipe's.
@@ -221,22 +307,31 @@ std::FILE* term_err()
 
 void term_pause(std::FILE* out, bool in_tty, const char* text)
 {
-    std::fputs(text, out);
     std::fflush(out);
-    termios old;
-    if (in_tty && ::tcgetattr(0, &old) == 0) {
-        typed.take_pending();
-        // Signals are off while waiting: Ctrl-C is just a key here, and the
-        // terminal is never left without echo.
-        termios raw = old;
+    bool waits = in_tty && ::tcgetattr(0, &saved_mode) == 0;
+    if (waits) {
+        // Everything typed or pasted before the pause shows is set aside
+        // for the reads after it: whole lines (and the rest of a paste
+        // still on its way) first, then, out of line mode, a line not yet
+        // ended. Signals are off while waiting: Ctrl-C is just a key here.
+        typed.take_pending(quiet_ms);
+        termios raw = saved_mode;
         raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
         raw.c_cc[VMIN] = 1;
         raw.c_cc[VTIME] = 0;
+        mode_changed = 1;
         ::tcsetattr(0, TCSANOW, &raw);
+        typed.take_pending(0);
+    }
+    std::fputs(text, out);
+    std::fflush(out);
+    if (waits) {
         char key[32];
-        while (::read(0, key, sizeof key) < 0 && errno == EINTR) {
-        }
-        ::tcsetattr(0, TCSANOW, &old);
+        // Even after an end of input typed ahead, the pause waits for its
+        // key; a terminal that is gone ends the wait at once.
+        if (read_input(key, sizeof key) <= 0)
+            typed.ended = true;
+        restore_mode();
     }
     std::fputc('\n', out);
 }
@@ -249,10 +344,17 @@ void term_clear(std::FILE* out, bool out_tty)
 
 int term_stopped()
 {
-    return 0;
+    return stop_sig;
 }
 
 void term_exit(int code)
 {
-    std::exit(code);
+    restore_mode();
+    ::signal(code, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, code);
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    ::raise(code);
+    std::_Exit(128 + code);
 }
