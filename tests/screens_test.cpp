@@ -275,6 +275,7 @@ TEST_P(modifying, changes_one_field_of_the_record)
         std::strcpy(fields[f], GetParam().value.c_str());
     std::string out = drive(modify, "2\n" + GetParam().input);
     EXPECT_EQ(out, modify_q + field_menu + GetParam().printed);
+    EXPECT_EQ(dirty, f != 0) << "only a stored value is an unsaved change";
     student got = stu[1];
     set_table({expected});
     std::string want = dump();
@@ -295,6 +296,13 @@ INSTANTIATE_TEST_SUITE_P(
         modify_case{"3\n女x\nF\n", "请输入新的性别:输入过长,最多2个字节,请重新输入\n请输入新的性别:",
                     3, "F"},
         modify_case{"4\n1999.12\n", "请输入新的出生年月:", 4, "1999.12"},
+        // An arrow key typed in a value, and DEL: control bytes, asked again.
+        modify_case{"1\n张\x1b[D三\n张\x7f三\n张三\n",
+                    "请输入新的姓名:输入含有控制字符,请重新输入\n"
+                    "请输入新的姓名:输入含有控制字符,请重新输入\n请输入新的姓名:", 1, "张三"},
+        modify_case{"4\n" + std::string(100000, '9') + "\n2000.1\n",
+                    "请输入新的出生年月:输入过长,最多20个字节,请重新输入\n请输入新的出生年月:", 4,
+                    "2000.1"},
         modify_case{"5\n" + long_address + "\n", "请输入新的地址:", 5, long_address},
         modify_case{"6\n13912345678\n", "请输入新的电话号码:", 6, "13912345678"},
         modify_case{"7\n" + std::string(32, 'm') + "\n", "请输入新的邮件地址:", 7,

@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include "console/console.h"
+#include "records/datafile.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -20,6 +21,8 @@ const std::string pause_text = "请按任意键继续. . .\n";
 void reset_table()
 {
     n = 0;
+    dirty = false;
+    forget_file();
     std::memset(stu, 0, sizeof stu);
 }
 

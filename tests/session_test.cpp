@@ -1,0 +1,173 @@
+// How a session of the built program ends: unsaved work is kept whatever
+// ends it, signals end it cleanly, and a closed output pipe or a huge
+// token cannot cost the operator's work.
+#include "support.h"
+
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+class session : public scratch {};
+
+const std::string one = "7 张三 19 男 2004.05 北京 138 z@q.com\n";
+const std::string kept_notice = "有未保存的修改,已另存为student.unsaved.txt\n";
+
+const std::string first = "1 甲 19 男 2005.01 南京 025-1 a@b.cn\n";
+
+struct ending {
+    const char* name;
+    std::string input;
+    bool kept;         // the table went to the unsaved-work file
+    std::string table; // what it holds then
+};
+
+void PrintTo(const ending& e, std::ostream* os) { *os << e.name; }
+
+class ends : public session, public ::testing::WithParamInterface<ending> {};
+
+TEST_P(ends, keeps_unsaved_changes_and_nothing_else)
+{
+    write_file(dir + "/student.txt", first);
+    outcome o = run_program(dir, GetParam().input);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err.find(kept_notice) != std::string::npos, GetParam().kept) << o.err;
+    EXPECT_EQ(exists(dir + "/student.unsaved.txt"), GetParam().kept);
+    if (GetParam().kept) {
+        EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), saved(GetParam().table));
+    }
+    if (GetParam().input.find("7\n") == std::string::npos) {
+        EXPECT_EQ(read_file(dir + "/student.txt"), first) << "saved without being asked";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, ends,
+    ::testing::Values(
+        ending{"added_then_eight", "4\n1\n" + one + "8\n", true, one},
+        ending{"added_then_end_of_input", "4\n1\n" + one, true, one},
+        ending{"deleted_then_eight", "1\n5\n1\n8\n", true, ""},
+        ending{"modified_then_end_of_input", "1\n4\n1\n" + one + "3\n1\n1\n乙\n", true,
+               "1 乙 19 男 2005.01 南京 025-1 a@b.cn\n" + one},
+        ending{"added_and_saved", "4\n1\n" + one + "7\n8\n", false, ""},
+        ending{"added_then_loaded", "4\n1\n" + one + "1\n8\n", false, ""},
+        ending{"nothing_changed", "1\n6\n3\n1\n8\n5\n404\n4\n0\n8\n", false, ""},
+        // A value typed ahead for the student number of an empty table is
+        // read as that, not as a menu choice that would save the empty table.
+        ending{"modify_on_an_empty_table_with_an_answer_typed_ahead", "3 7\n8\n", false, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Starts the program with its input on a pipe that stays open, so it waits
+// at a prompt until a signal comes.
+struct live {
+    pid_t pid;
+    int in;
+};
+
+live start_live(const std::string& dir, const std::string& input, int out_fd)
+{
+    int p[2];
+    EXPECT_EQ(pipe(p), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        dup2(p[0], 0);
+        dup2(out_fd, 1);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        close(p[1]);
+        execl(STUDENT_EXE, "student", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(p[0]);
+    EXPECT_EQ(write(p[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    return {pid, p[1]};
+}
+
+class signalled : public session, public ::testing::WithParamInterface<int> {};
+
+TEST_P(signalled, at_a_prompt_keeps_the_work_and_ends_as_the_signal_does)
+{
+    int out = open((dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    live p = start_live(dir, "4\n1\n" + one, out);
+    close(out);
+    // Waits until the menu after the add has been shown: the program is then
+    // at the menu prompt, waiting for input.
+    for (int k = 0; k < 500 && read_file(dir + "/out").find("录入完毕") == std::string::npos; ++k)
+        usleep(10000);
+    usleep(50000);
+    kill(p.pid, GetParam());
+    int st = 0;
+    waitpid(p.pid, &st, 0);
+    close(p.in);
+    EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == GetParam()) << st;
+    EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), saved(one));
+}
+
+INSTANTIATE_TEST_SUITE_P(signals, signalled, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& info) { return std::string(strsignal(info.param)); });
+
+TEST_F(session, a_closed_output_pipe_does_not_stop_a_save)
+{
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    close(p[0]); // nobody reads what the program writes
+    std::string input = "6\n4\n1\n" + one + "6\n7\n8\n";
+    write_file(dir + "/in", input);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        int in = open("in", O_RDONLY);
+        dup2(in, 0);
+        dup2(p[1], 1);
+        execl(STUDENT_EXE, "student", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(p[1]);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
+    EXPECT_EQ(read_file(dir + "/student.txt"), one);
+}
+
+TEST_F(session, a_huge_token_costs_no_more_memory_than_a_normal_session)
+{
+    // The input is written in pieces: the child is forked from this process
+    // and its peak counts what this process held.
+    auto peak_kib = [&](const std::string& before, std::size_t mib, const std::string& after) {
+        std::FILE* f = std::fopen((dir + "/in").c_str(), "w");
+        std::string piece(1 << 20, '7');
+        std::fputs(before.c_str(), f);
+        for (std::size_t k = 0; k < mib; ++k)
+            std::fwrite(piece.data(), 1, piece.size(), f);
+        std::fputs(after.c_str(), f);
+        std::fclose(f);
+        pid_t pid = fork();
+        if (pid == 0) {
+            int in = open((dir + "/in").c_str(), O_RDONLY);
+            int null = open("/dev/null", O_WRONLY);
+            dup2(in, 0);
+            dup2(null, 1);
+            execl(STUDENT_EXE, "student", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int st = 0;
+        rusage ru{};
+        wait4(pid, &st, 0, &ru);
+        EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+        return ru.ru_maxrss;
+    };
+    long normal = peak_kib("6\n", 0, "\n8\n");
+    for (const char* at : {"", "4\n1\n"}) {
+        long huge = peak_kib(at, 100, "\n8\n");
+        EXPECT_LE(huge, normal + 1024) << "after \"" << at << "\"";
+    }
+}
+
+} // namespace
