@@ -3,6 +3,10 @@
 #include "support.h"
 
 #include <cerrno>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <cstring>
+#include <termios.h>
 #include <iconv.h>
 #include <ctime>
 #include <poll.h>
@@ -233,5 +237,98 @@ TEST_F(terminal, what_the_operator_types_is_stored_as_gbk)
     EXPECT_EQ(wait_exit(5000), 0) << seen;
     EXPECT_EQ(read_file(dir + "/student.txt"), "7 张三 19 男 2004.05 北京 138 z@q.com\n");
 }
+
+TEST_F(terminal, a_long_paste_across_the_pauses_of_adds_is_stored_exactly)
+{
+    // Forty adds of one student each, pasted at once: several KB, more than
+    // the terminal holds, with a pause after every add.
+    std::string paste, file;
+    for (int k = 0; k < 40; ++k) {
+        std::string r = std::to_string(100 + k) + " 欧阳学生" + std::to_string(k) +
+                        " 20 女 2004.12 江苏省南京市鼓楼区汉口路" + std::to_string(k) +
+                        "号 13800000000 student" + std::to_string(k) + "@example.edu.cn\n";
+        paste += "4\n1\n" + r;
+        file += r;
+    }
+    std::string keys = gbk_to_utf8(paste);
+    ASSERT_GT(keys.size(), 4096u); // more than a terminal's line buffer
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type(keys);
+    for (int k = 0; k < 40; ++k) {
+        ASSERT_TRUE(read_until(pause_prompt, 10000)) << "pause " << k;
+        EXPECT_EQ(wait_exit(100), -1) << "a pasted byte ended pause " << k;
+        type("x");
+    }
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("7\n");
+    ASSERT_TRUE(read_until(pause_prompt, 5000));
+    type("x");
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("8\n");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+    EXPECT_EQ(read_file(dir + "/student.txt"), file);
+}
+
+TEST_F(terminal, control_bytes_in_stored_values_are_never_sent_to_the_terminal)
+{
+    // A window title, a clipboard write and a cursor move planted in a file.
+    write_file(dir + "/student.txt", "1 a\x1b]0;owned\x07 19 m \x1b]52;c;ZXZpbA==\x07 b\x1b[2J p e\n");
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("1\n");
+    ASSERT_TRUE(read_until(pause_prompt, 5000));
+    type("x");
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    std::size_t mark = seen.size();
+    type("6\n2\n1\n1\n3\n");
+    ASSERT_TRUE(read_until(pause_prompt, 5000));
+    type("x");
+    ASSERT_TRUE(read_until(pause_prompt, 5000)); // after the query
+    std::string shown = seen.substr(mark);
+    EXPECT_EQ(shown.find("\x1b]"), std::string::npos);
+    EXPECT_EQ(shown.find("\x07"), std::string::npos);
+    EXPECT_NE(shown.find("a?]0;owned?"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("b?[2J"), std::string::npos) << shown;
+    type("x");
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("8\n");
+    EXPECT_EQ(wait_exit(5000), 0);
+}
+
+// A signal while the pause has the terminal out of line mode: the program
+// ends as the signal says and leaves the terminal as it found it.
+class signal_in_pause : public terminal, public ::testing::WithParamInterface<int> {};
+
+TEST_P(signal_in_pause, leaves_the_terminal_as_it_found_it)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    // The program's side of the terminal, where its mode lives.
+    int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    termios before;
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    type("4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n"));
+    ASSERT_TRUE(read_until(pause_prompt, 5000));
+    usleep(100000);
+    termios during;
+    ASSERT_EQ(tcgetattr(slave, &during), 0);
+    ASSERT_EQ(during.c_lflag & ICANON, 0u) << "the pause is not waiting out of line mode";
+    kill(pid, GetParam());
+    int st = 0;
+    ASSERT_EQ(waitpid(pid, &st, 0), pid);
+    exited = true;
+    EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == GetParam()) << st;
+    termios after;
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    close(slave);
+    EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG), before.c_lflag & (ICANON | ECHO | ISIG));
+    // Work is kept on the signals that end a session; a quit only quits.
+    EXPECT_EQ(exists(dir + "/student.unsaved.txt"), GetParam() != SIGQUIT);
+}
+
+INSTANTIATE_TEST_SUITE_P(signals, signal_in_pause, ::testing::Values(SIGTERM, SIGHUP, SIGQUIT),
+                         [](const auto& info) { return std::string(strsignal(info.param)); });
 
 } // namespace
