@@ -9,6 +9,7 @@ namespace {
 
 std::FILE* in;
 std::FILE* out;
+std::FILE* err = stderr;
 bool in_tty;
 bool out_tty;
 
@@ -33,12 +34,20 @@ void console_use(std::FILE* i, std::FILE* o, bool interactive)
 void console_std()
 {
     term_open(in, out, in_tty, out_tty);
+    err = term_err();
 }
 
 void line(std::string_view text)
 {
     std::fwrite(text.data(), 1, text.size(), out);
     std::fputc('\n', out);
+}
+
+void complain(std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), err);
+    std::fputc('\n', err);
+    std::fflush(err);
 }
 
 void prompt(std::string_view text)

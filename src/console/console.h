@@ -18,12 +18,16 @@ struct leave {};
 // waits for a key and clear really clears, as on a terminal.
 void console_use(std::FILE* in, std::FILE* out, bool interactive);
 
-// Points the primitives at the process's own standard input and output,
-// bridged to the terminal's encoding where they are a terminal.
+// Points the primitives at the process's own standard input, output and
+// error, bridged to the terminal's encoding where they are a terminal.
 void console_std();
 
 // Writes text and a line break.
 void line(std::string_view text);
+
+// Writes text and a line break to standard error at once. For complaints
+// about the command line, which must not mix with the dialogue's output.
+void complain(std::string_view text);
 
 // Writes text with no line break, so the answer follows on the same line.
 void prompt(std::string_view text);

@@ -9,6 +9,10 @@
 // which of them is a terminal.
 void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty);
 
+// Standard error, bridged to the terminal's encoding as term_open bridges
+// standard output. Call once.
+std::FILE* term_err();
+
 // Shows the press-a-key text and, when in_tty, waits for one key without
 // taking anything the operator has already typed ahead.
 void term_pause(std::FILE* out, bool in_tty, const char* text);

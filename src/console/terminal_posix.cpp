@@ -128,15 +128,19 @@ ssize_t read_typed(void*, char* buf, std::size_t size)
 
 // GBK on its way to the terminal; a character cut by a flush waits here.
 struct output {
+    explicit output(int to) : fd(to) {}
+    int fd;
     iconv_t cd = none;
     char held[4];
     std::size_t heldlen = 0;
 };
 
-output shown;
+output shown_out(1);
+output shown_err(2);
 
-ssize_t write_shown(void*, const char* buf, std::size_t size)
+ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
 {
+    output& shown = *static_cast<output*>(cookie);
     char conv[4096];
     std::size_t taken = 0;
     // Finish a character cut by the previous flush.
@@ -146,7 +150,7 @@ ssize_t write_shown(void*, const char* buf, std::size_t size)
         std::size_t left = shown.heldlen;
         std::size_t got = convert(shown.cd, p, left, conv, sizeof conv);
         if (got > 0 || shown.heldlen == sizeof shown.held) {
-            if (!write_all(1, conv, got) || !write_all(1, p, left))
+            if (!write_all(shown.fd, conv, got) || !write_all(shown.fd, p, left))
                 return -1;
             shown.heldlen = 0;
         }
@@ -156,13 +160,13 @@ ssize_t write_shown(void*, const char* buf, std::size_t size)
     while (left > 0) {
         std::size_t before = left;
         std::size_t got = convert(shown.cd, p, left, conv, sizeof conv);
-        if (!write_all(1, conv, got))
+        if (!write_all(shown.fd, conv, got))
             return -1;
         if (left == before && got == 0)
             break;
     }
     if (left >= sizeof shown.held) // not a cut character: pass it on
-        return write_all(1, p, left) ? static_cast<ssize_t>(size) : -1;
+        return write_all(shown.fd, p, left) ? static_cast<ssize_t>(size) : -1;
     std::memcpy(shown.held, p, left);
     shown.heldlen = left;
     return static_cast<ssize_t>(size);
@@ -194,13 +198,23 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
         if (std::FILE* f = fopencookie(nullptr, "r", io))
             in = f;
     }
-    if (out_tty && !gb && (shown.cd = iconv_open("UTF-8", "GB18030")) != none) {
+    if (out_tty && !gb && (shown_out.cd = iconv_open("UTF-8", "GB18030")) != none) {
         cookie_io_functions_t io{nullptr, write_shown, nullptr, nullptr};
-        if (std::FILE* f = fopencookie(nullptr, "w", io))
+        if (std::FILE* f = fopencookie(&shown_out, "w", io))
             out = f;
     }
     // A terminal's output is held back until input is awaited, like a pipe's.
     std::setvbuf(out, nullptr, _IOFBF, BUFSIZ);
+}
+
+std::FILE* term_err()
+{
+    if (::isatty(2) && !gb_locale() && (shown_err.cd = iconv_open("UTF-8", "GB18030")) != none) {
+        cookie_io_functions_t io{nullptr, write_shown, nullptr, nullptr};
+        if (std::FILE* f = fopencookie(&shown_err, "w", io))
+            return f;
+    }
+    return stderr;
 }
 
 void term_pause(std::FILE* out, bool in_tty, const char* text)
