@@ -153,7 +153,8 @@ std::string masked(const std::string& raw)
 
 } // namespace
 
-outcome run_program(const std::string& dir, const std::string& input)
+outcome run_program(const std::string& dir, const std::string& input,
+                    const std::vector<std::string>& args)
 {
     // The input and output live outside dir, which may be a full disk.
     char io_tmpl[] = "/tmp/student-io-XXXXXX";
@@ -165,6 +166,13 @@ outcome run_program(const std::string& dir, const std::string& input)
     const char* program = std::getenv("STUDENT_PROGRAM");
     if (!program)
         program = STUDENT_EXE;
+    std::vector<const char*> argv;
+    if (runner)
+        argv.push_back(runner);
+    argv.push_back(runner ? program : "student");
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    argv.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(dir.c_str()) != 0)
@@ -173,10 +181,13 @@ outcome run_program(const std::string& dir, const std::string& input)
         int out = open((io + "/output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(in, 0);
         dup2(out, 1);
+        if (!args.empty())
+            dup2(open((io + "/error").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        auto v = const_cast<char* const*>(argv.data());
         if (runner)
-            execlp(runner, runner, program, static_cast<char*>(nullptr));
+            execvp(runner, v);
         else
-            execl(program, "student", static_cast<char*>(nullptr));
+            execv(program, v);
         _exit(127);
     }
     outcome o;
@@ -194,6 +205,7 @@ outcome run_program(const std::string& dir, const std::string& input)
         waitpid(pid, &st, 0);
     }
     o.out = read_file(io + "/output");
+    o.err = read_file(io + "/error");
     if (runner)
         o.out = masked(o.out);
     fs::remove_all(io);

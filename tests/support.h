@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // Empties the table and wipes every slot.
 void reset_table();
@@ -44,13 +45,17 @@ private:
 
 struct outcome {
     std::string out;
+    std::string err; // captured only when the program was given arguments
     int status = -1; // exit status, or -1 when killed or hung
 };
 
 // Runs the built program in dir with input on a pipe (under STUDENT_RUNNER
 // when that is set, with its output brought to the POSIX form); kills it after a few
-// seconds so a hang fails instead of stalling the run.
-outcome run_program(const std::string& dir, const std::string& input);
+// seconds so a hang fails instead of stalling the run. Given arguments, its
+// standard error is captured too; otherwise it goes to the test's own, where
+// a sanitizer's report shows.
+outcome run_program(const std::string& dir, const std::string& input,
+                    const std::vector<std::string>& args = {});
 
 // Whether the program runs under another program (the Windows build under
 // wine, named by STUDENT_RUNNER, with STUDENT_PROGRAM the .exe).
