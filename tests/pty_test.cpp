@@ -24,7 +24,7 @@ std::string utf8(std::u8string_view s)
 
 class terminal : public scratch {
 protected:
-    void start()
+    void start(const char* arg = nullptr)
     {
         pid = forkpty(&master, nullptr, nullptr, nullptr);
         ASSERT_GE(pid, 0);
@@ -32,7 +32,7 @@ protected:
             setenv("LC_ALL", "C.UTF-8", 1);
             if (chdir(dir.c_str()) != 0)
                 _exit(126);
-            execl(STUDENT_EXE, "student", static_cast<char*>(nullptr));
+            execl(STUDENT_EXE, "student", arg, static_cast<char*>(nullptr));
             _exit(127);
         }
     }
@@ -188,6 +188,20 @@ INSTANTIATE_TEST_SUITE_P(keys, typed_ahead,
                                            "6\n8\n",   // a whole line still in the terminal
                                            "6\n\x04"), // Ctrl-D, still in the terminal
                          typed_name);
+
+TEST_F(terminal, help_arrives_in_utf8)
+{
+    start("--help");
+    EXPECT_TRUE(read_until(utf8(u8"数据放在启动时所在文件夹的 student.txt 中"), 5000)) << seen;
+    EXPECT_EQ(wait_exit(5000), 0);
+}
+
+TEST_F(terminal, a_refused_argument_is_told_in_utf8)
+{
+    start("--bogus"); // standard error is the terminal too
+    EXPECT_TRUE(read_until(utf8(u8"无法识别的参数 \"--bogus\"\r\n用法：student"), 5000)) << seen;
+    EXPECT_EQ(wait_exit(5000), 2);
+}
 
 TEST_F(terminal, a_long_listing_arrives_whole_in_utf8)
 {

@@ -174,7 +174,7 @@ std::string masked(const std::string& raw)
 } // namespace
 
 running start_program(const std::string& dir, const std::string& input,
-                      const std::vector<std::string>& prefix)
+                      const std::vector<std::string>& prefix, const std::vector<std::string>& args)
 {
     // The input and output live outside dir, which may be a full disk.
     char io_tmpl[] = "/tmp/student-io-XXXXXX";
@@ -187,10 +187,11 @@ running start_program(const std::string& dir, const std::string& input,
     const char* program = std::getenv("STUDENT_PROGRAM");
     if (!program)
         program = STUDENT_EXE;
-    std::vector<std::string> args = prefix;
+    std::vector<std::string> argv = prefix;
     if (runner)
-        args.push_back(runner);
-    args.push_back(program);
+        argv.push_back(runner);
+    argv.push_back(program);
+    argv.insert(argv.end(), args.begin(), args.end());
     r.pid = fork();
     if (r.pid == 0) {
         if (chdir(dir.c_str()) != 0)
@@ -201,11 +202,11 @@ running start_program(const std::string& dir, const std::string& input,
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
+        std::vector<char*> v;
+        for (std::string& a : argv)
+            v.push_back(a.data());
+        v.push_back(nullptr);
+        execvp(v[0], v.data());
         _exit(127);
     }
     return r;
@@ -238,9 +239,10 @@ outcome finish_program(const running& r)
     return o;
 }
 
-outcome run_program(const std::string& dir, const std::string& input)
+outcome run_program(const std::string& dir, const std::string& input,
+                    const std::vector<std::string>& args)
 {
-    return finish_program(start_program(dir, input));
+    return finish_program(start_program(dir, input, {}, args));
 }
 
 std::string menu_text()

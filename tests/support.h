@@ -64,7 +64,8 @@ struct running {
 // Starts the built program in dir with input on a pipe, under the command
 // prefix when one is given (setpriv, say).
 running start_program(const std::string& dir, const std::string& input,
-                      const std::vector<std::string>& prefix = {});
+                      const std::vector<std::string>& prefix = {},
+                      const std::vector<std::string>& args = {});
 
 // Waits for it; kills it after a few seconds so a hang fails instead of
 // stalling the run.
@@ -75,8 +76,10 @@ extern const std::vector<std::string> as_nobody;
 
 // Runs the built program in dir with input on a pipe (under STUDENT_RUNNER
 // when that is set, with its output brought to the POSIX form); kills it after a few
-// seconds so a hang fails instead of stalling the run.
-outcome run_program(const std::string& dir, const std::string& input);
+// seconds so a hang fails instead of stalling the run. Given arguments, the
+// program gets them.
+outcome run_program(const std::string& dir, const std::string& input,
+                    const std::vector<std::string>& args = {});
 
 // Whether the program runs under another program (the Windows build under
 // wine, named by STUDENT_RUNNER, with STUDENT_PROGRAM the .exe).

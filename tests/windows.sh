@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows program with mingw-w64 (statically linked) and
-# runs the end-to-end transcript tests against the .exe under wine. The
-# transcripts are compared with CR LF line ends and the command
-# interpreter's pause text brought to their POSIX form; the saved file must
-# have CR LF line ends and load back.
+# runs the end-to-end transcript tests and the command-line table against
+# the .exe under wine. The transcripts are compared with CR LF line ends and
+# the command interpreter's pause text brought to their POSIX form; the
+# saved file must have CR LF line ends and load back.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,4 +26,4 @@ export WINEPREFIX="$PWD/build-win/wineprefix" WINEDEBUG=-all
 wineboot -i > /dev/null 2>&1 || true
 trap 'wineserver -k 2> /dev/null || true' EXIT
 STUDENT_RUNNER=wine STUDENT_PROGRAM="$PWD/build-win/student.exe" \
-  build/student_tests --gtest_filter='program.*' --gtest_brief=1
+  build/student_tests --gtest_filter='program.*:args/command_line.*' --gtest_brief=1

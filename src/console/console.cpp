@@ -10,7 +10,7 @@ namespace {
 
 std::FILE* in;
 std::FILE* out;
-std::FILE* err;
+std::FILE* err = stderr;
 bool in_tty;
 bool out_tty;
 

@@ -21,8 +21,8 @@ struct leave {};
 // are masked, as on a terminal.
 void console_use(std::FILE* in, std::FILE* out, bool interactive, std::FILE* err = nullptr);
 
-// Points the primitives at the process's own standard input and output,
-// bridged to the terminal's encoding where they are a terminal.
+// Points the primitives at the process's own standard input, output and
+// error, bridged to the terminal's encoding where they are a terminal.
 void console_std();
 
 // Writes text and a line break.

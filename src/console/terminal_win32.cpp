@@ -16,6 +16,11 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
     out_tty = _isatty(1);
 }
 
+std::FILE* term_err()
+{
+    return stderr;
+}
+
 void term_pause(std::FILE* out, bool, const char*)
 {
     std::fflush(out);
@@ -26,11 +31,6 @@ void term_clear(std::FILE* out, bool)
 {
     std::fflush(out);
     std::system("cls");
-}
-
-std::FILE* term_err()
-{
-    return stderr;
 }
 
 int term_stopped()

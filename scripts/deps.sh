@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building the program needs when they
+# are missing, and with the argument "tests" those of the test suite too.
+# Uses sudo when not run as root.
+set -euo pipefail
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2> /dev/null | grep -q 'ok installed'; }
+
+need=()
+command -v g++ > /dev/null || need+=(g++)
+command -v cmake > /dev/null || need+=(cmake)
+command -v make > /dev/null || need+=(make)
+if [[ ${1-} == tests ]]; then
+  installed libgtest-dev || need+=(googletest libgtest-dev)
+fi
+((${#need[@]})) || exit 0
+
+echo "installing ${need[*]}"
+if ! command -v apt-get > /dev/null; then
+  echo "no apt-get here: install ${need[*]} with the system's package manager" >&2
+  exit 1
+fi
+sudo=()
+((EUID == 0)) || sudo=(sudo)
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" > /dev/null

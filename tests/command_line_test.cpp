@@ -1,0 +1,61 @@
+// The built program's command line: help and version on standard output
+// without starting the menu, anything else refused on standard error.
+#include "support.h"
+
+#include <algorithm>
+
+namespace {
+
+struct row {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> out_has;
+    std::vector<std::string> err_has;
+};
+
+void PrintTo(const row& r, std::ostream* os)
+{
+    *os << r.name;
+}
+
+const row rows[] = {
+    {"help", {"--help"}, 0, {"用法：student", "student.txt", "1 刷新学生信息", "8 退出系统"}, {}},
+    {"short_help", {"-h"}, 0, {"用法：student", "student.txt"}, {}},
+    {"version", {"--version"}, 0, {"student " STUDENT_VERSION "\n"}, {}},
+    {"unknown_option", {"--bogus"}, 2, {}, {"\"--bogus\"", "用法：student"}},
+    {"a_file_name", {"student.txt"}, 2, {}, {"\"student.txt\""}},
+    {"empty", {""}, 2, {}, {"\"\""}},
+    {"more_after_help", {"--help", "more"}, 2, {}, {"\"more\""}},
+};
+
+class command_line : public scratch, public ::testing::WithParamInterface<row> {};
+
+TEST_P(command_line, answers_without_starting_the_menu)
+{
+    const row& r = GetParam();
+    // Were the menu to start, it would show itself and list the table.
+    outcome o = run_program(dir, "6\n8\n", r.args);
+    EXPECT_EQ(o.status, r.status);
+    for (const std::string& s : r.out_has)
+        EXPECT_NE(o.out.find(s), std::string::npos) << s << " not in:\n" << o.out;
+    for (const std::string& s : r.err_has)
+        EXPECT_NE(o.err.find(s), std::string::npos) << s << " not in:\n" << o.err;
+    EXPECT_EQ(o.out.find("请选择菜单编号"), std::string::npos);
+    if (r.status == 0) {
+        EXPECT_EQ(o.err, "");
+        // One screen: 24 lines of at most 80 columns (a GBK character is
+        // two bytes and two columns).
+        EXPECT_LE(std::count(o.out.begin(), o.out.end(), '\n'), 24);
+        for (std::size_t at = 0, end; (end = o.out.find('\n', at)) != std::string::npos; at = end + 1)
+            EXPECT_LE(end - at, 80u) << o.out.substr(at, end - at);
+    } else {
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 2) << o.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(args, command_line, ::testing::ValuesIn(rows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
