@@ -225,8 +225,10 @@ class failed_save : public datafile, public ::testing::WithParamInterface<fault_
 
 TEST_P(failed_save, keeps_the_old_file_intact)
 {
+    // Not loaded: the save keeps a backup, whose older copy must survive a
+    // failure at any step, the backup's own included.
     write_file("student.txt", lf_file);
-    drive(refresh, "");
+    write_file("student.txt.bak", "an older backup\n");
     set_table(sample());
     broken_step = GetParam().step;
     broken_call = GetParam().call;
@@ -235,7 +237,8 @@ TEST_P(failed_save, keeps_the_old_file_intact)
     EXPECT_EQ(drive(save, ""), "保存失败,student.txt未改变\n");
     EXPECT_EQ(calls, GetParam().call); // the step was really reached
     EXPECT_EQ(read_file("student.txt"), lf_file);
-    EXPECT_EQ(names_in("."), std::vector<std::string>{"student.txt"});
+    EXPECT_EQ(read_file("student.txt.bak"), "an older backup\n");
+    EXPECT_EQ(names_in("."), (std::vector<std::string>{"student.txt", "student.txt.bak"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(steps, failed_save,
@@ -246,6 +249,9 @@ INSTANTIATE_TEST_SUITE_P(steps, failed_save,
                                            fault_case{save_step::flush, 1},
                                            fault_case{save_step::sync, 1},
                                            fault_case{save_step::close, 1},
-                                           fault_case{save_step::rename, 1}));
+                                           fault_case{save_step::rename, 1},
+                                           fault_case{save_step::create, 2}, // the backup's
+                                           fault_case{save_step::sync, 2},
+                                           fault_case{save_step::close, 2}));
 
 } // namespace

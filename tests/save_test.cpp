@@ -4,9 +4,11 @@
 #include "console/screens.h"
 #include "support.h"
 
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -129,6 +131,56 @@ TEST_F(saving, replaces_the_file_a_chain_of_links_ends_at_and_keeps_the_links)
     EXPECT_TRUE(fs::is_symlink("data/middle"));
     EXPECT_EQ(read_file("data/real.txt"), old_file + "2 乙 20 男 2001.2 addr-2 1392 2@x.cn\n");
     EXPECT_EQ(names_in("data"), (std::vector<std::string>{"middle", "real.txt"}));
+
+    // Changed behind the program's back: the backup is where the notice
+    // says, beside the name the operator uses.
+    write_file("data/real.txt", old_file);
+    drive(save, "", &err);
+    EXPECT_EQ(err, notice_line);
+    EXPECT_EQ(read_file("student.txt.bak"), old_file);
+    EXPECT_EQ(names_in("data"), (std::vector<std::string>{"middle", "real.txt"}));
+}
+
+TEST_F(saving, a_link_planted_by_another_user_in_a_shared_folder_is_not_followed)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "planting a link as another user needs root, as CI has";
+    fs::create_directory("shared");
+    fs::permissions("shared", static_cast<fs::perms>(01777));
+    write_file("victim", "not to be touched\n");
+    fs::create_symlink(dir + "/victim", "shared/student.txt");
+    ASSERT_EQ(::lchown("shared/student.txt", 65534, 65534), 0);
+    ASSERT_EQ(::chdir("shared"), 0);
+    set_table({rec("5", "戊")});
+    EXPECT_EQ(drive(save, ""), "保存失败,student.txt未改变\n");
+    EXPECT_EQ(read_file("../victim"), "not to be touched\n");
+    EXPECT_EQ(names_in("."), std::vector<std::string>{"student.txt"});
+}
+
+TEST_F(saving, keeps_the_access_list_of_the_file)
+{
+    // A file readable by one more user (1000) through an access list:
+    // version 2, then owner rw, user 1000 r, group none, mask r, others none.
+    auto entry = [](std::uint16_t tag, std::uint16_t perm, std::uint32_t id) {
+        std::string e(8, '\0');
+        std::memcpy(e.data(), &tag, 2);
+        std::memcpy(e.data() + 2, &perm, 2);
+        std::memcpy(e.data() + 4, &id, 4);
+        return e;
+    };
+    std::uint32_t version = 2;
+    std::string acl(reinterpret_cast<const char*>(&version), 4);
+    acl += entry(0x01, 6, ~0u) + entry(0x02, 4, 1000) + entry(0x04, 0, ~0u) + entry(0x10, 4, ~0u) +
+           entry(0x20, 0, ~0u);
+    write_file("student.txt", old_file);
+    if (::setxattr("student.txt", "system.posix_acl_access", acl.data(), acl.size(), 0) != 0)
+        GTEST_SKIP() << "no access lists on this file system";
+    drive(refresh, "");
+    drive(save, "");
+    char got[256];
+    ssize_t len = ::getxattr("student.txt", "system.posix_acl_access", got, sizeof got);
+    ASSERT_GT(len, 0) << "the access list was dropped";
+    EXPECT_EQ(std::string(got, static_cast<std::size_t>(len)), acl);
 }
 
 // Names an attacker or the operator may have put beside the register; a
@@ -226,7 +278,7 @@ TEST_F(saving, two_programs_saving_at_once_publish_one_whole_table)
     };
     auto [a_in, a_file] = session('a');
     auto [b_in, b_file] = session('b');
-    for (int round = 0; round < 40; ++round) {
+    for (int round = 0; round < 30; ++round) {
         running a = start_program(dir, a_in);
         running b = start_program(dir, b_in);
         outcome oa = finish_program(a);
@@ -239,6 +291,22 @@ TEST_F(saving, two_programs_saving_at_once_publish_one_whole_table)
         ASSERT_TRUE(now == a_file || now == b_file) << "round " << round << ": a mix";
         std::vector<std::string> left = names_in(dir);
         ASSERT_LE(left.size(), 2u) << left.back();
+    }
+
+    // Both load the same register first: whichever saves second replaces a
+    // file it has not seen, so it keeps the other's as the backup.
+    for (int round = 0; round < 30; ++round) {
+        write_file(dir + "/student.txt", "");
+        fs::remove(dir + "/student.txt.bak");
+        running a = start_program(dir, "1\n" + a_in);
+        running b = start_program(dir, "1\n" + b_in);
+        outcome oa = finish_program(a);
+        outcome ob = finish_program(b);
+        std::string now = read_file(dir + "/student.txt");
+        std::string bak = read_file(dir + "/student.txt.bak");
+        ASSERT_TRUE((now == a_file && bak == b_file) || (now == b_file && bak == a_file))
+            << "round " << round << ": one program's save was lost";
+        ASSERT_EQ(oa.err + ob.err, notice_line) << "round " << round;
     }
 }
 

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -23,8 +25,22 @@ std::string folder_of(const std::string& path)
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Whether a link may be followed: in a folder anyone may write to but only
+// owners may delete from (/tmp), only a link of this user or of the
+// folder's owner, so nobody can point another user's save at a file of
+// that user's choosing.
+bool trusted(const std::string& link)
+{
+    struct stat l, d;
+    if (::lstat(link.c_str(), &l) != 0 || ::stat(folder_of(link).c_str(), &d) != 0)
+        return false;
+    bool shared = (d.st_mode & S_ISVTX) && (d.st_mode & S_IWOTH);
+    return !shared || l.st_uid == ::geteuid() || l.st_uid == d.st_uid;
+}
+
 // The name a chain of symbolic links starting at path ends at; the file
-// there need not exist. Empty when the chain loops or cannot be read.
+// there need not exist. Empty when the chain loops, cannot be read, or
+// holds a link that may not be followed.
 std::string resolve(const std::string& path)
 {
     std::string p = path;
@@ -33,6 +49,8 @@ std::string resolve(const std::string& path)
         ssize_t len = ::readlink(p.c_str(), buf, sizeof buf);
         if (len < 0)
             return errno == EINVAL || errno == ENOENT ? p : std::string();
+        if (!trusted(p))
+            return {};
         std::string to(buf, static_cast<std::size_t>(len));
         // A relative link is relative to the folder that holds it.
         if (to[0] != '/' && p.find('/') != std::string::npos)
@@ -50,21 +68,29 @@ mode_t fresh_mode()
     return 0666 & ~mask;
 }
 
-// Gives the new file the owner, group and permissions of the old one, as
-// far as the process may. A group it cannot give loses its permissions, so
-// the register is never readable by more people than before.
-void copy_access(int fd, const struct stat* like)
+const char* const acl_name = "system.posix_acl_access";
+
+// Gives the new file the owner, group, permissions and access list of the
+// old one (like, at like_path), as far as the process may. A group it
+// cannot give loses its permissions, and an access list inherited from the
+// folder is dropped, so the register is never readable by more people than
+// before.
+void copy_access(int fd, const char* like_path, const struct stat* like)
 {
     if (!like) {
         ::fchmod(fd, fresh_mode());
         return;
     }
-    mode_t mode = like->st_mode & 0777;
+    mode_t mode = like->st_mode & 07777;
     struct stat own;
     if (::fstat(fd, &own) == 0 && (own.st_uid != like->st_uid || own.st_gid != like->st_gid) &&
         ::fchown(fd, like->st_uid, like->st_gid) != 0 && ::fchown(fd, -1, like->st_gid) != 0)
         mode &= ~static_cast<mode_t>(0070);
     ::fchmod(fd, mode);
+    char acl[4096];
+    ssize_t len = ::getxattr(like_path, acl_name, acl, sizeof acl);
+    if (len <= 0 || ::fsetxattr(fd, acl_name, acl, static_cast<std::size_t>(len), 0) != 0)
+        ::fremovexattr(fd, acl_name);
 }
 
 // Syncs the folder, so the rename itself survives a power loss. Some file
@@ -78,12 +104,12 @@ void sync_folder(const std::string& dir)
     }
 }
 
-// Writes the new file under a fresh name beside target; false on failure,
+// Writes a new file under a fresh name made from base; false on failure,
 // with the fresh file removed. On success temp names it.
-bool write_temp(const std::string& target, const struct stat* like,
+bool write_temp(const std::string& base, const char* like_path, const struct stat* like,
                 const std::function<bool(std::FILE*)>& write, std::string& temp, file_stamp& now)
 {
-    temp = target + ".XXXXXX";
+    temp = base + ".XXXXXX";
     if (fault(save_step::create))
         return false;
     int fd = ::mkstemp(temp.data()); // O_EXCL and mode 0600: ours alone
@@ -98,7 +124,7 @@ bool write_temp(const std::string& target, const struct stat* like,
     bool ok = write(f);
     ok = ok && !fault(save_step::flush) && std::fflush(f) == 0 && !std::ferror(f);
     if (ok)
-        copy_access(fd, like);
+        copy_access(fd, like_path, like);
     ok = ok && !fault(save_step::sync) && (!save_sync || ::fsync(fd) == 0);
     struct stat st;
     ok = ok && ::fstat(fd, &st) == 0;
@@ -111,30 +137,109 @@ bool write_temp(const std::string& target, const struct stat* like,
     return false;
 }
 
-// Keeps the file at target as target.bak, replacing an older backup in one
-// step, with the same permissions.
-bool back_up(const std::string& target)
+// A copy of the old file (open at fd) under a fresh name beside bak, with
+// its access; it becomes bak only once the new file is in place, so a
+// failed save leaves an older backup alone.
+bool copy_old(int fd, const std::string& target, const struct stat& old, const std::string& bak,
+              std::string& temp)
 {
-    std::FILE* old;
-    file_stamp seen;
-    if (file_open(target.c_str(), old, seen) != open_status::ok)
-        return false;
-    replace_plan copy{};
-    std::string bak = target + ".bak";
-    copy.path = bak.c_str();
-    copy.follow = false;
-    copy.like = target.c_str();
     file_stamp ignored;
-    replace_status st = file_replace(copy, [old](std::FILE* f) {
+    return write_temp(bak, target.c_str(), &old, [fd](std::FILE* f) {
         char buf[1 << 14];
-        std::size_t got;
-        while ((got = std::fread(buf, 1, sizeof buf, old)) > 0)
-            if (std::fwrite(buf, 1, got, f) != got)
+        off_t at = 0;
+        ssize_t got;
+        while ((got = ::pread(fd, buf, sizeof buf, at)) > 0) {
+            if (std::fwrite(buf, 1, static_cast<std::size_t>(got), f) != static_cast<std::size_t>(got))
                 return false;
-        return !std::ferror(old);
-    }, ignored);
-    std::fclose(old);
-    return st == replace_status::ok;
+            at += got;
+        }
+        return got == 0;
+    }, temp, ignored);
+}
+
+// Puts temp at target: over the old file, or, where there was none, only if
+// there still is none (false with exists set when one came meanwhile).
+bool publish(const std::string& temp, const std::string& target, bool& exists)
+{
+    if (fault(save_step::rename))
+        return false;
+    if (exists)
+        return ::rename(temp.c_str(), target.c_str()) == 0;
+    if (::link(temp.c_str(), target.c_str()) == 0) {
+        ::unlink(temp.c_str());
+        return true;
+    }
+    if (errno == EEXIST) {
+        exists = true;
+        return false;
+    }
+    // A file system without hard links: as close as it gets.
+    return ::rename(temp.c_str(), target.c_str()) == 0;
+}
+
+// The old file, open and locked, so that two programs saving at once take
+// turns, and each sees the file the other left.
+struct locked {
+    int fd = -1;
+    ~locked()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+enum class attempt { done, backed_up, failed, again };
+
+attempt replace_at(const replace_plan& plan, const std::string& target,
+                   const std::function<bool(std::FILE*)>& write, file_stamp& now)
+{
+    struct stat old;
+    bool exists = ::lstat(target.c_str(), &old) == 0;
+    if (!exists && errno != ENOENT)
+        return attempt::failed;
+    // A link not to be followed is only a name, replaced like a missing file.
+    if (exists && !plan.follow && S_ISLNK(old.st_mode))
+        exists = false;
+    // Refused as an overwrite in place would be: not a plain file, or not
+    // writable by this user (root may write anything, as with open).
+    if (exists && (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0))
+        return attempt::failed;
+    locked lock;
+    if (exists && (lock.fd = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)) >= 0) {
+        struct stat now_there;
+        if (::flock(lock.fd, LOCK_EX) != 0 || ::fstat(lock.fd, &old) != 0 ||
+            ::lstat(target.c_str(), &now_there) != 0 || now_there.st_ino != old.st_ino ||
+            now_there.st_dev != old.st_dev)
+            return attempt::again; // replaced while this one waited its turn
+    }
+    const char* like_path = plan.like ? plan.like : target.c_str();
+    struct stat like_st;
+    const struct stat* like = exists ? &old : nullptr;
+    if (plan.like)
+        like = ::stat(plan.like, &like_st) == 0 ? &like_st : nullptr;
+    bool backup = exists && plan.guard && !(plan.known && *plan.known == stamp_of(old));
+    std::string temp, bak_temp, bak = std::string(plan.path) + ".bak";
+    if (!write_temp(target, like_path, like, write, temp, now))
+        return attempt::failed;
+    if (backup && (lock.fd < 0 || !copy_old(lock.fd, target, old, bak, bak_temp))) {
+        ::unlink(temp.c_str());
+        return attempt::failed;
+    }
+    bool was = exists;
+    if (!publish(temp, target, exists)) {
+        ::unlink(temp.c_str());
+        if (backup)
+            ::unlink(bak_temp.c_str());
+        return exists != was ? attempt::again : attempt::failed;
+    }
+    if (backup)
+        ::rename(bak_temp.c_str(), bak.c_str());
+    if (save_sync) {
+        sync_folder(folder_of(target));
+        if (backup)
+            sync_folder(folder_of(bak));
+    }
+    return backup ? attempt::backed_up : attempt::done;
 }
 
 } // namespace
@@ -159,35 +264,16 @@ open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp)
 replace_status file_replace(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
                             file_stamp& now)
 {
-    std::string target = plan.follow ? resolve(plan.path) : std::string(plan.path);
-    if (target.empty())
-        return replace_status::failed;
-    struct stat old;
-    bool exists = ::lstat(target.c_str(), &old) == 0;
-    if (!exists && errno != ENOENT)
-        return replace_status::failed;
-    // Refused as an overwrite in place would be: not a plain file, or not
-    // writable by this user (root may write anything, as with open). A link
-    // not to be followed is only a name, replaced like a missing file.
-    bool name_only = exists && !plan.follow && S_ISLNK(old.st_mode);
-    if (exists && !name_only &&
-        (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0))
-        return replace_status::failed;
-    exists = exists && !name_only;
-    struct stat like_st;
-    const struct stat* like = exists ? &old : nullptr;
-    if (plan.like)
-        like = ::stat(plan.like, &like_st) == 0 ? &like_st : nullptr;
-    bool backup = exists && plan.guard && !(plan.known && *plan.known == stamp_of(old));
-    std::string temp;
-    if (!write_temp(target, like, write, temp, now))
-        return replace_status::failed;
-    if ((backup && !back_up(target)) || fault(save_step::rename) ||
-        ::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return replace_status::failed;
+    for (int tries = 0; tries < 10; ++tries) {
+        std::string target = plan.follow ? resolve(plan.path) : std::string(plan.path);
+        if (target.empty())
+            return replace_status::failed;
+        switch (replace_at(plan, target, write, now)) {
+        case attempt::done: return replace_status::ok;
+        case attempt::backed_up: return replace_status::backed_up;
+        case attempt::failed: return replace_status::failed;
+        case attempt::again: break;
+        }
     }
-    if (save_sync)
-        sync_folder(folder_of(target));
-    return backup ? replace_status::backed_up : replace_status::ok;
+    return replace_status::failed;
 }
