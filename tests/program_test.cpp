@@ -90,4 +90,16 @@ TEST_F(program, answers_typed_on_one_line_answer_prompts_in_turn)
     EXPECT_NE(o.out.find("     1   张三    19"), std::string::npos);
 }
 
+TEST_F(program, unsaved_changes_are_kept_apart_when_the_session_ends)
+{
+    std::string student = "2 甲 19 男 2005.01 南京 025-1 a@b.cn\n";
+    for (const std::string end : {"8\n", ""}) { // menu 8, and the end of input
+        outcome o = run_program(dir, "4\n1\n" + student + end);
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(o.err, "有未保存的修改,已另存为student.unsaved.txt\n");
+        EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), saved(student));
+        EXPECT_FALSE(exists(dir + "/student.txt")) << "saved without being asked";
+    }
+}
+
 } // namespace
