@@ -25,6 +25,8 @@ UINT cp = 936;
 HANDLE stop_ev;
 volatile LONG stop_code;
 
+void request(LONG code);
+
 bool stopped()
 {
     return WaitForSingleObject(stop_ev, 0) == WAIT_OBJECT_0;
@@ -164,7 +166,7 @@ struct input {
     HANDLE thread = nullptr;
     CRITICAL_SECTION taking; // held by whoever takes events from the console
     CRITICAL_SECTION ending; // guards wr
-    volatile LONG in_line = 0; // the pump is reading a line the operator types
+    volatile LONG in_line = 0; // the pump waits for the operator to end a line
 };
 
 input typed;
@@ -216,8 +218,20 @@ void read_line()
     DWORD got;
     do {
         got = 0;
-        if (!ReadConsoleW(typed.con, w + keep, room, &got, nullptr) || got == 0)
+        // Set only while the operator types: once the line is fed, the
+        // program may reach a pause before this thread lets go.
+        InterlockedExchange(&typed.in_line, 1);
+        BOOL ok = ReadConsoleW(typed.con, w + keep, room, &got, nullptr);
+        InterlockedExchange(&typed.in_line, 0);
+        if (!ok)
             return;
+        // Nothing at all, not even a line break: Ctrl-C cut the line off.
+        // Windows also sends the event; wine's console, when its terminal
+        // passes Ctrl-C on as a key, only does this.
+        if (got == 0 && keep == 0) {
+            request(SIGINT);
+            return;
+        }
         DWORD total = keep + got;
         wchar_t last = w[total - 1];
         keep = got == room && IS_HIGH_SURROGATE(last) ? 1 : 0;
@@ -269,11 +283,8 @@ DWORD WINAPI pump_in(void*)
     while (next >= 0 && WaitForMultipleObjects(2, hs, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
         EnterCriticalSection(&typed.taking);
         next = next_press();
-        if (next > 0) {
-            InterlockedExchange(&typed.in_line, 1);
+        if (next > 0)
             read_line();
-            InterlockedExchange(&typed.in_line, 0);
-        }
         LeaveCriticalSection(&typed.taking);
         if (next == 0)
             Sleep(10); // woken with nothing to read
@@ -319,6 +330,8 @@ void await_key(DWORD old)
                 return;
             for (DWORD k = old; k < n; ++k)
                 if (is_press(r[k])) {
+                    if (r[k].Event.KeyEvent.uChar.UnicodeChar == 3)
+                        request(SIGINT); // Ctrl-C passed on as a key, as by wine
                     DWORD got;
                     ReadConsoleInputW(typed.con, r.data(), k + 1, &got);
                     if (old > 0)
@@ -346,6 +359,16 @@ bool grab()
 
 // ---- control events ---------------------------------------------------
 
+void request(LONG code)
+{
+    InterlockedCompareExchange(&stop_code, code, 0);
+    SetEvent(stop_ev);
+    // A line read the event interrupted does not return under wine, so the
+    // end of input cannot wait for the pump.
+    if (typed.thread)
+        end_input();
+}
+
 BOOL WINAPI on_control(DWORD event)
 {
     LONG code = event == CTRL_C_EVENT       ? SIGINT
@@ -354,10 +377,7 @@ BOOL WINAPI on_control(DWORD event)
                                             : 0;
     if (code == 0)
         return FALSE;
-    InterlockedCompareExchange(&stop_code, code, 0);
-    SetEvent(stop_ev);
-    if (typed.thread)
-        end_input();
+    request(code);
     // Windows ends the process as soon as this returns from a close (or
     // some five seconds after): wait for the session to write the
     // operator's work and end the process itself in term_exit.
