@@ -25,10 +25,11 @@ cmake -S . -B build > /dev/null
 cmake --build build -j2 --target student_tests
 
 export WINEPREFIX="$PWD/build-win/wineprefix" WINEDEBUG=-all
-wineboot -i > /dev/null 2>&1 || true
 # One server for every run, started here: never part of a pseudo-terminal's
 # process group, where the console tests' Ctrl-C would reach it.
+wineserver -k 2> /dev/null || true
 wineserver -p
+wineboot -i > /dev/null 2>&1 || true
 trap 'wineserver -k 2> /dev/null || true' EXIT
 STUDENT_RUNNER=wine STUDENT_PROGRAM="$PWD/build-win/student.exe" \
   build/student_tests --gtest_filter='program.*' --gtest_brief=1
