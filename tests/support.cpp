@@ -149,25 +149,14 @@ std::string saved(const std::string& lf_text)
 
 namespace {
 
-// The Windows program ends its lines in CR LF, and its pause is the command
-// interpreter's, with its own text; both are brought to the POSIX form.
-std::string masked(const std::string& raw)
+// The Windows program ends its lines in CR LF; they are brought to the
+// POSIX form.
+std::string lf_lines(const std::string& raw)
 {
     std::string out;
     for (std::size_t k = 0; k < raw.size(); ++k)
         if (!(raw[k] == '\r' && k + 1 < raw.size() && raw[k + 1] == '\n'))
             out += raw[k];
-    // "Press any key to continue . . . " on Windows, "...  " under wine; the
-    // line break after it comes only when a key was really read.
-    const std::string press = "Press any key to continue";
-    for (std::size_t at; (at = out.find(press)) != std::string::npos;) {
-        std::size_t end = at + press.size();
-        while (end < out.size() && (out[end] == ' ' || out[end] == '.'))
-            ++end;
-        if (end < out.size() && out[end] == '\n')
-            ++end;
-        out.replace(at, end - at, pause_text);
-    }
     return out;
 }
 
@@ -232,8 +221,8 @@ outcome finish_program(const running& r)
     o.out = read_file(r.io + "/output");
     o.err = read_file(r.io + "/error");
     if (under_runner()) {
-        o.out = masked(o.out);
-        o.err = masked(o.err);
+        o.out = lf_lines(o.out);
+        o.err = lf_lines(o.err);
     }
     fs::remove_all(r.io);
     return o;

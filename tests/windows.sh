@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows program with mingw-w64 (statically linked) and
 # runs the end-to-end transcript tests and the command-line table against
-# the .exe under wine. The transcripts are compared with CR LF line ends and
-# the command interpreter's pause text brought to their POSIX form; the
-# saved file must have CR LF line ends and load back.
+# the .exe under wine. The transcripts are compared with CR LF line ends
+# brought to their POSIX form; the saved file must have CR LF line ends and
+# load back. Then the .exe runs at a pseudo-terminal, where wine gives it a
+# console on wine's default code page (tests/wine_console.py).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 need=()
 command -v x86_64-w64-mingw32-g++ > /dev/null || need+=(g++-mingw-w64-x86-64)
 command -v wine > /dev/null || need+=(wine)
+command -v python3 > /dev/null || need+=(python3)
 if ((${#need[@]})); then
   echo "installing ${need[*]}"
   apt-get update -qq
@@ -23,7 +25,12 @@ cmake -S . -B build > /dev/null
 cmake --build build -j2 --target student_tests
 
 export WINEPREFIX="$PWD/build-win/wineprefix" WINEDEBUG=-all
+# One server for every run, started here: never part of a pseudo-terminal's
+# process group, where the console tests' Ctrl-C would reach it.
+wineserver -k 2> /dev/null || true
+wineserver -p
 wineboot -i > /dev/null 2>&1 || true
 trap 'wineserver -k 2> /dev/null || true' EXIT
 STUDENT_RUNNER=wine STUDENT_PROGRAM="$PWD/build-win/student.exe" \
   build/student_tests --gtest_filter='program.*:args/command_line.*' --gtest_brief=1
+python3 tests/wine_console.py build-win/student.exe

@@ -1,0 +1,181 @@
+#!/usr/bin/env python3
+"""The Windows program under wine at a pseudo-terminal, where wine gives it a
+real console on wine's own default code page (not 936). The keys arrive as a
+terminal sends them, and what the console shows arrives as UTF-8 with wine's
+escape sequences around it, which are dropped before text is compared.
+
+Usage: wine_console.py path/to/student.exe  (WINEPREFIX set by the caller)
+"""
+import os
+import pty
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import tty
+
+EXE = os.path.abspath(sys.argv[1])
+ESCAPE = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]")
+CURSOR_SHOWN = re.compile(rb"\x1b\[\?25[lh]")
+MENU_PROMPT = "请选择菜单编号:"
+PAUSE = "请按任意键继续. . ."
+HOME = b"\x1b[H"
+
+
+def lines(text):
+    return [l.expandtabs(8).rstrip() for l in text.replace("\r", "").split("\n")]
+
+
+class Session:
+    def __init__(self, workdir):
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            os.chdir(workdir)
+            # Keys reach wine as a terminal sends them (Enter as CR), except
+            # that Ctrl-C is a signal, which wine turns into the console's
+            # Ctrl-C event.
+            tty.setraw(0)
+            mode = termios.tcgetattr(0)
+            mode[3] |= termios.ISIG
+            termios.tcsetattr(0, termios.TCSANOW, mode)
+            os.execvp("wine", ["wine", EXE])
+        self.raw = b""
+        self.mark = 0  # text before this has been matched already
+        self.status = None
+
+    def text(self, raw=None):
+        return ESCAPE.sub(b"", self.raw if raw is None else raw).decode("utf-8", "replace")
+
+    def pump(self, secs):
+        ready, _, _ = select.select([self.fd], [], [], secs)
+        if ready:
+            try:
+                self.raw += os.read(self.fd, 65536)
+            except OSError:  # the program is gone
+                time.sleep(secs)
+
+    def until(self, wanted, secs=20):
+        end = time.time() + secs
+        while time.time() < end:
+            at = self.text().find(wanted, self.mark)
+            if at >= 0:
+                self.mark = at + len(wanted)
+                return True
+            self.pump(0.05)
+        return False
+
+    def type(self, keys):
+        os.write(self.fd, keys.encode())
+
+    def ended(self, secs):
+        end = time.time() + secs
+        while time.time() < end and self.status is None:
+            pid, st = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                self.status = os.waitstatus_to_exitcode(st)
+            self.pump(0.05)
+        return self.status is not None
+
+    def close(self):
+        if self.status is None:
+            os.kill(self.pid, signal.SIGKILL)
+            os.waitpid(self.pid, 0)
+        os.close(self.fd)
+
+
+def check(ok, what, session=None):
+    if not ok:
+        tail = session.text()[-600:] if session else ""
+        raise AssertionError(f"{what}\n--- the console showed, at the end:\n{tail}")
+
+
+def menu_shown_in_chinese(s, workdir):
+    piped = subprocess.run(["wine", EXE], input=b"8\n", capture_output=True, cwd=workdir, timeout=60)
+    menu = lines(piped.stdout.decode("gbk"))
+    check(s.until(MENU_PROMPT), "no menu prompt", s)
+    check(lines(s.text())[-len(menu):] == menu, "the menu differs from the piped one", s)
+    s.type("8\r")
+    check(s.ended(10) and s.status == 0, f"8 did not end the program: {s.status}", s)
+
+
+def pause_waits_then_screen_clears(s, workdir):
+    check(s.until(MENU_PROMPT), "no menu prompt", s)
+    s.type("6\r")
+    check(s.until(PAUSE), "no pause", s)
+    check(not s.until(MENU_PROMPT, 1.5), "the menu came back without a key", s)
+    at = len(s.raw)
+    s.type("x")
+    check(s.until(MENU_PROMPT), "no menu after the key", s)
+    after = CURSOR_SHOWN.sub(b"", s.raw[at:])
+    first = lines(s.text(after))
+    menu_line = next(l for l in first if l.strip() and l.strip() != "x")
+    home = after.rfind(HOME, 0, after.find(menu_line.encode()))
+    check(home >= 0, "the menu is not drawn from the top of the console", s)
+    check(s.text(after[:home]).strip() in ("", "x"), "the screen kept old text", s)
+    s.type("8\r")
+    check(s.ended(10) and s.status == 0, "8 did not end the program", s)
+
+
+def chinese_name_saved_as_gbk(s, workdir):
+    check(s.until(MENU_PROMPT), "no menu prompt", s)
+    s.type("4\r1\r7 张三 19 男 2004.05 北京 138 z@q.com\r")
+    for keys in ("x", "7\r", "x", "8\r"):
+        check(s.until(PAUSE if keys == "x" else MENU_PROMPT), f"no prompt before {keys!r}", s)
+        s.type(keys)
+    check(s.ended(10) and s.status == 0, "the session did not end", s)
+    with open(os.path.join(workdir, "student.txt"), "rb") as f:
+        saved = f.read()
+    want = "7 张三 19 男 2004.05 北京 138 z@q.com\r\n".encode("gbk")
+    check(saved == want, f"student.txt holds {saved!r}", s)
+
+
+def typed_ahead_answer_survives_the_pause(s, workdir):
+    check(s.until(MENU_PROMPT), "no menu prompt", s)
+    s.type("6 8\r")
+    check(s.until(PAUSE), "no pause", s)
+    check(not s.ended(1.5), "ended without waiting for a key", s)
+    s.type("x")
+    check(s.ended(10) and s.status == 0, "the typed-ahead 8 was not answered", s)
+
+
+def ctrl_c(where):
+    def case(s, workdir):
+        check(s.until(MENU_PROMPT), "no menu prompt", s)
+        if where == "pause":
+            s.type("6\r")
+            check(s.until(PAUSE), "no pause", s)
+        s.type("\x03")
+        check(s.ended(10), f"Ctrl-C at the {where} did not end the session", s)
+    case.__name__ = f"ctrl_c_at_the_{where}_ends_the_session"
+    return case
+
+
+CASES = [menu_shown_in_chinese, pause_waits_then_screen_clears, chinese_name_saved_as_gbk,
+         typed_ahead_answer_survives_the_pause, ctrl_c("menu"), ctrl_c("pause")]
+
+
+def main():
+    failed = 0
+    for case in CASES:
+        workdir = tempfile.mkdtemp(prefix="student-console-")
+        s = Session(workdir)
+        try:
+            case(s, workdir)
+            print(f"[ OK ] console.{case.__name__}")
+        except (AssertionError, subprocess.TimeoutExpired) as e:
+            failed += 1
+            print(f"[FAIL] console.{case.__name__}: {e}")
+        finally:
+            s.close()
+            shutil.rmtree(workdir, ignore_errors=True)
+    print(f"{len(CASES) - failed} of {len(CASES)} console cases passed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
