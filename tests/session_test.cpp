@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,6 +61,14 @@ INSTANTIATE_TEST_SUITE_P(
         // read as that, not as a menu choice that would save the empty table.
         ending{"modify_on_an_empty_table_with_an_answer_typed_ahead", "3 7\n8\n", false, ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(session, unsaved_work_that_cannot_be_kept_is_reported)
+{
+    std::filesystem::create_directory(dir + "/student.unsaved.txt");
+    outcome o = run_program(dir, "4\n1\n" + one + "8\n");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "有未保存的修改,另存失败\n");
+}
 
 // Starts the program with its input on a pipe that stays open, so it waits
 // at a prompt until a signal comes.
