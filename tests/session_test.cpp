@@ -147,6 +147,9 @@ TEST_F(session, a_closed_output_pipe_does_not_stop_a_save)
 
 TEST_F(session, a_huge_token_costs_no_more_memory_than_a_normal_session)
 {
+#ifdef STUDENT_SANITIZED
+    GTEST_SKIP() << "the sanitizers' own bookkeeping swamps a difference of a few KiB";
+#endif
     // The input is written in pieces: the child is forked from this process
     // and its peak counts what this process held.
     auto peak_kib = [&](const std::string& before, std::size_t mib, const std::string& after) {
