@@ -10,6 +10,9 @@ need=()
 command -v g++ > /dev/null || need+=(g++)
 command -v cmake > /dev/null || need+=(cmake)
 command -v make > /dev/null || need+=(make)
+# Line editing at a terminal: the header for the build, the library itself
+# is loaded only when a terminal is there.
+installed libedit-dev || need+=(libedit-dev)
 if [[ ${1-} == tests ]]; then
   installed libgtest-dev || need+=(googletest libgtest-dev)
 fi

@@ -44,8 +44,11 @@ version=$(dpkg-deb --field "$deb" Version)
 for field in Maintainer Description; do
   [[ -n $(dpkg-deb --field "$deb" $field) ]] || fail "$deb: no $field"
 done
-# The C++ runtime is linked in, so the C library is all it needs.
-[[ $(dpkg-deb --field "$deb" Depends) == "libc6 (>= "* ]] || fail "$deb: depends on more than libc6"
+# The C++ runtime is linked in, so the C library is all it links; the line
+# editor is loaded when a terminal is there.
+depends=$(dpkg-deb --field "$deb" Depends)
+[[ $depends == *"libc6 (>= "* && $depends == *libedit2* ]] || fail "$deb: depends on $depends"
+[[ $(tr -cd , <<< "$depends") == , ]] || fail "$deb: depends on more than libc6 and libedit2: $depends"
 contents=$(dpkg-deb --contents "$deb" | awk '{print $NF}')
 for f in ./usr/bin/student ./usr/share/doc/student/README.md ./usr/share/doc/student/student.txt; do
   grep -qxF "$f" <<< "$contents" || fail "$deb: no $f"

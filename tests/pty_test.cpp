@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <cstdlib>
 #include <cstring>
 #include <termios.h>
+#include <vector>
 #include <iconv.h>
 #include <ctime>
 #include <poll.h>
@@ -24,15 +26,29 @@ std::string utf8(std::u8string_view s)
 
 class terminal : public scratch {
 protected:
-    void start(const char* arg = nullptr)
+    // Starts the program at a new terminal, under the command prefix when
+    // one is given, with the environment's locale (C.UTF-8 unless env sets
+    // another) and a terminal type that has the usual keys.
+    void start(const char* arg = nullptr, const std::vector<std::string>& env = {},
+               const std::vector<std::string>& prefix = {})
     {
         pid = forkpty(&master, nullptr, nullptr, nullptr);
         ASSERT_GE(pid, 0);
         if (pid == 0) {
             setenv("LC_ALL", "C.UTF-8", 1);
+            setenv("TERM", "xterm", 1);
+            for (const std::string& e : env)
+                putenv(const_cast<char*>(e.c_str()));
             if (chdir(dir.c_str()) != 0)
                 _exit(126);
-            execl(STUDENT_EXE, "student", arg, static_cast<char*>(nullptr));
+            std::vector<char*> argv;
+            for (const std::string& p : prefix)
+                argv.push_back(const_cast<char*>(p.c_str()));
+            argv.push_back(const_cast<char*>(STUDENT_EXE));
+            if (arg)
+                argv.push_back(const_cast<char*>(arg));
+            argv.push_back(nullptr);
+            execvp(argv[0], argv.data());
             _exit(127);
         }
     }
@@ -318,11 +334,10 @@ TEST_P(signal_in_pause, leaves_the_terminal_as_it_found_it)
 {
     start();
     ASSERT_TRUE(read_until(menu_prompt, 5000));
-    // The program's side of the terminal, where its mode lives.
+    // The program's side of the terminal, where its mode lives; a new one
+    // is in line mode with echo and signals.
     int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
     ASSERT_GE(slave, 0);
-    termios before;
-    ASSERT_EQ(tcgetattr(slave, &before), 0);
     type("4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n"));
     ASSERT_TRUE(read_until(pause_prompt, 5000));
     usleep(100000);
@@ -337,12 +352,122 @@ TEST_P(signal_in_pause, leaves_the_terminal_as_it_found_it)
     termios after;
     ASSERT_EQ(tcgetattr(slave, &after), 0);
     close(slave);
-    EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG), before.c_lflag & (ICANON | ECHO | ISIG));
+    EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG), tcflag_t{ICANON | ECHO | ISIG});
     // Work is kept on the signals that end a session; a quit only quits.
     EXPECT_EQ(exists(dir + "/student.unsaved.txt"), GetParam() != SIGQUIT);
 }
 
 INSTANTIATE_TEST_SUITE_P(signals, signal_in_pause, ::testing::Values(SIGTERM, SIGHUP, SIGQUIT),
                          [](const auto& info) { return std::string(strsignal(info.param)); });
+
+// Answers edited at the terminal as an operator would: each row types its
+// keys at the name prompt of an add, and the name is stored as meant.
+struct editing_case {
+    const char* name;
+    std::string keys; // in the terminal's encoding
+    std::string stored; // GBK
+};
+
+void PrintTo(const editing_case& c, std::ostream* os) { *os << c.name; }
+
+class line_editing : public terminal, public ::testing::WithParamInterface<editing_case> {
+public:
+    // The texts awaited, in the terminal's encoding.
+    struct texts {
+        std::string menu, age, pause;
+    };
+
+protected:
+    // Adds one student, typing keys for the name, saves and leaves.
+    void add_with_name(const std::string& keys, const texts& t, const std::string& rest)
+    {
+        ASSERT_TRUE(read_until(t.menu, 5000)) << seen;
+        type("4\r");
+        ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
+        type("1\r");
+        ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
+        type("7\r");
+        ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
+        // Keys typed in the instant between a prompt and the editor taking
+        // the terminal go through its line mode first; no hand is that fast.
+        drain(100);
+        type(keys + "\r");
+        ASSERT_TRUE(read_until(t.age, 5000)) << seen;
+        type(rest + "\r");
+        for (const char* keys_after : {"x", "7\r", "x"}) {
+            ASSERT_TRUE(read_until(keys_after[0] == 'x' ? t.pause : t.menu, 5000)) << seen;
+            type(keys_after);
+        }
+        ASSERT_TRUE(read_until(t.menu, 5000)) << seen;
+        type("8\r");
+        EXPECT_EQ(wait_exit(5000), 0) << seen;
+    }
+};
+
+const line_editing::texts in_utf8{menu_prompt, utf8(u8"年龄:"), pause_prompt};
+
+const std::string left = "\x1b[D", home = "\x1b[H", end_key = "\x1b[F", del = "\x1b[3~",
+                  up = "\x1b[A";
+
+TEST_P(line_editing, stores_the_answer_as_meant)
+{
+    start();
+    add_with_name(gbk_to_utf8(GetParam().keys), in_utf8,
+                  utf8(u8"19 男 2004.05 北京 138 z@q.com"));
+    EXPECT_EQ(read_file(dir + "/student.txt"),
+              "7 " + GetParam().stored + " 19 男 2004.05 北京 138 z@q.com\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    keys, line_editing,
+    ::testing::Values(
+        editing_case{"arrow_and_backspace_inside_a_chinese_name", "张X丰" + left + "\x7f" + "三",
+                     "张三丰"},
+        editing_case{"delete_under_the_cursor", "张三X丰" + left + left + del, "张三丰"},
+        editing_case{"home_and_end", "三" + home + "张" + end_key + "丰", "张三丰"},
+        editing_case{"ctrl_u_drops_the_line", "李四\x15张三丰", "张三丰"},
+        editing_case{"up_recalls_an_earlier_answer", up + up + "号", "1号"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(terminal, answers_on_one_line_still_answer_prompts_in_turn_with_editing)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("6 8\r");
+    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    EXPECT_EQ(wait_exit(300), -1) << "the pause did not wait";
+    type("x");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
+// In a GBK locale the terminal speaks GBK itself: Backspace must take a
+// whole two-byte character.
+TEST_F(line_editing, works_in_a_gbk_locale)
+{
+    std::string locales = dir + "/locales";
+    std::string make = "localedef -f GBK -i zh_CN " + locales + "/zh_CN.GBK > /dev/null 2>&1";
+    if (std::system(("mkdir -p " + locales + " && " + make).c_str()) != 0)
+        GTEST_SKIP() << "this machine cannot make a GBK locale";
+    start(nullptr, {"LOCPATH=" + locales, "LC_ALL=zh_CN.GBK"});
+    add_with_name("张X丰" + left + "\x7f" + "三", {"请选择菜单编号:", "年龄:", "请按任意键继续. . ."},
+                  "19 男 2004.05 北京 138 z@q.com");
+    EXPECT_EQ(read_file(dir + "/student.txt"), "7 张三丰 19 男 2004.05 北京 138 z@q.com\n");
+}
+
+// Without the library the terminal's own line mode still reads answers.
+TEST_F(line_editing, a_missing_library_falls_back_to_the_terminal_line_mode)
+{
+    const char* lib = nullptr;
+    for (const char* p : {"/usr/lib/x86_64-linux-gnu/libedit.so.2", "/lib/x86_64-linux-gnu/libedit.so.2",
+                          "/usr/lib/libedit.so.2"})
+        if (exists(p))
+            lib = p;
+    if (geteuid() != 0 || !lib)
+        GTEST_SKIP() << "hiding the library needs root, as CI has, and the library";
+    std::string hide = std::string("mount --bind /dev/null ") + lib + " && exec \"$0\"";
+    start(nullptr, {}, {"unshare", "--mount", "--propagation", "private", "sh", "-c", hide});
+    add_with_name(utf8(u8"张三丰"), in_utf8, utf8(u8"19 男 2004.05 北京 138 z@q.com"));
+    EXPECT_EQ(read_file(dir + "/student.txt"), "7 张三丰 19 男 2004.05 北京 138 z@q.com\n");
+}
 
 } // namespace

@@ -27,6 +27,7 @@ cmake --build build -j2 --target student_tests
 export WINEPREFIX="$PWD/build-win/wineprefix" WINEDEBUG=-all
 # One server for every run, started here: never part of a pseudo-terminal's
 # process group, where the console tests' Ctrl-C would reach it.
+mkdir -p "$WINEPREFIX"
 wineserver -k 2> /dev/null || true
 wineserver -p
 wineboot -i > /dev/null 2>&1 || true

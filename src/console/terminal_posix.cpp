@@ -6,6 +6,8 @@
 // Off a terminal every byte passes unchanged.
 #include "console/terminal.h"
 
+#include "console/lineedit.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -133,6 +135,12 @@ ssize_t read_piped(void*, char* buf, std::size_t size)
     return read_input(buf, size);
 }
 
+// The output's last line while it is unfinished, held back at a terminal
+// where answers are edited: shown as it is, or handed to the line editor as
+// its prompt.
+void show_tail();
+std::string take_tail();
+
 // What the terminal gives, converted, and not yet handed to the reader:
 // however much was typed or pasted ahead of a pause.
 struct input {
@@ -143,52 +151,103 @@ struct input {
     std::size_t pos = 0;
     bool ended = false; // the terminal said end of input, maybe while set aside
 
+    // Converts n bytes from the terminal onto what is ready; a character
+    // cut off at the end waits in raw for its rest.
+    void take(const char* from, std::size_t n)
+    {
+        while (n > 0) {
+            std::size_t step = std::min(n, sizeof raw - rawlen);
+            std::memcpy(raw + rawlen, from, step);
+            rawlen += step;
+            from += step;
+            n -= step;
+            const char* p = raw;
+            std::size_t left = rawlen;
+            if (cd == none) {
+                ready.append(raw, rawlen);
+                left = 0;
+            } else {
+                char conv[4 * sizeof raw];
+                ready.append(conv, convert(cd, p, left, conv, sizeof conv));
+            }
+            std::memmove(raw, p, left);
+            rawlen = left;
+        }
+    }
+
+    void finish()
+    {
+        ended = true;
+        // A cut-off character at the very end is passed on as it is.
+        ready.append(raw, rawlen);
+        rawlen = 0;
+    }
+
     // Reads once from the terminal and converts what came. False at the
-    // end of input, on a read error or a stop.
-    bool more()
+    // end of input, on a read error or a stop. eof is the end-of-input key:
+    // typed ahead while the line editor or the pause had the terminal out of
+    // line mode, it arrives as a byte, and still ends the input.
+    bool more(int eof = -1)
     {
         ready.erase(0, pos);
         pos = 0;
-        ssize_t r = read_input(raw + rawlen, sizeof raw - rawlen);
+        char buf[sizeof raw];
+        ssize_t r = read_input(buf, sizeof raw - rawlen);
         if (r <= 0) {
-            ended = true;
-            // A cut-off character at the very end is passed on as it is.
-            ready.append(raw, rawlen);
-            rawlen = 0;
+            finish();
             return false;
         }
-        rawlen += static_cast<std::size_t>(r);
-        const char* p = raw;
-        std::size_t left = rawlen;
-        if (cd == none) {
-            ready.append(raw, rawlen);
-            left = 0;
-        } else {
-            char conv[4 * sizeof raw];
-            ready.append(conv, convert(cd, p, left, conv, sizeof conv));
+        auto n = static_cast<std::size_t>(r);
+        const char* end = eof < 0 ? buf + n : std::find(buf, buf + n, static_cast<char>(eof));
+        take(buf, static_cast<std::size_t>(end - buf));
+        if (end == buf + n)
+            return true;
+        finish();
+        return false;
+    }
+
+    // Reads one line through the line editor, with the output's last,
+    // unfinished line as its prompt, so that the editor's redisplay knows
+    // where the answer starts. False at the end of input or a stop.
+    bool edit()
+    {
+        ready.erase(0, pos);
+        pos = 0;
+        std::string line;
+        if (edit_line(take_tail(), [] { return wait_input(-1); }, line) != edited::line) {
+            finish();
+            return false;
         }
-        std::memmove(raw, p, left);
-        rawlen = left;
+        line += '\n';
+        take(line.data(), line.size());
         return true;
     }
 
     // Moves whatever the terminal holds in here, waiting up to ms for more
     // after each piece, so a key read straight from the terminal takes
     // only a key pressed from now on.
-    void take_pending(int ms)
+    void take_pending(int ms, int eof = -1)
     {
-        while (!ended && wait_input(ms) && more()) {
+        while (!ended && wait_input(ms) && more(eof)) {
         }
     }
 };
 
 input typed;
 
+// Whether answers are read through the line editor.
+bool editing = false;
+
 ssize_t read_typed(void*, char* buf, std::size_t size)
 {
-    while (typed.pos == typed.ready.size())
-        if (typed.ended || (!typed.more() && typed.pos == typed.ready.size()))
+    while (typed.pos == typed.ready.size()) {
+        if (typed.ended)
             return 0;
+        bool got = editing ? typed.edit() : (show_tail(), typed.more());
+        if (!got && typed.pos == typed.ready.size())
+            return 0;
+    }
+    show_tail(); // answered by what was typed ahead: the prompt shows as it is
     std::size_t got = std::min(size, typed.ready.size() - typed.pos);
     std::memcpy(buf, typed.ready.data() + typed.pos, got);
     typed.pos += got;
@@ -218,14 +277,48 @@ struct output {
     iconv_t cd = none;
     char held[4] = {};
     std::size_t heldlen = 0;
+    bool hold = false; // keep the unfinished last line in tail
+    std::string tail = {};
 };
 
 output out_bridge{1};
 output err_bridge{2};
 
+bool emit(output& o, const char* p, std::size_t len)
+{
+    if (!o.hold)
+        return write_all(o.fd, p, len);
+    o.tail.append(p, len);
+    std::size_t cut = o.tail.rfind('\n');
+    if (o.tail.size() > 4096) // no prompt is this long
+        cut = o.tail.size() - 1;
+    if (cut == std::string::npos)
+        return true;
+    bool ok = write_all(o.fd, o.tail.data(), cut + 1);
+    o.tail.erase(0, cut + 1);
+    return ok;
+}
+
+void show_tail()
+{
+    write_all(out_bridge.fd, out_bridge.tail.data(), out_bridge.tail.size());
+    out_bridge.tail.clear();
+}
+
+std::string take_tail()
+{
+    std::string t = std::move(out_bridge.tail);
+    out_bridge.tail.clear();
+    return t;
+}
+
 ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
 {
     output& shown = *static_cast<output*>(cookie);
+    if (&shown == &err_bridge)
+        show_tail(); // a notice comes after the dialogue so far
+    if (shown.cd == none)
+        return emit(shown, buf, size) ? static_cast<ssize_t>(size) : -1;
     char conv[4096];
     std::size_t taken = 0;
     // Finish a character cut by the previous flush.
@@ -235,7 +328,7 @@ ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
         std::size_t left = shown.heldlen;
         std::size_t got = convert(shown.cd, p, left, conv, sizeof conv);
         if (got > 0 || shown.heldlen == sizeof shown.held) {
-            if (!write_all(shown.fd, conv, got) || !write_all(shown.fd, p, left))
+            if (!emit(shown, conv, got) || !emit(shown, p, left))
                 return -1;
             shown.heldlen = 0;
         }
@@ -245,13 +338,13 @@ ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
     while (left > 0) {
         std::size_t before = left;
         std::size_t got = convert(shown.cd, p, left, conv, sizeof conv);
-        if (!write_all(shown.fd, conv, got))
+        if (!emit(shown, conv, got))
             return -1;
         if (left == before && got == 0)
             break;
     }
     if (left >= sizeof shown.held) // not a cut character: pass it on
-        return write_all(shown.fd, p, left) ? static_cast<ssize_t>(size) : -1;
+        return emit(shown, p, left) ? static_cast<ssize_t>(size) : -1;
     std::memcpy(shown.held, p, left);
     shown.heldlen = left;
     return static_cast<ssize_t>(size);
@@ -265,11 +358,14 @@ bool gb_locale()
            strcasecmp(cs, "GB18030") == 0;
 }
 
-// A stream that converts what is written to it for the terminal at o.fd;
-// plain when no converter is to be had.
-std::FILE* bridged(output& o, std::FILE* plain)
+// A stream to the terminal at o.fd that converts what is written to it
+// (when convert is set) and may hold back its last line; plain when it
+// would do neither, or cannot be had.
+std::FILE* bridged(output& o, std::FILE* plain, bool convert)
 {
-    if ((o.cd = iconv_open("UTF-8", "GB18030")) == none)
+    if (convert && (o.cd = iconv_open("UTF-8", "GB18030")) == none)
+        return plain;
+    if (o.cd == none && !o.hold)
         return plain;
     cookie_io_functions_t io{nullptr, write_shown, nullptr, nullptr};
     std::FILE* f = fopencookie(&o, "w", io);
@@ -294,15 +390,21 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
     cookie_io_functions_t io{in_tty ? read_typed : read_piped, nullptr, nullptr, nullptr};
     if (std::FILE* f = fopencookie(nullptr, "r", io))
         in = f;
-    if (out_tty && !gb)
-        out = bridged(out_bridge, stdout);
+    // Answers are edited only where the editor's echo and its prompt show
+    // on the same terminal.
+    editing = in_tty && out_tty && edit_open();
+    if (editing)
+        std::atexit(show_tail);
+    out_bridge.hold = editing;
+    if (out_tty)
+        out = bridged(out_bridge, stdout, !gb);
     // A terminal's output is held back until input is awaited, like a pipe's.
     std::setvbuf(out, nullptr, _IOFBF, BUFSIZ);
 }
 
 std::FILE* term_err()
 {
-    return ::isatty(2) && !gb_locale() ? bridged(err_bridge, stderr) : stderr;
+    return ::isatty(2) ? bridged(err_bridge, stderr, !gb_locale()) : stderr;
 }
 
 void term_pause(std::FILE* out, bool in_tty, const char* text)
@@ -314,17 +416,18 @@ void term_pause(std::FILE* out, bool in_tty, const char* text)
         // for the reads after it: whole lines (and the rest of a paste
         // still on its way) first, then, out of line mode, a line not yet
         // ended. Signals are off while waiting: Ctrl-C is just a key here.
-        typed.take_pending(quiet_ms);
+        typed.take_pending(quiet_ms, saved_mode.c_cc[VEOF]);
         termios raw = saved_mode;
         raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
         raw.c_cc[VMIN] = 1;
         raw.c_cc[VTIME] = 0;
         mode_changed = 1;
         ::tcsetattr(0, TCSANOW, &raw);
-        typed.take_pending(0);
+        typed.take_pending(0, saved_mode.c_cc[VEOF]);
     }
     std::fputs(text, out);
     std::fflush(out);
+    show_tail();
     if (waits) {
         char key[32];
         // Even after an end of input typed ahead, the pause waits for its
@@ -349,6 +452,7 @@ int term_stopped()
 
 void term_exit(int code)
 {
+    show_tail();
     restore_mode();
     ::signal(code, SIG_DFL);
     sigset_t set;

@@ -1,0 +1,90 @@
+#include "console/lineedit.h"
+
+#include <cstdlib>
+#include <dlfcn.h>
+#include <editline/readline.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+// The library is loaded only at a terminal, so piped sessions start and
+// run as without it, and a system without it still works.
+struct library {
+    decltype(&rl_callback_handler_install) install = nullptr;
+    decltype(&rl_callback_read_char) read_char = nullptr;
+    decltype(&rl_callback_handler_remove) remove = nullptr;
+    decltype(&add_history) remember = nullptr;
+};
+
+library lib;
+bool done;
+char* got;
+
+void take_line(char* line)
+{
+    done = true;
+    got = line;
+}
+
+template <typename F>
+bool find(void* h, const char* name, F& f)
+{
+    f = reinterpret_cast<F>(::dlsym(h, name));
+    return f != nullptr;
+}
+
+// True when the terminal has ended (hung up, or closed): it says it can be
+// read but holds nothing.
+bool ended()
+{
+    int avail = 0;
+    return ::ioctl(0, FIONREAD, &avail) != 0 || avail == 0;
+}
+
+} // namespace
+
+bool edit_open()
+{
+    void* h = ::dlopen("libedit.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (!h)
+        return false;
+    int* catch_signals = static_cast<int*>(::dlsym(h, "rl_catch_signals"));
+    if (!catch_signals || !find(h, "rl_callback_handler_install", lib.install) ||
+        !find(h, "rl_callback_read_char", lib.read_char) ||
+        !find(h, "rl_callback_handler_remove", lib.remove) || !find(h, "add_history", lib.remember)) {
+        ::dlclose(h);
+        lib = {};
+        return false;
+    }
+    // Signals stay the program's: they end the session between keys.
+    *catch_signals = 0;
+    return true;
+}
+
+edited edit_line(const std::string& prompt, bool (*wait)(), std::string& line)
+{
+    done = false;
+    got = nullptr;
+    lib.install(prompt.c_str(), take_line);
+    while (!done) {
+        if (!wait()) {
+            lib.remove();
+            (void)!::write(1, "\n", 1); // off the line that was cut short
+            return edited::stopped;
+        }
+        if (ended()) {
+            lib.remove();
+            return edited::end;
+        }
+        lib.read_char();
+    }
+    lib.remove();
+    if (!got)
+        return edited::end;
+    line = got;
+    if (!line.empty())
+        lib.remember(got);
+    std::free(got);
+    return edited::line;
+}
