@@ -338,7 +338,9 @@ TEST_P(signal_in_pause, leaves_the_terminal_as_it_found_it)
     // is in line mode with echo and signals.
     int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
     ASSERT_GE(slave, 0);
-    type("4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n"));
+    // An add, then a delete and a save typed ahead: neither may run once
+    // the signal has come.
+    type("4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n") + "5\n7\n7\n");
     ASSERT_TRUE(read_until(pause_prompt, 5000));
     usleep(100000);
     termios during;
@@ -355,6 +357,28 @@ TEST_P(signal_in_pause, leaves_the_terminal_as_it_found_it)
     EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG), tcflag_t{ICANON | ECHO | ISIG});
     // Work is kept on the signals that end a session; a quit only quits.
     EXPECT_EQ(exists(dir + "/student.unsaved.txt"), GetParam() != SIGQUIT);
+    EXPECT_FALSE(exists(dir + "/student.txt")) << "a save typed ahead ran after the signal";
+    if (GetParam() != SIGQUIT) {
+        EXPECT_NE(read_file(dir + "/student.unsaved.txt").find("7 "), std::string::npos)
+            << "a delete typed ahead ran after the signal";
+    }
+}
+
+TEST_F(terminal, a_paste_at_the_pause_ends_it_with_its_first_key_and_keeps_the_rest)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("6\n");
+    ASSERT_TRUE(read_until(pause_prompt, 5000));
+    type("x4\n1\n" + utf8(u8"9 张三 19 男 2004.05 北京 138 z@q.com\n") + "7\n");
+    for (int k = 0; k < 2; ++k) {
+        ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+        type("x");
+    }
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("8\n");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+    EXPECT_EQ(read_file(dir + "/student.txt"), "9 张三 19 男 2004.05 北京 138 z@q.com\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(signals, signal_in_pause, ::testing::Values(SIGTERM, SIGHUP, SIGQUIT),

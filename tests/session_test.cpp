@@ -5,9 +5,12 @@
 
 #include <csignal>
 #include <cstring>
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,6 +54,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ending{"added_then_eight", "4\n1\n" + one + "8\n", true, one},
         ending{"added_then_end_of_input", "4\n1\n" + one, true, one},
+        // The students whose answers were all in are kept; the rest was
+        // never complete.
+        ending{"add_cut_short", "4\n3\n" + one + "8 李四 20", true, one},
         ending{"deleted_then_eight", "1\n5\n1\n8\n", true, ""},
         ending{"modified_then_end_of_input", "1\n4\n1\n" + one + "3\n1\n1\n乙\n", true,
                "1 乙 19 男 2005.01 南京 025-1 a@b.cn\n" + one},
@@ -68,6 +74,138 @@ TEST_F(session, unsaved_work_that_cannot_be_kept_is_reported)
     outcome o = run_program(dir, "4\n1\n" + one + "8\n");
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.err, "有未保存的修改,另存失败\n");
+}
+
+// Where the unsaved work goes when something is already there.
+struct unsaved_case {
+    const char* name;
+    std::function<void(const std::string& dir)> before;
+    std::string bak; // what student.unsaved.txt.bak then holds
+};
+
+void PrintTo(const unsaved_case& c, std::ostream* os) { *os << c.name; }
+
+class unsaved_target : public session, public ::testing::WithParamInterface<unsaved_case> {};
+
+TEST_P(unsaved_target, keeps_the_work_and_whatever_was_there)
+{
+    write_file(dir + "/victim", "not to be touched\n");
+    GetParam().before(dir);
+    outcome o = run_program(dir, "4\n1\n" + one + "8\n");
+    EXPECT_EQ(o.err, kept_notice);
+    EXPECT_FALSE(std::filesystem::is_symlink(dir + "/student.unsaved.txt"));
+    EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), one);
+    EXPECT_EQ(read_file(dir + "/student.unsaved.txt.bak"), GetParam().bak);
+    EXPECT_EQ(read_file(dir + "/victim"), "not to be touched\n");
+    struct stat st;
+    ASSERT_EQ(stat((dir + "/student.unsaved.txt").c_str(), &st), 0);
+    mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask) << "not the mode of a plain new file";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, unsaved_target,
+    ::testing::Values(
+        unsaved_case{"an_earlier_sessions_work", [](const std::string& d) {
+            write_file(d + "/student.unsaved.txt", "earlier work\n");
+        }, "earlier work\n"},
+        unsaved_case{"a_link_to_another_file", [](const std::string& d) {
+            std::filesystem::create_symlink("victim", d + "/student.unsaved.txt");
+        }, ""},
+        unsaved_case{"a_dangling_link", [](const std::string& d) {
+            std::filesystem::create_symlink("nowhere", d + "/student.unsaved.txt");
+        }, ""},
+        unsaved_case{"a_register_that_is_a_device", [](const std::string& d) {
+            std::filesystem::create_symlink("/dev/null", d + "/student.txt");
+        }, ""},
+        unsaved_case{"a_register_that_is_a_folder", [](const std::string& d) {
+            std::filesystem::create_directory(d + "/student.txt");
+            std::filesystem::permissions(d + "/student.txt", static_cast<std::filesystem::perms>(01777));
+        }, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Standard streams closed by whoever started the program: the session runs
+// as with /dev/null there, and never takes a file of its own for them.
+struct closed_case {
+    const char* name;
+    std::vector<int> fds;
+};
+
+void PrintTo(const closed_case& c, std::ostream* os) { *os << c.name; }
+
+class closed_streams : public session, public ::testing::WithParamInterface<closed_case> {};
+
+TEST_P(closed_streams, change_nothing_but_the_dialogue)
+{
+    write_file(dir + "/in", "4\n1\n" + one + "7\n4\n1\n" + first + "7\n8\n");
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        int in = open("in", O_RDONLY);
+        dup2(in, 0);
+        close(in);
+        for (int fd : GetParam().fds)
+            close(fd);
+        execl(STUDENT_EXE, "student", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int st = 0;
+    for (int k = 0; k < 500 && waitpid(pid, &st, WNOHANG) == 0; ++k)
+        usleep(10000);
+    if (kill(pid, 0) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &st, 0);
+        FAIL() << "hung";
+    }
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
+    bool read_input = std::find(GetParam().fds.begin(), GetParam().fds.end(), 0) == GetParam().fds.end();
+    EXPECT_EQ(read_file(dir + "/student.txt"), read_input ? first + one : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, closed_streams,
+    ::testing::Values(closed_case{"input", {0}}, closed_case{"input_and_output", {0, 1}},
+                      closed_case{"output_and_errors", {1, 2}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(session, a_signal_while_output_is_blocked_still_keeps_the_work)
+{
+    std::string file;
+    for (int k = 0; k < 900; ++k)
+        file += "s" + std::to_string(k) + " 学生 20 女 2004.12 江苏省南京市鼓楼区 13800000000 s@x.cn\n";
+    write_file(dir + "/student.txt", file);
+    std::string input = "1\n4\n1\n" + one;
+    for (int k = 0; k < 20; ++k)
+        input += "6\n"; // far more than a pipe holds
+    write_file(dir + "/in", input);
+    int p[2];
+    ASSERT_EQ(pipe(p), 0); // never read
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        int in = open("in", O_RDONLY);
+        dup2(in, 0);
+        dup2(p[1], 1);
+        execl(STUDENT_EXE, "student", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(p[1]);
+    usleep(500000); // stuck writing the listings by now
+    kill(pid, SIGTERM);
+    int st = 0;
+    for (int k = 0; k < 500 && waitpid(pid, &st, WNOHANG) == 0; ++k)
+        usleep(10000);
+    if (kill(pid, 0) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &st, 0);
+        ADD_FAILURE() << "the signal did not end it";
+    }
+    close(p[0]);
+    EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == SIGTERM) << st;
+    EXPECT_NE(read_file(dir + "/student.unsaved.txt").find(one), std::string::npos);
 }
 
 // Starts the program with its input on a pipe that stays open, so it waits

@@ -63,10 +63,12 @@ void enter(int i)
 void add()
 {
     m = ask_count();
-    for (int i = n; i < n + m; ++i)
+    int first = n;
+    for (int i = first; i < first + m; ++i) {
         enter(i);
-    if (m > 0) {
-        n += m;
+        // A student counts once all its answers are in, so a session cut
+        // short keeps the students already finished.
+        n = i + 1;
         dirty = true;
     }
     line("录入完毕！\n");

@@ -103,6 +103,9 @@ std::string format(const char* fmt, ...)
 
 std::string word()
 {
+    // Nothing typed ahead is carried out once the session is to end.
+    if (term_stopped())
+        throw leave{};
     // Output is held back until input is awaited, never sent line by line.
     std::fflush(out);
     int c;

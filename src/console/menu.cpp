@@ -47,14 +47,17 @@ void dispatch(std::int32_t choice)
 
 // However the session ends, changes the operator has not saved are kept
 // in a file of their own; the register itself is written only on request.
-void keep_unsaved()
+// The file comes first: after a signal, output may block for good.
+void end_session()
 {
-    if (!dirty)
-        return;
-    if (save_unsaved() == replace_status::failed)
-        notice("有未保存的修改,另存失败");
-    else
-        notice("有未保存的修改,已另存为student.unsaved.txt");
+    int sig = term_stopped();
+    term_deadline();
+    bool kept = !dirty || save_unsaved() != replace_status::failed;
+    flush();
+    if (dirty)
+        notice(kept ? "有未保存的修改,已另存为student.unsaved.txt" : "有未保存的修改,另存失败");
+    if (sig)
+        term_exit(sig);
 }
 
 } // namespace
@@ -76,9 +79,6 @@ int run()
         }
     } catch (const leave&) {
     }
-    flush();
-    keep_unsaved();
-    if (int sig = term_stopped())
-        term_exit(sig);
+    end_session();
     return 0;
 }

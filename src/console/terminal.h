@@ -26,6 +26,12 @@ void term_clear(std::FILE* out, bool out_tty);
 // input, and this returns a nonzero code for the request (0 until then).
 int term_stopped();
 
+// Once a request has come: from now on, whatever blocks (output to a
+// terminal that is stopped, a pipe nobody reads) ends the process the way
+// the request says within two seconds, so keeping the operator's work
+// comes first and nothing after it can hang.
+void term_deadline();
+
 // Restores the terminal and ends the process the way the request that
 // term_stopped reported ends a process on this platform (on POSIX: killed
 // by that signal, so a shell sees 128 + its number).

@@ -31,11 +31,23 @@ const iconv_t none = reinterpret_cast<iconv_t>(-1);
 // larger than the terminal's buffer arrives in pieces.
 const int quiet_ms = 40;
 
+// A request to end the session: the signal's number, and a pipe that a
+// wait for input watches, so a signal that comes just before the wait
+// still ends it.
+volatile sig_atomic_t stop_sig = 0;
+int stop_pipe[2] = {-1, -1};
+
+// Writes all of p, unless a request to end the session interrupts a write
+// that cannot go on (a terminal whose output is stopped, a full pipe). Once
+// one has come the dialogue is dropped, so nothing delays keeping the
+// operator's work; notices still go out.
 bool write_all(int fd, const char* p, std::size_t len)
 {
     while (len > 0) {
+        if (stop_sig && fd == 1)
+            return false;
         ssize_t w = ::write(fd, p, len);
-        if (w < 0 && errno == EINTR)
+        if (w < 0 && errno == EINTR && !stop_sig)
             continue;
         if (w <= 0)
             return false;
@@ -65,15 +77,11 @@ std::size_t convert(iconv_t cd, const char*& p, std::size_t& len, char* dst, std
     return static_cast<std::size_t>(o - dst);
 }
 
-// A request to end the session: the signal's number, and a pipe that a
-// wait for input watches, so a signal that comes just before the wait
-// still ends it.
-volatile sig_atomic_t stop_sig = 0;
-int stop_pipe[2] = {-1, -1};
 
 // The terminal's own mode while the pause has changed it, so whatever ends
 // the program can put it back.
 termios saved_mode;
+termios raw_mode;
 volatile sig_atomic_t mode_changed = 0;
 
 void restore_mode()
@@ -92,6 +100,35 @@ void on_stop(int sig)
     if (stop_pipe[1] >= 0)
         (void)!::write(stop_pipe[1], "", 1);
     errno = e;
+}
+
+// Stopped during the pause (Ctrl-Z, or SIGTSTP): the shell gets the
+// terminal as it was, and the pause its own mode back when continued.
+void on_tstp(int)
+{
+    int e = errno;
+    if (mode_changed)
+        ::tcsetattr(0, TCSANOW, &saved_mode);
+    ::signal(SIGTSTP, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTSTP);
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    ::raise(SIGTSTP); // stops here until continued
+    ::signal(SIGTSTP, on_tstp);
+    if (mode_changed)
+        ::tcsetattr(0, TCSANOW, &raw_mode);
+    errno = e;
+}
+
+// After a request to end the session, whatever still blocks (output to a
+// stopped terminal or a full pipe) gets this long before the process ends
+// as the request says.
+void on_deadline(int)
+{
+    restore_mode();
+    ::signal(stop_sig, SIG_DFL);
+    ::raise(stop_sig);
 }
 
 // SIGQUIT asks for no saving, only for the terminal back as it was.
@@ -240,6 +277,8 @@ bool editing = false;
 
 ssize_t read_typed(void*, char* buf, std::size_t size)
 {
+    if (stop_sig)
+        return 0; // nothing typed ahead is carried out once the session is to end
     while (typed.pos == typed.ready.size()) {
         if (typed.ended)
             return 0;
@@ -254,20 +293,47 @@ ssize_t read_typed(void*, char* buf, std::size_t size)
     return static_cast<ssize_t>(got);
 }
 
+// Whether the terminal speaks GBK itself rather than UTF-8.
+bool gb_terminal = false;
+
+// How many of the n bytes read at a pause make its key: one character, or
+// one escape sequence (an arrow key, say).
+std::size_t key_length(const char* k, std::size_t n)
+{
+    auto at = [&](std::size_t i) { return static_cast<unsigned char>(k[i]); };
+    std::size_t len = 1;
+    if (at(0) == 0x1b && n > 1 && k[1] == '[') {
+        len = 2;
+        while (len < n && at(len) >= 0x20 && at(len) < 0x40)
+            ++len;
+        ++len;
+    } else if (at(0) == 0x1b && n > 1 && k[1] == 'O') {
+        len = 3;
+    } else if (gb_terminal) {
+        len = at(0) >= 0x81 ? 2 : 1;
+    } else {
+        len = at(0) >= 0xF0 ? 4 : at(0) >= 0xE0 ? 3 : at(0) >= 0xC0 ? 2 : 1;
+    }
+    return std::min(len, n);
+}
+
 // Signals that end the session end it between answers, never in the middle
 // of a save; a closed output pipe only loses output.
 void catch_signals()
 {
     if (::pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         stop_pipe[0] = stop_pipe[1] = -1;
+    // Not restarted: a write blocked on output nobody takes must give way
+    // to the request, so the operator's work can still be kept.
     struct sigaction sa {};
     sa.sa_handler = on_stop;
-    sa.sa_flags = SA_RESTART;
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(sig, &sa, nullptr);
     sa.sa_handler = on_quit;
     ::sigaction(SIGQUIT, &sa, nullptr);
+    sa.sa_handler = on_tstp;
+    ::sigaction(SIGTSTP, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -365,8 +431,6 @@ std::FILE* bridged(output& o, std::FILE* plain, bool convert)
 {
     if (convert && (o.cd = iconv_open("UTF-8", "GB18030")) == none)
         return plain;
-    if (o.cd == none && !o.hold)
-        return plain;
     cookie_io_functions_t io{nullptr, write_shown, nullptr, nullptr};
     std::FILE* f = fopencookie(&o, "w", io);
     return f ? f : plain;
@@ -376,12 +440,18 @@ std::FILE* bridged(output& o, std::FILE* plain, bool convert)
 
 void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
 {
+    // A standard stream that was closed is /dev/null, so no file the
+    // program opens later is taken for the dialogue.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0 && ::open("/dev/null", O_RDWR) != fd)
+            std::_Exit(125);
     in_tty = ::isatty(0);
     out_tty = ::isatty(1);
     in = stdin;
     out = stdout;
     catch_signals();
     bool gb = (in_tty || out_tty) && gb_locale();
+    gb_terminal = gb;
     // Input is always read through here, so that a signal can end a wait
     // for it, and at a terminal so that a pause can set typed-ahead answers
     // aside.
@@ -396,15 +466,15 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
     if (editing)
         std::atexit(show_tail);
     out_bridge.hold = editing;
-    if (out_tty)
-        out = bridged(out_bridge, stdout, !gb);
+    // Output always goes through here, so a signal can cut it short.
+    out = bridged(out_bridge, stdout, out_tty && !gb);
     // A terminal's output is held back until input is awaited, like a pipe's.
     std::setvbuf(out, nullptr, _IOFBF, BUFSIZ);
 }
 
 std::FILE* term_err()
 {
-    return ::isatty(2) ? bridged(err_bridge, stderr, !gb_locale()) : stderr;
+    return ::isatty(2) && !gb_locale() ? bridged(err_bridge, stderr, true) : stderr;
 }
 
 void term_pause(std::FILE* out, bool in_tty, const char* text)
@@ -417,23 +487,30 @@ void term_pause(std::FILE* out, bool in_tty, const char* text)
         // still on its way) first, then, out of line mode, a line not yet
         // ended. Signals are off while waiting: Ctrl-C is just a key here.
         typed.take_pending(quiet_ms, saved_mode.c_cc[VEOF]);
-        termios raw = saved_mode;
-        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
-        raw.c_cc[VMIN] = 1;
-        raw.c_cc[VTIME] = 0;
+        raw_mode = saved_mode;
+        raw_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
+        raw_mode.c_cc[VMIN] = 1;
+        raw_mode.c_cc[VTIME] = 0;
         mode_changed = 1;
-        ::tcsetattr(0, TCSANOW, &raw);
+        ::tcsetattr(0, TCSANOW, &raw_mode);
         typed.take_pending(0, saved_mode.c_cc[VEOF]);
     }
     std::fputs(text, out);
     std::fflush(out);
     show_tail();
     if (waits) {
-        char key[32];
+        char key[256];
         // Even after an end of input typed ahead, the pause waits for its
-        // key; a terminal that is gone ends the wait at once.
-        if (read_input(key, sizeof key) <= 0)
+        // key; a terminal that is gone ends the wait at once. One key ends
+        // it: what came with it (a paste) is kept like typed-ahead answers.
+        ssize_t got = read_input(key, sizeof key);
+        if (got <= 0)
             typed.ended = true;
+        else {
+            std::size_t n = static_cast<std::size_t>(got);
+            std::size_t k = key_length(key, n);
+            typed.take(key + k, n - k);
+        }
         restore_mode();
     }
     std::fputc('\n', out);
@@ -448,6 +525,14 @@ void term_clear(std::FILE* out, bool out_tty)
 int term_stopped()
 {
     return stop_sig;
+}
+
+void term_deadline()
+{
+    if (!stop_sig)
+        return;
+    ::signal(SIGALRM, on_deadline);
+    ::alarm(2);
 }
 
 void term_exit(int code)

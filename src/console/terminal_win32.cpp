@@ -459,6 +459,12 @@ void term_clear(std::FILE* out, bool out_tty)
     SetConsoleCursorPosition(shown.con, home);
 }
 
+void term_deadline()
+{
+    // term_exit ends the process once the work is kept; nothing here blocks
+    // on a console the way a stopped terminal does.
+}
+
 int term_stopped()
 {
     return static_cast<int>(InterlockedCompareExchange(&stop_code, 0, 0));

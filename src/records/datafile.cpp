@@ -245,6 +245,8 @@ replace_status save_unsaved()
     // program writes this file without being asked.
     plan.follow = false;
     plan.like = file_name;
+    // An earlier session's unsaved work is kept aside, not overwritten.
+    plan.guard = true;
     file_stamp now;
     return file_replace(plan, write_records, now);
 }

@@ -157,13 +157,14 @@ bool copy_old(int fd, const std::string& target, const struct stat& old, const s
     }, temp, ignored);
 }
 
-// Puts temp at target: over the old file, or, where there was none, only if
-// there still is none (false with exists set when one came meanwhile).
-bool publish(const std::string& temp, const std::string& target, bool& exists)
+// Puts temp at target: over the old file (or a link replaced as a name),
+// or, where there was none, only if there still is none (false with exists
+// set when one came meanwhile).
+bool publish(const std::string& temp, const std::string& target, bool& exists, bool over_link)
 {
     if (fault(save_step::rename))
         return false;
-    if (exists)
+    if (exists || over_link)
         return ::rename(temp.c_str(), target.c_str()) == 0;
     if (::link(temp.c_str(), target.c_str()) == 0) {
         ::unlink(temp.c_str());
@@ -198,7 +199,8 @@ attempt replace_at(const replace_plan& plan, const std::string& target,
     if (!exists && errno != ENOENT)
         return attempt::failed;
     // A link not to be followed is only a name, replaced like a missing file.
-    if (exists && !plan.follow && S_ISLNK(old.st_mode))
+    bool name_only = exists && !plan.follow && S_ISLNK(old.st_mode);
+    if (name_only)
         exists = false;
     // Refused as an overwrite in place would be: not a plain file, or not
     // writable by this user (root may write anything, as with open).
@@ -216,7 +218,7 @@ attempt replace_at(const replace_plan& plan, const std::string& target,
     struct stat like_st;
     const struct stat* like = exists ? &old : nullptr;
     if (plan.like)
-        like = ::stat(plan.like, &like_st) == 0 ? &like_st : nullptr;
+        like = ::stat(plan.like, &like_st) == 0 && S_ISREG(like_st.st_mode) ? &like_st : nullptr;
     bool backup = exists && plan.guard && !(plan.known && *plan.known == stamp_of(old));
     std::string temp, bak_temp, bak = std::string(plan.path) + ".bak";
     if (!write_temp(target, like_path, like, write, temp, now))
@@ -226,7 +228,7 @@ attempt replace_at(const replace_plan& plan, const std::string& target,
         return attempt::failed;
     }
     bool was = exists;
-    if (!publish(temp, target, exists)) {
+    if (!publish(temp, target, exists, name_only)) {
         ::unlink(temp.c_str());
         if (backup)
             ::unlink(bak_temp.c_str());
