@@ -100,7 +100,7 @@ def menu_shown_in_chinese(s, workdir):
     check(s.until(MENU_PROMPT), "no menu prompt", s)
     check(lines(s.text())[-len(menu):] == menu, "the menu differs from the piped one", s)
     s.type("8\r")
-    check(s.ended(10) and s.status == 0, f"8 did not end the program: {s.status}", s)
+    check(s.ended(30) and s.status == 0, f"8 did not end the program: {s.status}", s)
 
 
 def pause_waits_then_screen_clears(s, workdir):
@@ -118,7 +118,7 @@ def pause_waits_then_screen_clears(s, workdir):
     check(home >= 0, "the menu is not drawn from the top of the console", s)
     check(s.text(after[:home]).strip() in ("", "x"), "the screen kept old text", s)
     s.type("8\r")
-    check(s.ended(10) and s.status == 0, "8 did not end the program", s)
+    check(s.ended(30) and s.status == 0, "8 did not end the program", s)
 
 
 def chinese_name_saved_as_gbk(s, workdir):
@@ -127,7 +127,7 @@ def chinese_name_saved_as_gbk(s, workdir):
     for keys in ("x", "7\r", "x", "8\r"):
         check(s.until(PAUSE if keys == "x" else MENU_PROMPT), f"no prompt before {keys!r}", s)
         s.type(keys)
-    check(s.ended(10) and s.status == 0, "the session did not end", s)
+    check(s.ended(30) and s.status == 0, "the session did not end", s)
     with open(os.path.join(workdir, "student.txt"), "rb") as f:
         saved = f.read()
     want = "7 张三 19 男 2004.05 北京 138 z@q.com\r\n".encode("gbk")
@@ -140,7 +140,7 @@ def typed_ahead_answer_survives_the_pause(s, workdir):
     check(s.until(PAUSE), "no pause", s)
     check(not s.ended(1.5), "ended without waiting for a key", s)
     s.type("x")
-    check(s.ended(10) and s.status == 0, "the typed-ahead 8 was not answered", s)
+    check(s.ended(30) and s.status == 0, "the typed-ahead 8 was not answered", s)
 
 
 def ctrl_c(where):
@@ -150,7 +150,7 @@ def ctrl_c(where):
             s.type("6\r")
             check(s.until(PAUSE), "no pause", s)
         s.type("\x03")
-        check(s.ended(10), f"Ctrl-C at the {where} did not end the session", s)
+        check(s.ended(30), f"Ctrl-C at the {where} did not end the session", s)
     case.__name__ = f"ctrl_c_at_the_{where}_ends_the_session"
     return case
 
