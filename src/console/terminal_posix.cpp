@@ -378,6 +378,25 @@ std::string take_tail()
     return t;
 }
 
+// Shows C1 control characters (U+0080 to U+009F, which a value can hold
+// as four GB18030 bytes) in UTF-8 text as "?": some terminals act on them
+// as on escape sequences. The program's own texts have none. Returns the
+// new length.
+std::size_t no_c1(char* p, std::size_t n)
+{
+    std::size_t out = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        auto next = k + 1 < n ? static_cast<unsigned char>(p[k + 1]) : 0;
+        if (static_cast<unsigned char>(p[k]) == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            p[out++] = '?';
+            ++k;
+        } else {
+            p[out++] = p[k];
+        }
+    }
+    return out;
+}
+
 ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
 {
     output& shown = *static_cast<output*>(cookie);
@@ -392,7 +411,7 @@ ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
         shown.held[shown.heldlen++] = buf[taken++];
         const char* p = shown.held;
         std::size_t left = shown.heldlen;
-        std::size_t got = convert(shown.cd, p, left, conv, sizeof conv);
+        std::size_t got = no_c1(conv, convert(shown.cd, p, left, conv, sizeof conv));
         if (got > 0 || shown.heldlen == sizeof shown.held) {
             if (!emit(shown, conv, got) || !emit(shown, p, left))
                 return -1;
@@ -403,7 +422,7 @@ ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
     std::size_t left = size - taken;
     while (left > 0) {
         std::size_t before = left;
-        std::size_t got = convert(shown.cd, p, left, conv, sizeof conv);
+        std::size_t got = no_c1(conv, convert(shown.cd, p, left, conv, sizeof conv));
         if (!emit(shown, conv, got))
             return -1;
         if (left == before && got == 0)
