@@ -455,7 +455,10 @@ INSTANTIATE_TEST_SUITE_P(
         editing_case{"delete_under_the_cursor", "张三X丰" + left + left + del, "张三丰"},
         editing_case{"home_and_end", "三" + home + "张" + end_key + "丰", "张三丰"},
         editing_case{"ctrl_u_drops_the_line", "李四\x15张三丰", "张三丰"},
-        editing_case{"up_recalls_an_earlier_answer", up + up + "号", "1号"}),
+        editing_case{"up_recalls_an_earlier_answer", up + up + "号", "1号"},
+        // A Tab separates answers, as on a line typed without the editor:
+        // the age after it is refused and asked again.
+        editing_case{"tab_separates_answers", "王\t五", "王"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(terminal, answers_on_one_line_still_answer_prompts_in_turn_with_editing)

@@ -13,8 +13,11 @@ bool edit_open();
 enum class edited { line, end, stopped };
 
 // Reads one line at the terminal, showing prompt (in the terminal's
-// encoding) before it. wait is asked before each key; false from it means
-// the session is to stop. line is what was typed, without its line break,
-// on edited::line; edited::end is the end of input. The terminal is back in
-// its own mode when this returns.
-edited edit_line(const std::string& prompt, bool (*wait)(), std::string& line);
+// encoding) before it. wait is asked before each key: 1 when a key is
+// there, 0 when the session is to stop, -1 when the window changed size,
+// -2 when the program was stopped and continued (the line is drawn again).
+// line is what was typed, without its line break, on edited::line;
+// edited::end is the end of input. Tab is typed as it is (it separates
+// answers), never completed. The terminal is back in its own mode when this
+// returns.
+edited edit_line(const std::string& prompt, int (*wait)(), std::string& line);

@@ -15,6 +15,8 @@ struct library {
     decltype(&rl_callback_read_char) read_char = nullptr;
     decltype(&rl_callback_handler_remove) remove = nullptr;
     decltype(&add_history) remember = nullptr;
+    decltype(&rl_resize_terminal) resize = nullptr;
+    decltype(&rl_forced_update_display) redraw = nullptr;
 };
 
 library lib;
@@ -50,25 +52,38 @@ bool edit_open()
     if (!h)
         return false;
     int* catch_signals = static_cast<int*>(::dlsym(h, "rl_catch_signals"));
-    if (!catch_signals || !find(h, "rl_callback_handler_install", lib.install) ||
+    int* no_completion = static_cast<int*>(::dlsym(h, "rl_inhibit_completion"));
+    if (!catch_signals || !no_completion || !find(h, "rl_callback_handler_install", lib.install) ||
         !find(h, "rl_callback_read_char", lib.read_char) ||
-        !find(h, "rl_callback_handler_remove", lib.remove) || !find(h, "add_history", lib.remember)) {
+        !find(h, "rl_callback_handler_remove", lib.remove) || !find(h, "add_history", lib.remember) ||
+        !find(h, "rl_resize_terminal", lib.resize) ||
+        !find(h, "rl_forced_update_display", lib.redraw)) {
         ::dlclose(h);
         lib = {};
         return false;
     }
     // Signals stay the program's: they end the session between keys.
     *catch_signals = 0;
+    // A Tab separates answers, as everywhere else; there are no file names
+    // to complete.
+    *no_completion = 1;
     return true;
 }
 
-edited edit_line(const std::string& prompt, bool (*wait)(), std::string& line)
+edited edit_line(const std::string& prompt, int (*wait)(), std::string& line)
 {
     done = false;
     got = nullptr;
     lib.install(prompt.c_str(), take_line);
     while (!done) {
-        if (!wait()) {
+        int w = wait();
+        if (w < 0) {
+            lib.resize();
+            if (w == -2) // on a new line, after what the shell wrote
+                lib.redraw();
+            continue;
+        }
+        if (w == 0) {
             lib.remove();
             (void)!::write(1, "\n", 1); // off the line that was cut short
             return edited::stopped;

@@ -102,13 +102,25 @@ void on_stop(int sig)
     errno = e;
 }
 
-// Stopped during the pause (Ctrl-Z, or SIGTSTP): the shell gets the
-// terminal as it was, and the pause its own mode back when continued.
+// The window changed size (or the program was continued) while an answer
+// is edited: the editor is told between keys.
+volatile sig_atomic_t resized = 0;
+volatile sig_atomic_t continued = 0;
+
+// The terminal's own mode, as the program found it.
+termios own_mode;
+bool have_own_mode = false;
+
+// Stopped (Ctrl-Z, or SIGTSTP) while the pause or the line editor has the
+// terminal out of line mode: the shell gets the terminal as it was, and the
+// program its mode back when continued.
 void on_tstp(int)
 {
     int e = errno;
-    if (mode_changed)
-        ::tcsetattr(0, TCSANOW, &saved_mode);
+    termios now;
+    bool back = have_own_mode && ::tcgetattr(0, &now) == 0;
+    if (back)
+        ::tcsetattr(0, TCSANOW, &own_mode);
     ::signal(SIGTSTP, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
@@ -116,9 +128,16 @@ void on_tstp(int)
     ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
     ::raise(SIGTSTP); // stops here until continued
     ::signal(SIGTSTP, on_tstp);
-    if (mode_changed)
-        ::tcsetattr(0, TCSANOW, &raw_mode);
+    if (back)
+        ::tcsetattr(0, TCSANOW, &now);
+    continued = 1; // the shell wrote meanwhile: an answer being edited is drawn again
     errno = e;
+}
+
+
+void on_resize(int)
+{
+    resized = 1;
 }
 
 // After a request to end the session, whatever still blocks (output to a
@@ -151,6 +170,31 @@ bool wait_input(int ms)
         if (r < 0 && errno == EINTR)
             continue;
         return !stop_sig && r > 0 && p[0].revents != 0;
+    }
+}
+
+// Waits for the next key of an answer being edited: 1 when there is one (or
+// the input has ended), 0 when the session is to stop, -1 when the window
+// changed size meanwhile, -2 when the program was stopped and continued.
+int wait_key()
+{
+    pollfd p[2] = {{0, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
+    for (;;) {
+        if (stop_sig)
+            return 0;
+        if (continued) {
+            continued = 0;
+            resized = 0;
+            return -2;
+        }
+        if (resized) {
+            resized = 0;
+            return -1;
+        }
+        int r = ::poll(p, stop_pipe[0] >= 0 ? 2 : 1, -1);
+        if (r < 0 && errno == EINTR)
+            continue;
+        return stop_sig ? 0 : 1;
     }
 }
 
@@ -251,7 +295,7 @@ struct input {
         ready.erase(0, pos);
         pos = 0;
         std::string line;
-        if (edit_line(take_tail(), [] { return wait_input(-1); }, line) != edited::line) {
+        if (edit_line(take_tail(), wait_key, line) != edited::line) {
             finish();
             return false;
         }
@@ -345,6 +389,7 @@ struct output {
     std::size_t heldlen = 0;
     bool hold = false; // keep the unfinished last line in tail
     std::string tail = {};
+    std::string shown = {}; // the unfinished last line, once it is shown
 };
 
 output out_bridge{1};
@@ -362,18 +407,26 @@ bool emit(output& o, const char* p, std::size_t len)
         return true;
     bool ok = write_all(o.fd, o.tail.data(), cut + 1);
     o.tail.erase(0, cut + 1);
+    o.shown.clear();
     return ok;
 }
 
 void show_tail()
 {
     write_all(out_bridge.fd, out_bridge.tail.data(), out_bridge.tail.size());
+    out_bridge.shown += out_bridge.tail;
     out_bridge.tail.clear();
 }
 
 std::string take_tail()
 {
-    std::string t = std::move(out_bridge.tail);
+    // Part of the line already shown (an answer typed ahead began after its
+    // prompt): the editor draws all of it again from the start of the line,
+    // so its idea of where the answer starts is right.
+    if (!out_bridge.shown.empty())
+        write_all(out_bridge.fd, "\r", 1);
+    std::string t = out_bridge.shown + out_bridge.tail;
+    out_bridge.shown.clear();
     out_bridge.tail.clear();
     return t;
 }
@@ -481,9 +534,15 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
         in = f;
     // Answers are edited only where the editor's echo and its prompt show
     // on the same terminal.
+    have_own_mode = in_tty && ::tcgetattr(0, &own_mode) == 0;
     editing = in_tty && out_tty && edit_open();
-    if (editing)
+    if (editing) {
         std::atexit(show_tail);
+        struct sigaction sa {};
+        sa.sa_handler = on_resize;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(SIGWINCH, &sa, nullptr);
+    }
     out_bridge.hold = editing;
     // Output always goes through here, so a signal can cut it short.
     out = bridged(out_bridge, stdout, out_tty && !gb);
