@@ -142,7 +142,10 @@ INSTANTIATE_TEST_SUITE_P(
         bad_file{"1 a 1 m b " + std::string(200000, '0') + " p e\n",
                  "文件第1条记录格式错误,未刷新"},
         bad_file{"1 a " + std::string(200000, '0') + " m b a p e\n",
-                 "文件第1条记录格式错误,未刷新"}));
+                 "文件第1条记录格式错误,未刷新"},
+        // Longer than the read block where a record begins: not the end of
+        // the file, which would load the records before it as the register.
+        bad_file{good + std::string(200000, '9') + " a 1 m b a p e\n", "文件第2条记录格式错误,未刷新"}));
 
 std::string records(int count)
 {
