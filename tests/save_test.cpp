@@ -78,6 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
             write_file("student.txt", "1 a not-a-number m b a p e\n");
             drive(refresh, "");
         }, true},
+        backup_case{"a_one_byte_register", [] { write_file("student.txt", "\n"); }, true},
         backup_case{"created_after_a_load_found_none", [] {
             drive(refresh, "");
             write_file("student.txt", old_file);
