@@ -369,13 +369,17 @@ TEST_P(signal_in_pause, leaves_the_terminal_as_it_found_it)
     }
 }
 
-TEST_F(terminal, a_paste_at_the_pause_ends_it_with_its_first_key_and_keeps_the_rest)
+// Whatever key ends the pause (a letter, an arrow key in either of its
+// forms, a Chinese character), what came with it is kept.
+class paste_at_the_pause : public terminal, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(paste_at_the_pause, ends_it_with_its_first_key_and_keeps_the_rest)
 {
     start();
     ASSERT_TRUE(read_until(menu_prompt, 5000));
     type("6\n");
     ASSERT_TRUE(read_until(pause_prompt, 5000));
-    type("x4\n1\n" + utf8(u8"9 张三 19 男 2004.05 北京 138 z@q.com\n") + "7\n");
+    type(GetParam() + "4\n1\n" + utf8(u8"9 张三 19 男 2004.05 北京 138 z@q.com\n") + "7\n");
     for (int k = 0; k < 2; ++k) {
         ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
         type("x");
@@ -385,6 +389,16 @@ TEST_F(terminal, a_paste_at_the_pause_ends_it_with_its_first_key_and_keeps_the_r
     EXPECT_EQ(wait_exit(5000), 0) << seen;
     EXPECT_EQ(read_file(dir + "/student.txt"), "9 张三 19 男 2004.05 北京 138 z@q.com\n");
 }
+
+std::string key_name(const ::testing::TestParamInfo<std::string>& info)
+{
+    static const char* const names[] = {"letter", "arrow", "arrow_in_keypad_mode", "ctrl_arrow",
+                                        "chinese_character"};
+    return names[info.index];
+}
+
+INSTANTIATE_TEST_SUITE_P(keys, paste_at_the_pause,
+                         ::testing::Values("x", "\x1b[D", "\x1bOD", "\x1b[1;5C", utf8(u8"中")), key_name);
 
 INSTANTIATE_TEST_SUITE_P(signals, signal_in_pause, ::testing::Values(SIGTERM, SIGHUP, SIGQUIT),
                          [](const auto& info) { return std::string(strsignal(info.param)); });
