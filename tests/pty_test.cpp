@@ -117,6 +117,18 @@ protected:
         clock_gettime(CLOCK_MONOTONIC, &t);
         return t.tv_sec * 1000 + t.tv_nsec / 1000000;
     }
+    // From the menu: saves, passes the pause and leaves, as an operator does.
+    void save_and_leave()
+    {
+        ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+        type("7\n");
+        ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+        type("x");
+        ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+        type("8\n");
+        EXPECT_EQ(wait_exit(5000), 0) << seen;
+    }
+
     pid_t pid = -1;
     int master = -1;
     bool exited = false;
@@ -258,13 +270,7 @@ TEST_F(terminal, what_the_operator_types_is_stored_as_gbk)
     type("4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n"));
     ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
     type("x");
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("7\n");
-    ASSERT_TRUE(read_until(pause_prompt, 5000));
-    type("x");
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("8\n");
-    EXPECT_EQ(wait_exit(5000), 0) << seen;
+    save_and_leave();
     EXPECT_EQ(read_file(dir + "/student.txt"), "7 张三 19 男 2004.05 北京 138 z@q.com\n");
 }
 
@@ -290,13 +296,7 @@ TEST_F(terminal, a_long_paste_across_the_pauses_of_adds_is_stored_exactly)
         EXPECT_EQ(wait_exit(100), -1) << "a pasted byte ended pause " << k;
         type("x");
     }
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("7\n");
-    ASSERT_TRUE(read_until(pause_prompt, 5000));
-    type("x");
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("8\n");
-    EXPECT_EQ(wait_exit(5000), 0) << seen;
+    save_and_leave();
     EXPECT_EQ(read_file(dir + "/student.txt"), file);
 }
 

@@ -127,6 +127,37 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Standard streams closed by whoever started the program: the session runs
 // as with /dev/null there, and never takes a file of its own for them.
+// Starts the built program in dir, its input from the file "in" there and
+// its other streams as they are, once wire has set up the rest in the child.
+pid_t spawn(const std::string& dir, const std::function<void()>& wire = [] {})
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        int in = open("in", O_RDONLY);
+        dup2(in, 0);
+        close(in);
+        wire();
+        execl(STUDENT_EXE, "student", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+// The wait status after at most five seconds, or -1 when it had to be
+// killed then.
+int reap(pid_t pid)
+{
+    int st = 0;
+    for (int k = 0; k < 500; ++k, usleep(10000))
+        if (waitpid(pid, &st, WNOHANG) == pid)
+            return st;
+    kill(pid, SIGKILL);
+    waitpid(pid, &st, 0);
+    return -1;
+}
+
 struct closed_case {
     const char* name;
     std::vector<int> fds;
@@ -139,26 +170,10 @@ class closed_streams : public session, public ::testing::WithParamInterface<clos
 TEST_P(closed_streams, change_nothing_but_the_dialogue)
 {
     write_file(dir + "/in", "4\n1\n" + one + "7\n4\n1\n" + first + "7\n8\n");
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0)
-            _exit(126);
-        int in = open("in", O_RDONLY);
-        dup2(in, 0);
-        close(in);
+    int st = reap(spawn(dir, [] {
         for (int fd : GetParam().fds)
             close(fd);
-        execl(STUDENT_EXE, "student", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int st = 0;
-    for (int k = 0; k < 500 && waitpid(pid, &st, WNOHANG) == 0; ++k)
-        usleep(10000);
-    if (kill(pid, 0) == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &st, 0);
-        FAIL() << "hung";
-    }
+    }));
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
     bool read_input = std::find(GetParam().fds.begin(), GetParam().fds.end(), 0) == GetParam().fds.end();
     EXPECT_EQ(read_file(dir + "/student.txt"), read_input ? first + one : "");
@@ -182,76 +197,40 @@ TEST_F(session, a_signal_while_output_is_blocked_still_keeps_the_work)
     write_file(dir + "/in", input);
     int p[2];
     ASSERT_EQ(pipe(p), 0); // never read
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0)
-            _exit(126);
-        int in = open("in", O_RDONLY);
-        dup2(in, 0);
-        dup2(p[1], 1);
-        execl(STUDENT_EXE, "student", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    pid_t pid = spawn(dir, [&] { dup2(p[1], 1); });
     close(p[1]);
     usleep(500000); // stuck writing the listings by now
     kill(pid, SIGTERM);
-    int st = 0;
-    for (int k = 0; k < 500 && waitpid(pid, &st, WNOHANG) == 0; ++k)
-        usleep(10000);
-    if (kill(pid, 0) == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &st, 0);
-        ADD_FAILURE() << "the signal did not end it";
-    }
+    int st = reap(pid);
     close(p[0]);
     EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == SIGTERM) << st;
     EXPECT_NE(read_file(dir + "/student.unsaved.txt").find(one), std::string::npos);
-}
-
-// Starts the program with its input on a pipe that stays open, so it waits
-// at a prompt until a signal comes.
-struct live {
-    pid_t pid;
-    int in;
-};
-
-live start_live(const std::string& dir, const std::string& input, int out_fd)
-{
-    int p[2];
-    EXPECT_EQ(pipe(p), 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0)
-            _exit(126);
-        dup2(p[0], 0);
-        dup2(out_fd, 1);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 2);
-        close(p[1]);
-        execl(STUDENT_EXE, "student", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(p[0]);
-    EXPECT_EQ(write(p[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    return {pid, p[1]};
 }
 
 class signalled : public session, public ::testing::WithParamInterface<int> {};
 
 TEST_P(signalled, at_a_prompt_keeps_the_work_and_ends_as_the_signal_does)
 {
-    int out = open((dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    live p = start_live(dir, "4\n1\n" + one, out);
-    close(out);
-    // Waits until the menu after the add has been shown: the program is then
-    // at the menu prompt, waiting for input.
-    for (int k = 0; k < 500 && read_file(dir + "/out").find("录入完毕") == std::string::npos; ++k)
+    // Input on a pipe that stays open, so the program waits at a prompt.
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    std::string input = "4\n1\n" + one;
+    ASSERT_EQ(write(p[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    std::string out = dir + "/out";
+    pid_t pid = spawn(dir, [&] {
+        dup2(p[0], 0);
+        close(p[1]);
+        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        dup2(open("/dev/null", O_WRONLY), 2);
+    });
+    close(p[0]);
+    // Waits until the menu after the add has been shown.
+    for (int k = 0; k < 500 && read_file(out).find("录入完毕") == std::string::npos; ++k)
         usleep(10000);
     usleep(50000);
-    kill(p.pid, GetParam());
-    int st = 0;
-    waitpid(p.pid, &st, 0);
-    close(p.in);
+    kill(pid, GetParam());
+    int st = reap(pid);
+    close(p[1]);
     EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == GetParam()) << st;
     EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), saved(one));
 }
@@ -264,21 +243,10 @@ TEST_F(session, a_closed_output_pipe_does_not_stop_a_save)
     int p[2];
     ASSERT_EQ(pipe(p), 0);
     close(p[0]); // nobody reads what the program writes
-    std::string input = "6\n4\n1\n" + one + "6\n7\n8\n";
-    write_file(dir + "/in", input);
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0)
-            _exit(126);
-        int in = open("in", O_RDONLY);
-        dup2(in, 0);
-        dup2(p[1], 1);
-        execl(STUDENT_EXE, "student", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    write_file(dir + "/in", "6\n4\n1\n" + one + "6\n7\n8\n");
+    pid_t pid = spawn(dir, [&] { dup2(p[1], 1); });
     close(p[1]);
-    int st = 0;
-    waitpid(pid, &st, 0);
+    int st = reap(pid);
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
     EXPECT_EQ(read_file(dir + "/student.txt"), one);
 }
@@ -298,15 +266,7 @@ TEST_F(session, a_huge_token_costs_no_more_memory_than_a_normal_session)
             std::fwrite(piece.data(), 1, piece.size(), f);
         std::fputs(after.c_str(), f);
         std::fclose(f);
-        pid_t pid = fork();
-        if (pid == 0) {
-            int in = open((dir + "/in").c_str(), O_RDONLY);
-            int null = open("/dev/null", O_WRONLY);
-            dup2(in, 0);
-            dup2(null, 1);
-            execl(STUDENT_EXE, "student", static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        pid_t pid = spawn(dir, [] { dup2(open("/dev/null", O_WRONLY), 1); });
         int st = 0;
         rusage ru{};
         wait4(pid, &st, 0, &ru);
