@@ -24,6 +24,9 @@ std::string utf8(std::u8string_view s)
     return {reinterpret_cast<const char*>(s.data()), s.size()};
 }
 
+const std::string menu_prompt = utf8(u8"请选择菜单编号:");
+const std::string pause_prompt = utf8(u8"请按任意键继续. . .");
+
 class terminal : public scratch {
 protected:
     // Starts the program at a new terminal, under the command prefix when
@@ -159,8 +162,6 @@ std::string without_cr(const std::string& s)
     return t;
 }
 
-const std::string menu_prompt = utf8(u8"请选择菜单编号:");
-const std::string pause_prompt = utf8(u8"请按任意键继续. . .");
 
 TEST_F(terminal, shows_the_menu_in_utf8_and_clears_the_screen)
 {
