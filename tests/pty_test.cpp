@@ -162,7 +162,6 @@ std::string without_cr(const std::string& s)
     return t;
 }
 
-
 TEST_F(terminal, shows_the_menu_in_utf8_and_clears_the_screen)
 {
     start();

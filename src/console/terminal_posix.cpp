@@ -77,7 +77,6 @@ std::size_t convert(iconv_t cd, const char*& p, std::size_t& len, char* dst, std
     return static_cast<std::size_t>(o - dst);
 }
 
-
 // The terminal's own mode while the pause has changed it, so whatever ends
 // the program can put it back.
 termios saved_mode;
@@ -133,7 +132,6 @@ void on_tstp(int)
     continued = 1; // the shell wrote meanwhile: an answer being edited is drawn again
     errno = e;
 }
-
 
 void on_resize(int)
 {
