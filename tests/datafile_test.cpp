@@ -47,7 +47,9 @@ TEST_F(datafile, every_layout_of_the_same_tokens_loads_alike)
         "-1 女 2003.11 上海 021-555\n ls@qq.com",
         "2023001 张三 19 男 2004.05 北京市海淀区 13800000001 zs@163.com\r\n"
         "2023002 李四 -1 女 2003.11 上海 021-555 ls@qq.com\r\n",
-        "\n\n  " + lf_file + "  \n\n"};
+        "\n\n  " + lf_file + "  \n\n",
+        "2023001\v张三\f19 男 2004.05 北京市海淀区 13800000001 zs@163.com\f\v"
+        "2023002 李四 -1 女 2003.11 上海 021-555 ls@qq.com\v"};
     write_file("student.txt", lf_file);
     drive(refresh, "");
     std::string expected = dump();
@@ -145,7 +147,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "文件第1条记录格式错误,未刷新"},
         // Longer than the read block where a record begins: not the end of
         // the file, which would load the records before it as the register.
-        bad_file{good + std::string(200000, '9') + " a 1 m b a p e\n", "文件第2条记录格式错误,未刷新"}));
+        bad_file{good + std::string(200000, '9') + " a 1 m b a p e\n", "文件第2条记录格式错误,未刷新"},
+        // Exactly one read block long, at the very end and before white space.
+        bad_file{good + "2 b 1 m b a p " + std::string(1 << 14, 'e'), "文件第2条记录格式错误,未刷新"},
+        bad_file{good + "2 b 1 m b a p " + std::string(1 << 14, 'e') + " \n",
+                 "文件第2条记录格式错误,未刷新"}));
 
 std::string records(int count)
 {
@@ -155,6 +161,23 @@ std::string records(int count)
              " 女 2000." + std::to_string(k % 12 + 1) + " 某市某区某路" + std::to_string(k) +
              "号 1380000" + std::to_string(k) + " s" + std::to_string(k) + "@school.edu.cn\n";
     return s;
+}
+
+TEST_F(datafile, a_last_token_across_the_end_of_a_read_block_loads_whole)
+{
+    // Each last token, without a line break, starts just before the end of
+    // the first read block or exactly at it.
+    for (std::size_t at : {(1u << 14) - 3, 1u << 14}) {
+        std::string text = good;
+        text += std::string(at - text.size() - 14, ' ') + "2 b 1 m b a p ";
+        text += "e@x.cn";
+        ASSERT_EQ(text.size(), at + 6);
+        write_file("student.txt", text);
+        reset_table();
+        EXPECT_EQ(drive(refresh, ""), "刷新完成\n") << at;
+        ASSERT_EQ(n, 2);
+        EXPECT_STREQ(stu[1].email, "e@x.cn");
+    }
 }
 
 TEST_F(datafile, a_full_register_loads_and_one_more_record_is_refused)
@@ -242,6 +265,22 @@ TEST_P(failed_save, keeps_the_old_file_intact)
     EXPECT_EQ(read_file("student.txt"), lf_file);
     EXPECT_EQ(read_file("student.txt.bak"), "an older backup\n");
     EXPECT_EQ(names_in("."), (std::vector<std::string>{"student.txt", "student.txt.bak"}));
+}
+
+TEST_F(datafile, a_file_that_cannot_be_closed_after_reading_ends_the_session_unloaded)
+{
+    write_file("student.txt", lf_file);
+    set_table(sample());
+    std::string before = dump();
+    broken_step = save_step::close;
+    broken_call = 1;
+    calls = 0;
+    save_fault = break_one;
+    std::string out = drive(refresh, "1\n");
+    save_fault = nullptr;
+    EXPECT_EQ(out, "cannot close the file");
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(dump(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(steps, failed_save,

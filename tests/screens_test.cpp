@@ -225,16 +225,19 @@ TEST_F(screens, duplicate_delete_removes_only_the_first_holder)
     EXPECT_STREQ(stu[1].name, "second");
 }
 
-TEST_F(screens, a_nul_byte_separates_answers_like_white_space)
+TEST_F(screens, a_nul_byte_and_every_white_space_separate_answers)
 {
     // Found by fuzzing: "2\0" was stored as "2" and a lone NUL as an empty
     // student number, which no saved file could give back.
-    set_table({rec("1", "a"), rec("2", "b")});
-    drive(dele, std::string("\0\0" "2\0", 5));
-    EXPECT_EQ(ids(), (std::vector<std::string>{"1"}));
-    drive(add, std::string("1\0" "3\0\0" "c 5 m b a p e\n", 19));
-    EXPECT_EQ(ids(), (std::vector<std::string>{"1", "3"}));
-    EXPECT_STREQ(stu[1].name, "c");
+    for (char sep : {'\0', '\v', '\f', '\t', '\r'}) {
+        std::string s(1, sep);
+        set_table({rec("1", "a"), rec("2", "b")});
+        drive(dele, s + s + "2" + s);
+        EXPECT_EQ(ids(), (std::vector<std::string>{"1"})) << int(sep);
+        drive(add, "1" + s + "3" + s + s + "c" + s + "5 m b a p e\n");
+        EXPECT_EQ(ids(), (std::vector<std::string>{"1", "3"})) << int(sep);
+        EXPECT_STREQ(stu[1].name, "c") << int(sep);
+    }
 }
 
 TEST_F(screens, a_deleted_number_can_be_added_again)
@@ -314,10 +317,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(screens, modify_asks_again_for_a_missing_number_and_picks_the_last_holder)
 {
     set_table({rec("1", "first"), rec("2", "b"), rec("1", "last")});
+    stu[3] = rec("1", "stale"); // a deleted record's slot, outside the register
     std::string out = drive(modify, "9\n1\n1\nnew\n");
     EXPECT_EQ(out, modify_q + "该学号不存在\n\n" + modify_q + field_menu + "请输入新的姓名:");
     EXPECT_STREQ(stu[0].name, "first");
     EXPECT_STREQ(stu[2].name, "new");
+    EXPECT_STREQ(stu[3].name, "stale");
 }
 
 TEST_F(screens, modify_with_an_empty_table_reads_the_number_then_goes_back_to_the_menu)

@@ -185,7 +185,8 @@ load_status load_file(int& bad)
     }
     int count = 0;
     load_status st = load(f, count, bad);
-    if (std::fclose(f) != 0 && st == load_status::ok) {
+    bool closed = std::fclose(f) == 0 && !fault(save_step::close);
+    if (!closed && st == load_status::ok) {
         undo(count);
         st = load_status::close_failed;
     }

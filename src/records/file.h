@@ -53,8 +53,9 @@ enum class replace_status { ok, backed_up, failed };
 replace_status file_replace(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
                             file_stamp& now);
 
-// Test seam: each step of a replace asks this hook first, when it is set,
-// and fails as if the system had refused it when the hook returns true.
+// Test seam: each step of a replace, and the close after a load, asks this
+// hook first, when it is set, and fails as if the system had refused it
+// when the hook returns true.
 enum class save_step { create, write, flush, sync, close, rename };
 extern bool (*save_fault)(save_step);
 
