@@ -196,8 +196,11 @@ TEST_F(session, a_signal_while_output_is_blocked_still_keeps_the_work)
         input += "6\n"; // far more than a pipe holds
     write_file(dir + "/in", input);
     int p[2];
-    ASSERT_EQ(pipe(p), 0); // never read
-    pid_t pid = spawn(dir, [&] { dup2(p[1], 1); });
+    ASSERT_EQ(pipe(p), 0); // never read, by the dialogue nor by the notice
+    pid_t pid = spawn(dir, [&] {
+        dup2(p[1], 1);
+        dup2(p[1], 2);
+    });
     close(p[1]);
     usleep(500000); // stuck writing the listings by now
     kill(pid, SIGTERM);

@@ -128,6 +128,13 @@ bool number(std::int32_t& v)
     return parse_int(word(), v);
 }
 
+std::int32_t choice()
+{
+    std::int32_t v = 0;
+    number(v);
+    return v;
+}
+
 void pause_key()
 {
     term_pause(out, in_tty, "请按任意键继续. . .");

@@ -62,6 +62,11 @@ bool control(char c);
 // leaving out alone. Throws leave at the end of input.
 bool number(std::int32_t& out);
 
+// Reads a choice from a numbered menu: the next token as a number, or 0,
+// which no menu offers, when it is not one. Either way it is used up, so
+// it cannot stick. Throws leave at the end of input.
+std::int32_t choice();
+
 // Tells the operator to press a key and, on a terminal, waits for one.
 void pause_key();
 

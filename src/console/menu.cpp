@@ -68,12 +68,7 @@ int run()
         for (;;) {
             menu();
             prompt("请选择菜单编号:");
-            std::int32_t choice = 0;
-            // An answer that is not a number is answered like one out of
-            // range, and it is used up so it cannot stick.
-            if (!number(choice))
-                choice = 0;
-            dispatch(choice);
+            dispatch(choice());
             pause_key();
             clear();
         }

@@ -68,8 +68,5 @@ void modify()
     student& r = ask_record();
     field_menu();
     prompt("请选择需要的功能编号：");
-    std::int32_t choice = 0;
-    if (!number(choice))
-        choice = 0; // used up and refused like any choice out of range
-    change(r, choice);
+    change(r, choice());
 }

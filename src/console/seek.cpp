@@ -38,18 +38,16 @@ void seek()
     line("**************");
     for (;;) {
         prompt("请输入编号:");
-        std::int32_t choice = 0;
-        if (!number(choice))
-            choice = 0; // used up and refused like any choice out of range
-        if (choice == 1) {
+        std::int32_t c = choice();
+        if (c == 1) {
             prompt("请输入要查询的学生的学号:");
             if (!find(word(), [](const student& r) { return r.id; }))
                 line("学号不存在");
-        } else if (choice == 2) {
+        } else if (c == 2) {
             prompt("请输入要查询学生的姓名:");
             if (!find(word(), [](const student& r) { return r.name; }))
                 line("姓名不存在");
-        } else if (choice == 3) {
+        } else if (c == 3) {
             return;
         } else {
             line("只能在1-3中选择");
