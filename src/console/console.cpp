@@ -125,7 +125,10 @@ std::string word()
 
 bool number(std::int32_t& v)
 {
-    return parse_int(word(), v);
+    // A token cut short at word_cap is not the number typed, even when
+    // what was kept of it reads as one (leading zeros).
+    std::string w = word();
+    return w.size() <= word_cap && parse_int(w, v);
 }
 
 std::int32_t choice()
