@@ -12,7 +12,9 @@
 #include <iconv.h>
 #include <ctime>
 #include <poll.h>
+#include <functional>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -421,8 +423,10 @@ public:
     };
 
 protected:
-    // Adds one student, typing keys for the name, saves and leaves.
-    void add_with_name(const std::string& keys, const texts& t, const std::string& rest)
+    // Adds one student, typing keys for the name (after doing first, once
+    // the editor waits for them), saves and leaves.
+    void add_with_name(const std::string& keys, const texts& t, const std::string& rest,
+                       const std::function<void()>& first = [] {})
     {
         ASSERT_TRUE(read_until(t.menu, 5000)) << seen;
         type("4\r");
@@ -434,6 +438,7 @@ protected:
         // Keys typed in the instant between a prompt and the editor taking
         // the terminal go through its line mode first; no hand is that fast.
         drain(100);
+        first();
         type(keys + "\r");
         ASSERT_TRUE(read_until(t.age, 5000)) << seen;
         type(rest + "\r");
@@ -475,6 +480,39 @@ INSTANTIATE_TEST_SUITE_P(
         editing_case{"tab_separates_answers", "王\t五", "王"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(line_editing, a_narrower_window_wraps_the_answer_at_its_new_width)
+{
+    start();
+    // Wider than the menu prompt, which the editor draws too.
+    std::string name(22, 'a');
+    add_with_name(name, in_utf8, utf8(u8"19 男 2004.05 北京 138 z@q.com"), [&] {
+        winsize ws{24, 16, 0, 0};
+        ASSERT_EQ(ioctl(master, TIOCSWINSZ, &ws), 0); // the program gets SIGWINCH
+        drain(100);
+    });
+    EXPECT_EQ(read_file(dir + "/student.txt"), "7 " + name + " 19 男 2004.05 北京 138 z@q.com\n");
+    EXPECT_EQ(seen.find(std::string(17, 'a')), std::string::npos) << "not wrapped at 16 columns";
+}
+
+TEST_F(line_editing, a_signal_while_editing_ends_the_line_it_cut_short)
+{
+    // Standard error elsewhere, and standard input open only for reading:
+    // the line still ends on the terminal the answer was typed at.
+    start(nullptr, {}, {"sh", "-c", "exec </dev/tty 2>/dev/null; exec \"$0\""});
+    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    for (const char* answer : {"4\r", "1\r", "7\r"}) {
+        type(answer);
+        ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
+    }
+    drain(100);
+    type(utf8(u8"张"));
+    ASSERT_TRUE(read_until(utf8(u8"张"), 5000)) << seen;
+    kill(pid, SIGTERM);
+    EXPECT_EQ(wait_exit(5000), -2);
+    drain(50); // what it wrote just before it ended
+    EXPECT_EQ(seen.substr(from), "\r\n");
+}
+
 TEST_F(terminal, answers_on_one_line_still_answer_prompts_in_turn_with_editing)
 {
     start();
@@ -500,20 +538,32 @@ TEST_F(line_editing, works_in_a_gbk_locale)
     EXPECT_EQ(read_file(dir + "/student.txt"), "7 张三丰 19 男 2004.05 北京 138 z@q.com\n");
 }
 
-// Without the library the terminal's own line mode still reads answers.
+// Without the library, or with a library of that name that lacks what the
+// editor needs, the terminal's own line mode still reads answers.
 TEST_F(line_editing, a_missing_library_falls_back_to_the_terminal_line_mode)
 {
-    const char* lib = nullptr;
-    for (const char* p : {"/usr/lib/x86_64-linux-gnu/libedit.so.2", "/lib/x86_64-linux-gnu/libedit.so.2",
-                          "/usr/lib/libedit.so.2"})
-        if (exists(p))
-            lib = p;
-    if (geteuid() != 0 || !lib)
+    auto found = [](std::initializer_list<const char*> paths) -> std::string {
+        for (const char* p : paths)
+            if (exists(p))
+                return p;
+        return "";
+    };
+    std::string lib = found({"/usr/lib/x86_64-linux-gnu/libedit.so.2",
+                             "/lib/x86_64-linux-gnu/libedit.so.2", "/usr/lib/libedit.so.2"});
+    std::string other = found({"/usr/lib/x86_64-linux-gnu/libm.so.6", "/lib/x86_64-linux-gnu/libm.so.6"});
+    if (geteuid() != 0 || lib.empty() || other.empty())
         GTEST_SKIP() << "hiding the library needs root, as CI has, and the library";
-    std::string hide = std::string("mount --bind /dev/null ") + lib + " && exec \"$0\"";
-    start(nullptr, {}, {"unshare", "--mount", "--propagation", "private", "sh", "-c", hide});
-    add_with_name(utf8(u8"张三丰"), in_utf8, utf8(u8"19 男 2004.05 北京 138 z@q.com"));
-    EXPECT_EQ(read_file(dir + "/student.txt"), "7 张三丰 19 男 2004.05 北京 138 z@q.com\n");
+    for (const std::string& stand_in : {std::string("/dev/null"), other}) {
+        SCOPED_TRACE(stand_in);
+        std::string hide = "mount --bind " + stand_in + " " + lib + " && exec \"$0\"";
+        start(nullptr, {}, {"unshare", "--mount", "--propagation", "private", "sh", "-c", hide});
+        add_with_name(utf8(u8"张三丰"), in_utf8, utf8(u8"19 男 2004.05 北京 138 z@q.com"));
+        EXPECT_EQ(read_file(dir + "/student.txt"), "7 张三丰 19 男 2004.05 北京 138 z@q.com\n");
+        std::remove((dir + "/student.txt").c_str());
+        close(master);
+        master = -1;
+        exited = false;
+    }
 }
 
 } // namespace
