@@ -128,6 +128,7 @@ protected:
         ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
         type("7\n");
         ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+        EXPECT_EQ(wait_exit(100), -1) << "the pause after the save did not wait";
         type("x");
         ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
         type("8\n");

@@ -2,6 +2,7 @@
 // clobbers a file of anyone else's, keeps the file's access and links,
 // keeps a backup of a file it has not seen, and two saves never mix.
 #include "console/screens.h"
+#include "records/file.h"
 #include "support.h"
 
 #include <cstring>
@@ -84,6 +85,26 @@ INSTANTIATE_TEST_SUITE_P(
             write_file("student.txt", old_file);
         }, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(saving, a_register_that_appears_while_a_new_one_is_written_is_kept_as_the_backup)
+{
+    // Another program creates the file just before this one puts its own
+    // in place: this save must not take it for its own, nor drop it.
+    save_fault = [](save_step s) {
+        if (s == save_step::rename && !exists("student.txt"))
+            write_file("student.txt", old_file);
+        return false;
+    };
+    stu[n++] = rec("2", "乙");
+    std::string err;
+    std::string out = drive(save, "", &err);
+    save_fault = nullptr;
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, notice_line);
+    EXPECT_EQ(read_file("student.txt.bak"), old_file);
+    EXPECT_NE(read_file("student.txt").find("2 乙"), std::string::npos);
+    EXPECT_EQ(names_in("."), (std::vector<std::string>{"student.txt", "student.txt.bak"}));
+}
 
 TEST_F(saving, keeps_the_permissions_of_the_file_and_of_its_backup)
 {

@@ -96,4 +96,13 @@ TEST(sort, a_full_table_with_many_equal_ids_matches_a_stable_model)
     EXPECT_EQ(dump(), expected);
 }
 
+TEST(put, a_value_too_long_for_its_field_is_cut_and_the_next_field_kept)
+{
+    student r{};
+    put(r.birth, "2001.01");
+    put(r.sex, "abcdef");
+    EXPECT_STREQ(r.sex, "ab");
+    EXPECT_STREQ(r.birth, "2001.01");
+}
+
 } // namespace
