@@ -334,35 +334,50 @@ TEST_F(terminal, control_bytes_in_stored_values_are_never_sent_to_the_terminal)
     EXPECT_EQ(wait_exit(5000), 0);
 }
 
-// A signal while the pause has the terminal out of line mode: the program
-// ends as the signal says and leaves the terminal as it found it.
-class signal_in_pause : public terminal, public ::testing::WithParamInterface<int> {};
+// A signal while the pause or the line editor has the terminal out of line
+// mode: the program ends as the signal says and leaves the terminal as it
+// found it.
+class out_of_line_mode : public terminal, public ::testing::WithParamInterface<int> {
+protected:
+    void signal_ends_it()
+    {
+        // The program's side of the terminal, where its mode lives; a new
+        // one is in line mode with echo and signals.
+        int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+        ASSERT_GE(slave, 0);
+        termios during;
+        ASSERT_EQ(tcgetattr(slave, &during), 0);
+        EXPECT_EQ(during.c_lflag & ICANON, 0u) << "not waiting out of line mode";
+        kill(pid, GetParam());
+        int st = 0;
+        ASSERT_EQ(waitpid(pid, &st, 0), pid);
+        exited = true;
+        EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == GetParam()) << st;
+        termios after;
+        ASSERT_EQ(tcgetattr(slave, &after), 0);
+        close(slave);
+        EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG), tcflag_t{ICANON | ECHO | ISIG});
+    }
+};
 
-TEST_P(signal_in_pause, leaves_the_terminal_as_it_found_it)
+TEST_P(out_of_line_mode, a_signal_while_an_answer_is_edited_leaves_the_terminal_as_it_was)
 {
     start();
     ASSERT_TRUE(read_until(menu_prompt, 5000));
-    // The program's side of the terminal, where its mode lives; a new one
-    // is in line mode with echo and signals.
-    int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-    ASSERT_GE(slave, 0);
+    drain(100); // the editor has the terminal by now
+    signal_ends_it();
+}
+
+TEST_P(out_of_line_mode, a_signal_in_the_pause_leaves_the_terminal_as_it_was)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
     // An add, then a delete and a save typed ahead: neither may run once
     // the signal has come.
     type("4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n") + "5\n7\n7\n");
     ASSERT_TRUE(read_until(pause_prompt, 5000));
     usleep(100000);
-    termios during;
-    ASSERT_EQ(tcgetattr(slave, &during), 0);
-    ASSERT_EQ(during.c_lflag & ICANON, 0u) << "the pause is not waiting out of line mode";
-    kill(pid, GetParam());
-    int st = 0;
-    ASSERT_EQ(waitpid(pid, &st, 0), pid);
-    exited = true;
-    EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == GetParam()) << st;
-    termios after;
-    ASSERT_EQ(tcgetattr(slave, &after), 0);
-    close(slave);
-    EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG), tcflag_t{ICANON | ECHO | ISIG});
+    signal_ends_it();
     // Work is kept on the signals that end a session; a quit only quits.
     EXPECT_EQ(exists(dir + "/student.unsaved.txt"), GetParam() != SIGQUIT);
     EXPECT_FALSE(exists(dir + "/student.txt")) << "a save typed ahead ran after the signal";
@@ -403,7 +418,7 @@ std::string key_name(const ::testing::TestParamInfo<std::string>& info)
 INSTANTIATE_TEST_SUITE_P(keys, paste_at_the_pause,
                          ::testing::Values("x", "\x1b[D", "\x1bOD", "\x1b[1;5C", utf8(u8"中")), key_name);
 
-INSTANTIATE_TEST_SUITE_P(signals, signal_in_pause, ::testing::Values(SIGTERM, SIGHUP, SIGQUIT),
+INSTANTIATE_TEST_SUITE_P(signals, out_of_line_mode, ::testing::Values(SIGTERM, SIGHUP, SIGQUIT),
                          [](const auto& info) { return std::string(strsignal(info.param)); });
 
 // Answers edited at the terminal as an operator would: each row types its

@@ -77,18 +77,18 @@ std::size_t convert(iconv_t cd, const char*& p, std::size_t& len, char* dst, std
     return static_cast<std::size_t>(o - dst);
 }
 
-// The terminal's own mode while the pause has changed it, so whatever ends
-// the program can put it back.
-termios saved_mode;
-termios raw_mode;
-volatile sig_atomic_t mode_changed = 0;
+// The terminal's own mode, as the program found it.
+termios own_mode;
+bool have_own_mode = false;
 
+// Puts the terminal back in its own mode, whether the pause or the line
+// editor has it in another, so whatever ends the program leaves it as it
+// was found. Only from the foreground: setting the mode from the
+// background would stop the program instead.
 void restore_mode()
 {
-    if (mode_changed) {
-        ::tcsetattr(0, TCSANOW, &saved_mode);
-        mode_changed = 0;
-    }
+    if (have_own_mode && ::tcgetpgrp(0) == ::getpgrp())
+        ::tcsetattr(0, TCSANOW, &own_mode);
 }
 
 void on_stop(int sig)
@@ -105,10 +105,6 @@ void on_stop(int sig)
 // is edited: the editor is told between keys.
 volatile sig_atomic_t resized = 0;
 volatile sig_atomic_t continued = 0;
-
-// The terminal's own mode, as the program found it.
-termios own_mode;
-bool have_own_mode = false;
 
 // Stopped (Ctrl-Z, or SIGTSTP) while the pause or the line editor has the
 // terminal out of line mode: the shell gets the terminal as it was, and the
@@ -556,6 +552,7 @@ std::FILE* term_err()
 void term_pause(std::FILE* out, bool in_tty, const char* text)
 {
     std::fflush(out);
+    termios saved_mode;
     bool waits = in_tty && ::tcgetattr(0, &saved_mode) == 0;
     if (waits) {
         // Everything typed or pasted before the pause shows is set aside
@@ -563,11 +560,10 @@ void term_pause(std::FILE* out, bool in_tty, const char* text)
         // still on its way) first, then, out of line mode, a line not yet
         // ended. Signals are off while waiting: Ctrl-C is just a key here.
         typed.take_pending(quiet_ms, saved_mode.c_cc[VEOF]);
-        raw_mode = saved_mode;
+        termios raw_mode = saved_mode;
         raw_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
         raw_mode.c_cc[VMIN] = 1;
         raw_mode.c_cc[VTIME] = 0;
-        mode_changed = 1;
         ::tcsetattr(0, TCSANOW, &raw_mode);
         typed.take_pending(0, saved_mode.c_cc[VEOF]);
     }
@@ -587,7 +583,7 @@ void term_pause(std::FILE* out, bool in_tty, const char* text)
             std::size_t k = key_length(key, n);
             typed.take(key + k, n - k);
         }
-        restore_mode();
+        ::tcsetattr(0, TCSANOW, &saved_mode);
     }
     std::fputc('\n', out);
 }
