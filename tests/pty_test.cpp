@@ -186,6 +186,8 @@ TEST_F(terminal, the_pause_waits_for_a_key)
     ASSERT_TRUE(read_until(menu_prompt, 5000));
     type("6\n");
     ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    winsize ws{30, 100, 0, 0};
+    ASSERT_EQ(ioctl(master, TIOCSWINSZ, &ws), 0); // a resize is no key
     EXPECT_FALSE(read_until(menu_prompt, 500)) << "the menu came back without a key";
     type(" ");
     EXPECT_TRUE(read_until(menu_prompt, 5000)) << seen;
@@ -205,19 +207,22 @@ TEST_P(typed_ahead, survives_the_pause_and_ends_the_session)
     ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
     EXPECT_EQ(wait_exit(500), -1) << "ended without waiting for a key";
     type("x");
+    type("\n"); // ends a line begun before the pause
     EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
 
 std::string typed_name(const ::testing::TestParamInfo<std::string>& info)
 {
-    static const char* const names[] = {"same_line", "next_line", "end_of_input"};
+    static const char* const names[] = {"same_line", "next_line", "end_of_input", "unfinished_line"};
     return names[info.index];
 }
 
 INSTANTIATE_TEST_SUITE_P(keys, typed_ahead,
                          ::testing::Values("6 8\n",    // answers on the line already read
                                            "6\n8\n",   // a whole line still in the terminal
-                                           "6\n\x04"), // Ctrl-D, still in the terminal
+                                           "6\n\x04",  // Ctrl-D, still in the terminal
+                                           "6\n8"),     // a line not yet ended
+
                          typed_name);
 
 TEST_F(terminal, help_arrives_in_utf8)
@@ -508,6 +513,30 @@ TEST_F(line_editing, a_narrower_window_wraps_the_answer_at_its_new_width)
     });
     EXPECT_EQ(read_file(dir + "/student.txt"), "7 " + name + " 19 男 2004.05 北京 138 z@q.com\n");
     EXPECT_EQ(seen.find(std::string(17, 'a')), std::string::npos) << "not wrapped at 16 columns";
+}
+
+// Ctrl-Z while an answer is edited. A test's terminal belongs to a process
+// group no shell controls, where the system does not stop it; what runs on
+// the way is the same: the answer is drawn again, in the editor's mode.
+TEST_F(line_editing, a_stop_while_an_answer_is_edited_keeps_its_mode_and_draws_it_again)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    drain(100);
+    type("6");
+    ASSERT_TRUE(read_until("6", 5000)) << seen;
+    termios before, after;
+    ASSERT_EQ(tcgetattr(master, &before), 0);
+    kill(pid, SIGTSTP);
+    EXPECT_TRUE(read_until(menu_prompt + "6", 5000)) << seen;
+    ASSERT_EQ(tcgetattr(master, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    type("\r");
+    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    type("x");
+    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    type("8\r");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
 
 TEST_F(line_editing, a_signal_while_editing_ends_the_line_it_cut_short)

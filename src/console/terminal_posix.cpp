@@ -96,8 +96,7 @@ void on_stop(int sig)
     int e = errno;
     if (!stop_sig)
         stop_sig = sig;
-    if (stop_pipe[1] >= 0)
-        (void)!::write(stop_pipe[1], "", 1);
+    (void)!::write(stop_pipe[1], "", 1);
     errno = e;
 }
 
@@ -139,7 +138,6 @@ void on_resize(int)
 // as the request says.
 void on_deadline(int)
 {
-    restore_mode();
     ::signal(stop_sig, SIG_DFL);
     ::raise(stop_sig);
 }
@@ -160,10 +158,10 @@ bool wait_input(int ms)
     for (;;) {
         if (stop_sig)
             return false;
-        int r = ::poll(p, stop_pipe[0] >= 0 ? 2 : 1, ms);
+        int r = ::poll(p, 2, ms);
         if (r < 0 && errno == EINTR)
             continue;
-        return !stop_sig && r > 0 && p[0].revents != 0;
+        return !stop_sig && r > 0; // the pipe is written only with a stop
     }
 }
 
@@ -185,7 +183,7 @@ int wait_key()
             resized = 0;
             return -1;
         }
-        int r = ::poll(p, stop_pipe[0] >= 0 ? 2 : 1, -1);
+        int r = ::poll(p, 2, -1);
         if (r < 0 && errno == EINTR)
             continue;
         return stop_sig ? 0 : 1;
@@ -196,13 +194,9 @@ int wait_key()
 // input or when a stop came.
 ssize_t read_input(char* buf, std::size_t size)
 {
-    if (!wait_input(-1))
-        return 0;
-    ssize_t r;
-    do
-        r = ::read(0, buf, size);
-    while (r < 0 && errno == EINTR && !stop_sig);
-    return r;
+    // Once the wait says so, the read does not block, so no signal can
+    // interrupt it.
+    return wait_input(-1) ? ::read(0, buf, size) : 0;
 }
 
 ssize_t read_piped(void*, char* buf, std::size_t size)
@@ -359,8 +353,9 @@ std::size_t key_length(const char* k, std::size_t n)
 // of a save; a closed output pipe only loses output.
 void catch_signals()
 {
-    if (::pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        stop_pipe[0] = stop_pipe[1] = -1;
+    // Without it the descriptors stay -1, which poll passes over: a signal
+    // still interrupts a wait, only not one that has yet to begin.
+    (void)!::pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK);
     // Not restarted: a write blocked on output nobody takes must give way
     // to the request, so the operator's work can still be kept.
     struct sigaction sa {};
@@ -610,7 +605,6 @@ void term_deadline()
 void term_exit(int code)
 {
     show_tail();
-    restore_mode();
     ::signal(code, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
