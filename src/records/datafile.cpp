@@ -42,7 +42,7 @@ struct scanner {
     char buf[1 << 14];
     std::size_t pos = 0;
     std::size_t len = 0;
-    bool huge = false; // the last token did not fit the buffer
+    bool huge = false; // a token did not fit the buffer; nothing is read after it
 
     // Keeps bytes from start on and reads more behind them.
     bool refill(std::size_t start)
@@ -59,7 +59,6 @@ struct scanner {
     // when the token is longer than the whole buffer (then huge is set).
     std::string_view next()
     {
-        huge = false;
         for (;;) {
             while (pos < len && blank(buf[pos]))
                 ++pos;
@@ -74,27 +73,18 @@ struct scanner {
                 ++pos;
             if (pos < len)
                 break;
-            if (start == 0 && len == sizeof buf)
-                return skip_huge();
+            // Longer than the whole buffer: no field takes it, and the
+            // record it is in is refused, so nothing after it is read.
+            if (start == 0 && len == sizeof buf) {
+                huge = true;
+                return {};
+            }
             bool got = refill(start); // the token now starts the buffer
             start = 0;
             if (!got)
                 break;
         }
         return {buf + start, pos - start};
-    }
-
-    // Passes over the rest of a token that fits no field.
-    std::string_view skip_huge()
-    {
-        huge = true;
-        while (refill(len)) {
-            while (pos < len && !blank(buf[pos]))
-                ++pos;
-            if (pos < len)
-                break;
-        }
-        return {};
     }
 };
 
