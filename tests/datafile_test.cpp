@@ -260,8 +260,11 @@ TEST_P(failed_save, keeps_the_old_file_intact)
     broken_call = GetParam().call;
     calls = 0;
     save_fault = break_one;
+    auto open_files = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+    auto before = open_files();
     EXPECT_EQ(drive(save, ""), "保存失败,student.txt未改变\n");
     EXPECT_EQ(calls, GetParam().call); // the step was really reached
+    EXPECT_EQ(open_files(), before) << "a descriptor was left open";
     EXPECT_EQ(read_file("student.txt"), lf_file);
     EXPECT_EQ(read_file("student.txt.bak"), "an older backup\n");
     EXPECT_EQ(names_in("."), (std::vector<std::string>{"student.txt", "student.txt.bak"}));

@@ -128,55 +128,71 @@ TEST_F(saving, keeps_the_owner_and_group_where_it_may)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "giving a file away needs root, as CI has";
-    write_file("student.txt", old_file);
-    ASSERT_EQ(::chown("student.txt", 65534, 65534), 0);
-    drive(refresh, "");
-    drive(save, "");
-    struct stat st;
-    ASSERT_EQ(::stat("student.txt", &st), 0);
-    EXPECT_EQ(st.st_uid, 65534u);
-    EXPECT_EQ(st.st_gid, 65534u);
+    // Another owner and group, and only another group.
+    for (uid_t owner : {65534u, 0u}) {
+        write_file("student.txt", old_file);
+        ASSERT_EQ(::chown("student.txt", owner, 65534), 0);
+        drive(refresh, "");
+        drive(save, "");
+        struct stat st;
+        ASSERT_EQ(::stat("student.txt", &st), 0);
+        EXPECT_EQ(st.st_uid, owner);
+        EXPECT_EQ(st.st_gid, 65534u);
+    }
 }
 
 TEST_F(saving, replaces_the_file_a_chain_of_links_ends_at_and_keeps_the_links)
 {
-    fs::create_directory("data");
-    write_file("data/real.txt", old_file);
-    fs::create_symlink("real.txt", "data/middle");
-    fs::create_symlink("data/middle", "student.txt");
+    // A folder name of one letter: a slash at index 1 is not the root.
+    fs::create_directory("d");
+    write_file("d/real.txt", old_file);
+    fs::create_symlink("real.txt", "d/middle");
+    fs::create_symlink("d/middle", "student.txt");
     drive(refresh, "");
     stu[n++] = rec("2", "乙");
     std::string err;
     drive(save, "", &err);
     EXPECT_EQ(err, "");
     EXPECT_TRUE(fs::is_symlink("student.txt"));
-    EXPECT_TRUE(fs::is_symlink("data/middle"));
-    EXPECT_EQ(read_file("data/real.txt"), old_file + "2 乙 20 男 2001.2 addr-2 1392 2@x.cn\n");
-    EXPECT_EQ(names_in("data"), (std::vector<std::string>{"middle", "real.txt"}));
+    EXPECT_TRUE(fs::is_symlink("d/middle"));
+    EXPECT_EQ(read_file("d/real.txt"), old_file + "2 乙 20 男 2001.2 addr-2 1392 2@x.cn\n");
+    EXPECT_EQ(names_in("d"), (std::vector<std::string>{"middle", "real.txt"}));
 
     // Changed behind the program's back: the backup is where the notice
     // says, beside the name the operator uses.
-    write_file("data/real.txt", old_file);
+    write_file("d/real.txt", old_file);
     drive(save, "", &err);
     EXPECT_EQ(err, notice_line);
     EXPECT_EQ(read_file("student.txt.bak"), old_file);
-    EXPECT_EQ(names_in("data"), (std::vector<std::string>{"middle", "real.txt"}));
+    EXPECT_EQ(names_in("d"), (std::vector<std::string>{"middle", "real.txt"}));
 }
 
 TEST_F(saving, a_link_planted_by_another_user_in_a_shared_folder_is_not_followed)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "planting a link as another user needs root, as CI has";
-    fs::create_directory("shared");
-    fs::permissions("shared", static_cast<fs::perms>(01777));
-    write_file("victim", "not to be touched\n");
-    fs::create_symlink(dir + "/victim", "shared/student.txt");
-    ASSERT_EQ(::lchown("shared/student.txt", 65534, 65534), 0);
-    ASSERT_EQ(::chdir("shared"), 0);
-    set_table({rec("5", "戊")});
-    EXPECT_EQ(drive(save, ""), "保存失败,student.txt未改变\n");
-    EXPECT_EQ(read_file("../victim"), "not to be touched\n");
-    EXPECT_EQ(names_in("."), std::vector<std::string>{"student.txt"});
+    // Shared means both: anyone may write there, and only owners delete.
+    // Elsewhere anyone who may plant a link may replace the file itself.
+    struct folder {
+        unsigned mode;
+        bool shared;
+    };
+    for (folder f : {folder{01777, true}, folder{0777, false}, folder{01755, false}}) {
+        SCOPED_TRACE(f.mode);
+        std::string name = dir + "/shared" + std::to_string(f.mode);
+        fs::create_directory(name);
+        fs::permissions(name, static_cast<fs::perms>(f.mode));
+        write_file(dir + "/victim", "not to be touched\n");
+        fs::create_symlink(dir + "/victim", name + "/student.txt");
+        ASSERT_EQ(::lchown((name + "/student.txt").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chdir(name.c_str()), 0);
+        set_table({rec("5", "戊")});
+        std::string err;
+        EXPECT_EQ(drive(save, "", &err), f.shared ? "保存失败,student.txt未改变\n" : "");
+        EXPECT_EQ(read_file(dir + "/victim") == "not to be touched\n", f.shared);
+        // Followed, the file it ends at was not loaded: it is kept aside.
+        EXPECT_EQ(names_in(".").size(), f.shared ? 1u : 2u);
+    }
 }
 
 TEST_F(saving, keeps_the_access_list_of_the_file)
@@ -203,6 +219,26 @@ TEST_F(saving, keeps_the_access_list_of_the_file)
     ssize_t len = ::getxattr("student.txt", "system.posix_acl_access", got, sizeof got);
     ASSERT_GT(len, 0) << "the access list was dropped";
     EXPECT_EQ(std::string(got, static_cast<std::size_t>(len)), acl);
+
+    // A file without one stays without, whatever its folder gives new files.
+    fs::remove("student.txt");
+    write_file("student.txt", old_file);
+    ASSERT_EQ(::setxattr(".", "system.posix_acl_default", acl.data(), acl.size(), 0), 0);
+    drive(refresh, "");
+    drive(save, "");
+    EXPECT_LT(::getxattr("student.txt", "system.posix_acl_access", got, sizeof got), 0)
+        << "the folder's access list was taken";
+}
+
+TEST_F(saving, a_chain_of_links_that_loops_is_not_saved_through)
+{
+    fs::create_symlink("loop", "student.txt");
+    fs::create_symlink("student.txt", "loop");
+    stu[n++] = rec("2", "乙");
+    EXPECT_EQ(drive(save, ""), "保存失败,student.txt未改变\n");
+    EXPECT_EQ(fs::read_symlink("student.txt"), "loop");
+    EXPECT_EQ(fs::read_symlink("loop"), "student.txt");
+    EXPECT_EQ(names_in("."), (std::vector<std::string>{"loop", "student.txt"}));
 }
 
 // Names an attacker or the operator may have put beside the register; a

@@ -110,12 +110,10 @@ bool write_temp(const std::string& base, const char* like_path, const struct sta
                 const std::function<bool(std::FILE*)>& write, std::string& temp, file_stamp& now)
 {
     temp = base + ".XXXXXX";
-    if (fault(save_step::create))
-        return false;
     int fd = ::mkstemp(temp.data()); // O_EXCL and mode 0600: ours alone
     if (fd < 0)
         return false;
-    std::FILE* f = ::fdopen(fd, "w");
+    std::FILE* f = fault(save_step::create) ? nullptr : ::fdopen(fd, "w");
     if (!f) {
         ::close(fd);
         ::unlink(temp.c_str());
