@@ -7,6 +7,7 @@
 #include "console/terminal.h"
 
 #include "console/lineedit.h"
+#include "console/terminal_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -328,27 +329,6 @@ ssize_t read_typed(void*, char* buf, std::size_t size)
 // Whether the terminal speaks GBK itself rather than UTF-8.
 bool gb_terminal = false;
 
-// How many of the n bytes read at a pause make its key: one character, or
-// one escape sequence (an arrow key, say).
-std::size_t key_length(const char* k, std::size_t n)
-{
-    auto at = [&](std::size_t i) { return static_cast<unsigned char>(k[i]); };
-    std::size_t len = 1;
-    if (at(0) == 0x1b && n > 1 && k[1] == '[') {
-        len = 2;
-        while (len < n && at(len) >= 0x20 && at(len) < 0x40)
-            ++len;
-        ++len;
-    } else if (at(0) == 0x1b && n > 1 && k[1] == 'O') {
-        len = 3;
-    } else if (gb_terminal) {
-        len = at(0) >= 0x81 ? 2 : 1;
-    } else {
-        len = at(0) >= 0xF0 ? 4 : at(0) >= 0xE0 ? 3 : at(0) >= 0xC0 ? 2 : 1;
-    }
-    return std::min(len, n);
-}
-
 // Signals that end the session end it between answers, never in the middle
 // of a save; a closed output pipe only loses output.
 void catch_signals()
@@ -420,25 +400,6 @@ std::string take_tail()
     return t;
 }
 
-// Shows C1 control characters (U+0080 to U+009F, which a value can hold
-// as four GB18030 bytes) in UTF-8 text as "?": some terminals act on them
-// as on escape sequences. The program's own texts have none. Returns the
-// new length.
-std::size_t no_c1(char* p, std::size_t n)
-{
-    std::size_t out = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-        auto next = k + 1 < n ? static_cast<unsigned char>(p[k + 1]) : 0;
-        if (static_cast<unsigned char>(p[k]) == 0xC2 && next >= 0x80 && next <= 0x9F) {
-            p[out++] = '?';
-            ++k;
-        } else {
-            p[out++] = p[k];
-        }
-    }
-    return out;
-}
-
 ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
 {
     output& shown = *static_cast<output*>(cookie);
@@ -463,11 +424,10 @@ ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
     const char* p = buf + taken;
     std::size_t left = size - taken;
     while (left > 0) {
-        std::size_t before = left;
         std::size_t got = no_c1(conv, convert(shown.cd, p, left, conv, sizeof conv));
         if (!emit(shown, conv, got))
             return -1;
-        if (left == before && got == 0)
+        if (got == 0) // input was used up, or ends in a cut character
             break;
     }
     if (left >= sizeof shown.held) // not a cut character: pass it on
@@ -575,7 +535,7 @@ void term_pause(std::FILE* out, bool in_tty, const char* text)
             typed.ended = true;
         else {
             std::size_t n = static_cast<std::size_t>(got);
-            std::size_t k = key_length(key, n);
+            std::size_t k = key_length(key, n, gb_terminal);
             typed.take(key + k, n - k);
         }
         ::tcsetattr(0, TCSANOW, &saved_mode);
