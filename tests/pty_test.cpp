@@ -30,6 +30,13 @@ const std::string menu_prompt = utf8(u8"请选择菜单编号:");
 const std::string pause_prompt = utf8(u8"请按任意键继续. . .");
 
 class terminal : public scratch {
+public:
+    // The texts awaited, in the terminal's encoding.
+    struct texts {
+        std::string menu, age, pause;
+        std::string key = "x"; // that ends a pause
+    };
+
 protected:
     // Starts the program at a new terminal, under the command prefix when
     // one is given, with the environment's locale (C.UTF-8 unless env sets
@@ -132,6 +139,54 @@ protected:
         type("x");
         ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
         type("8\n");
+        EXPECT_EQ(wait_exit(5000), 0) << seen;
+    }
+
+    // Builds the zh_CN locale with the given character map under dir and
+    // returns the environment that selects it; empty if this machine cannot.
+    // GB18030 is built from the GBK map under that name: the program only
+    // asks the name, and the full map takes half a minute to build.
+    std::vector<std::string> zh_locale(const std::string& charmap)
+    {
+        std::string locales = dir + "/locales";
+        std::string make = "mkdir -p " + locales, map = charmap;
+        if (charmap == "GB18030") {
+            map = locales + "/GB18030";
+            make += " && zcat /usr/share/i18n/charmaps/GBK.gz | sed "
+                    "'s/^<code_set_name> GBK$/<code_set_name> GB18030/' > " + map;
+        }
+        make += " && localedef -f " + map + " -i zh_CN " + locales + "/zh_CN." + charmap +
+                " > /dev/null 2>&1";
+        if (std::system(make.c_str()) != 0)
+            return {};
+        return {"LOCPATH=" + locales, "LC_ALL=zh_CN." + charmap};
+    }
+
+    // Adds one student, typing keys for the name (after doing first, once
+    // the editor waits for them), saves and leaves.
+    void add_with_name(const std::string& keys, const texts& t, const std::string& rest,
+                       const std::function<void()>& first = [] {})
+    {
+        ASSERT_TRUE(read_until(t.menu, 5000)) << seen;
+        type("4\r");
+        ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
+        type("1\r");
+        ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
+        type("7\r");
+        ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
+        // Keys typed in the instant between a prompt and the editor taking
+        // the terminal go through its line mode first; no hand is that fast.
+        drain(100);
+        first();
+        type(keys + "\r");
+        ASSERT_TRUE(read_until(t.age, 5000)) << seen;
+        type(rest + "\r");
+        for (int k = 0; k < 3; ++k) { // the pause after the add, a save, its pause
+            ASSERT_TRUE(read_until(k == 1 ? t.menu : t.pause, 5000)) << seen;
+            type(k == 1 ? "7\r" : t.key);
+        }
+        ASSERT_TRUE(read_until(t.menu, 5000)) << seen;
+        type("8\r");
         EXPECT_EQ(wait_exit(5000), 0) << seen;
     }
 
@@ -436,44 +491,9 @@ struct editing_case {
 
 void PrintTo(const editing_case& c, std::ostream* os) { *os << c.name; }
 
-class line_editing : public terminal, public ::testing::WithParamInterface<editing_case> {
-public:
-    // The texts awaited, in the terminal's encoding.
-    struct texts {
-        std::string menu, age, pause;
-    };
+class line_editing : public terminal, public ::testing::WithParamInterface<editing_case> {};
 
-protected:
-    // Adds one student, typing keys for the name (after doing first, once
-    // the editor waits for them), saves and leaves.
-    void add_with_name(const std::string& keys, const texts& t, const std::string& rest,
-                       const std::function<void()>& first = [] {})
-    {
-        ASSERT_TRUE(read_until(t.menu, 5000)) << seen;
-        type("4\r");
-        ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
-        type("1\r");
-        ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
-        type("7\r");
-        ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
-        // Keys typed in the instant between a prompt and the editor taking
-        // the terminal go through its line mode first; no hand is that fast.
-        drain(100);
-        first();
-        type(keys + "\r");
-        ASSERT_TRUE(read_until(t.age, 5000)) << seen;
-        type(rest + "\r");
-        for (const char* keys_after : {"x", "7\r", "x"}) {
-            ASSERT_TRUE(read_until(keys_after[0] == 'x' ? t.pause : t.menu, 5000)) << seen;
-            type(keys_after);
-        }
-        ASSERT_TRUE(read_until(t.menu, 5000)) << seen;
-        type("8\r");
-        EXPECT_EQ(wait_exit(5000), 0) << seen;
-    }
-};
-
-const line_editing::texts in_utf8{menu_prompt, utf8(u8"年龄:"), pause_prompt};
+const terminal::texts in_utf8{menu_prompt, utf8(u8"年龄:"), pause_prompt};
 
 const std::string left = "\x1b[D", home = "\x1b[H", end_key = "\x1b[F", del = "\x1b[3~",
                   up = "\x1b[A";
@@ -569,19 +589,69 @@ TEST_F(terminal, answers_on_one_line_still_answer_prompts_in_turn_with_editing)
     EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
 
-// In a GBK locale the terminal speaks GBK itself: Backspace must take a
-// whole two-byte character.
-TEST_F(line_editing, works_in_a_gbk_locale)
+// In a Chinese locale the terminal speaks GBK (or GB2312, or GB18030)
+// itself: nothing is converted, Backspace takes a whole two-byte character,
+// and a Chinese character is one key at a pause.
+class chinese_locale : public terminal, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(chinese_locale, works_without_conversion)
 {
-    std::string locales = dir + "/locales";
-    std::string make = "localedef -f GBK -i zh_CN " + locales + "/zh_CN.GBK > /dev/null 2>&1";
-    if (std::system(("mkdir -p " + locales + " && " + make).c_str()) != 0)
-        GTEST_SKIP() << "this machine cannot make a GBK locale";
-    start(nullptr, {"LOCPATH=" + locales, "LC_ALL=zh_CN.GBK"});
-    add_with_name("张X丰" + left + "\x7f" + "三", {"请选择菜单编号:", "年龄:", "请按任意键继续. . ."},
+    std::vector<std::string> env = zh_locale(GetParam());
+    if (env.empty())
+        GTEST_SKIP() << "this machine cannot make the locale";
+    start(nullptr, env);
+    add_with_name("张X丰" + left + "\x7f" + "三",
+                  {"请选择菜单编号:", "年龄:", "请按任意键继续. . .", "啊"},
                   "19 男 2004.05 北京 138 z@q.com");
     EXPECT_EQ(read_file(dir + "/student.txt"), "7 张三丰 19 男 2004.05 北京 138 z@q.com\n");
 }
+
+// Answers typed at a terminal while the dialogue goes to a file: typed
+// input is still converted (unless the locale is Chinese), the file gets
+// GBK, and the end of input after the add keeps it as unsaved work.
+struct to_a_file {
+    const char* name;
+    std::string keys;    // in the terminal's encoding
+    std::string charmap; // of a Chinese locale, or empty for UTF-8
+    std::string stored;  // GBK
+};
+
+void PrintTo(const to_a_file& c, std::ostream* os) { *os << c.name; }
+
+class typed_to_a_file : public terminal, public ::testing::WithParamInterface<to_a_file> {};
+
+TEST_P(typed_to_a_file, is_stored_as_meant)
+{
+    std::vector<std::string> env;
+    if (!GetParam().charmap.empty() && (env = zh_locale(GetParam().charmap)).empty())
+        GTEST_SKIP() << "this machine cannot make the locale";
+    start(nullptr, env, {"sh", "-c", "exec >out; exec \"$0\""});
+    type(GetParam().keys);
+    for (int k = 0; k < 250 && read_file(dir + "/out").find("请按任意键继续") == std::string::npos; ++k)
+        drain(20);
+    type("x"); // the pause waits at the terminal all the same
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+    EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), GetParam().stored);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, typed_to_a_file,
+    ::testing::Values(
+        to_a_file{"a_nul_between_answers",
+                  "4\n1\n7" + std::string(1, '\0') + utf8(u8"张三 19 男 2004.05 北京 138 z@q.com\n\x04"),
+                  "", "7 张三 19 男 2004.05 北京 138 z@q.com\n"},
+        // The end of input comes with a character cut short: kept as it is.
+        to_a_file{"a_character_cut_at_the_end",
+                  "4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.co") + "\xe5\x04\x04", "",
+                  "7 张三 19 男 2004.05 北京 138 z@q.co\xe5\n"},
+        // 一 in GBK would also read as UTF-8 (U+04BB) were it converted.
+        to_a_file{"in_a_gbk_locale", "4\n1\n7 一 19 男 2004.05 北京 138 z@q.com\n\x04", "GBK",
+                  "7 一 19 男 2004.05 北京 138 z@q.com\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(charmaps, chinese_locale,
+                         ::testing::Values("GBK", "GB2312", "GB18030"),
+                         [](const auto& info) { return info.param; });
 
 // Without the library, or with a library of that name that lacks what the
 // editor needs, the terminal's own line mode still reads answers.
