@@ -578,6 +578,21 @@ TEST_F(line_editing, a_signal_while_editing_ends_the_line_it_cut_short)
     EXPECT_EQ(seen.substr(from), "\r\n");
 }
 
+// An answer begun with the key that ended a pause: its prompt is shown, then
+// drawn again from the start of the line by the editor, which then knows
+// where the answer starts.
+TEST_F(line_editing, an_answer_begun_in_the_pause_is_drawn_again_with_its_prompt)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    type("6\r");
+    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    type("x8");
+    EXPECT_TRUE(read_until(menu_prompt + "\r" + menu_prompt, 5000)) << seen;
+    type("\r");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
 TEST_F(terminal, answers_on_one_line_still_answer_prompts_in_turn_with_editing)
 {
     start();
