@@ -296,11 +296,14 @@ TEST_F(terminal, a_refused_argument_is_told_in_utf8)
 
 TEST_F(terminal, a_long_listing_arrives_whole_in_utf8)
 {
-    // Far more than one output buffer, so flushes cut characters in two.
-    std::string file;
-    for (int k = 0; k < 1000; ++k)
+    // Far more than one output buffer, so flushes cut characters in two,
+    // four-byte ones (U+20000) among them.
+    std::string file, four = "\x95\x32\x82\x36";
+    for (int k = 0; k < 500; ++k)
         file += std::to_string(k) + " 欧阳张伟" + std::to_string(k % 10) + " 19 男 二〇〇五年 " +
-                "北京市海淀区中关村" + std::to_string(k) + "号 一三八 电邮\n";
+                "北京市海淀区中关村" + std::to_string(k) + "号 一三八 电邮\n" + std::to_string(k) +
+                "x " + four + four + four + four + four + " 20 女 " + four + " " + four + four +
+                four + four + four + four + four + " 1 e\n";
     write_file(dir + "/student.txt", file);
     outcome piped = run_program(dir, "1\n6\n8\n");
     std::string head = "所有学生的信息为:\n";
