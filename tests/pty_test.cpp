@@ -370,9 +370,10 @@ TEST_F(terminal, control_bytes_in_stored_values_are_never_sent_to_the_terminal)
 {
     // A window title, a clipboard write and a cursor move planted in a file.
     // And a C1 control (U+009D, which starts an operating system command
-    // on some terminals) as GB18030 bytes.
+    // on some terminals) as GB18030 bytes. And a byte that is no GB18030 at
+    // all: passed on as it is, with what follows still converted.
     write_file(dir + "/student.txt",
-               "1 a\x1b]0;owned\x07 19 m \x1b]52;c;ZXZpbA==\x07 b\x1b[2J p \x81\x30\x83\x39" "e\n");
+               "1 a\x1b]0;owned\x07 19 m \x1b]52;c;ZXZpbA==\x07 b\x1b[2J \xff" "中 \x81\x30\x83\x39" "e\n");
     start();
     ASSERT_TRUE(read_until(menu_prompt, 5000));
     type("1\n");
@@ -391,6 +392,7 @@ TEST_F(terminal, control_bytes_in_stored_values_are_never_sent_to_the_terminal)
     EXPECT_NE(shown.find("b?[2J"), std::string::npos) << shown;
     EXPECT_EQ(shown.find("\xc2\x9d"), std::string::npos) << shown;
     EXPECT_NE(shown.find("?e"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\xff" + utf8(u8"中")), std::string::npos) << shown;
     type("x");
     ASSERT_TRUE(read_until(menu_prompt, 5000));
     type("8\n");
