@@ -548,6 +548,7 @@ TEST_F(line_editing, a_stop_while_an_answer_is_edited_keeps_its_mode_and_draws_i
     start();
     ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
     drain(100);
+    EXPECT_EQ(seen.find(menu_prompt), seen.rfind(menu_prompt)) << "drawn twice unasked";
     type("6");
     ASSERT_TRUE(read_until("6", 5000)) << seen;
     termios before, after;

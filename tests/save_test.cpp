@@ -119,9 +119,11 @@ TEST_F(saving, keeps_the_permissions_of_the_file_and_of_its_backup)
     }
     mode_t mask = ::umask(0);
     ::umask(mask);
-    fs::remove("student.txt");
-    drive(save, "");
-    EXPECT_EQ(mode_of("student.txt"), 0666 & ~mask) << "a new file, as any program makes one";
+    for (int k = 0; k < 2; ++k) { // the first must not change what the second gets
+        fs::remove("student.txt");
+        drive(save, "");
+        EXPECT_EQ(mode_of("student.txt"), 0666 & ~mask) << "a new file, as any program makes one";
+    }
 }
 
 TEST_F(saving, keeps_the_owner_and_group_where_it_may)
@@ -146,7 +148,8 @@ TEST_F(saving, replaces_the_file_a_chain_of_links_ends_at_and_keeps_the_links)
     // A folder name of one letter: a slash at index 1 is not the root.
     fs::create_directory("d");
     write_file("d/real.txt", old_file);
-    fs::create_symlink("real.txt", "d/middle");
+    fs::create_symlink(dir + "/d/real.txt", "d/last"); // relative, then absolute
+    fs::create_symlink("last", "d/middle");
     fs::create_symlink("d/middle", "student.txt");
     drive(refresh, "");
     stu[n++] = rec("2", "乙");
@@ -156,7 +159,7 @@ TEST_F(saving, replaces_the_file_a_chain_of_links_ends_at_and_keeps_the_links)
     EXPECT_TRUE(fs::is_symlink("student.txt"));
     EXPECT_TRUE(fs::is_symlink("d/middle"));
     EXPECT_EQ(read_file("d/real.txt"), old_file + "2 乙 20 男 2001.2 addr-2 1392 2@x.cn\n");
-    EXPECT_EQ(names_in("d"), (std::vector<std::string>{"middle", "real.txt"}));
+    EXPECT_EQ(names_in("d"), (std::vector<std::string>{"last", "middle", "real.txt"}));
 
     // Changed behind the program's back: the backup is where the notice
     // says, beside the name the operator uses.
@@ -164,7 +167,7 @@ TEST_F(saving, replaces_the_file_a_chain_of_links_ends_at_and_keeps_the_links)
     drive(save, "", &err);
     EXPECT_EQ(err, notice_line);
     EXPECT_EQ(read_file("student.txt.bak"), old_file);
-    EXPECT_EQ(names_in("d"), (std::vector<std::string>{"middle", "real.txt"}));
+    EXPECT_EQ(names_in("d"), (std::vector<std::string>{"last", "middle", "real.txt"}));
 }
 
 TEST_F(saving, a_link_planted_by_another_user_in_a_shared_folder_is_not_followed)
