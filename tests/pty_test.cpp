@@ -320,6 +320,16 @@ TEST_F(terminal, a_long_listing_arrives_whole_in_utf8)
     ASSERT_TRUE(read_until(menu_prompt, 5000));
     std::size_t mark = seen.size();
     type("6\n");
+    // Nobody reads for a while, so the program waits to write; resizes
+    // meanwhile interrupt those writes, which must go on where they were.
+    usleep(300000);
+    for (unsigned short cols : {100, 90, 80}) {
+        winsize ws{30, cols, 0, 0};
+        ASSERT_EQ(ioctl(master, TIOCSWINSZ, &ws), 0);
+        usleep(50000);
+        drain(1); // a little at a time: writes go on partly
+        usleep(50000);
+    }
     ASSERT_TRUE(read_until(pause_prompt, 10000));
     std::string shown = without_cr(seen.substr(mark));
     EXPECT_NE(shown.find(listing + pause_prompt), std::string::npos);
