@@ -443,6 +443,16 @@ TEST_P(out_of_line_mode, a_signal_while_an_answer_is_edited_leaves_the_terminal_
     signal_ends_it();
 }
 
+TEST_P(out_of_line_mode, a_signal_in_the_pause_with_the_dialogue_in_a_file_leaves_the_terminal)
+{
+    start(nullptr, {}, {"sh", "-c", "exec >out; exec \"$0\""});
+    type("6\n");
+    for (int k = 0; k < 250 && read_file(dir + "/out").find("请按任意键继续") == std::string::npos; ++k)
+        drain(20);
+    drain(100);
+    signal_ends_it();
+}
+
 TEST_P(out_of_line_mode, a_signal_in_the_pause_leaves_the_terminal_as_it_was)
 {
     start();
