@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -80,6 +81,31 @@ INSTANTIATE_TEST_SUITE_P(
             drive(refresh, "");
         }, true},
         backup_case{"a_one_byte_register", [] { write_file("student.txt", "\n"); }, true},
+        // After any failed load the program no longer vouches for the file,
+        // even when the very same file comes back.
+        backup_case{"loaded_then_a_load_that_found_it_gone", [] {
+            write_file("student.txt", old_file);
+            drive(refresh, "");
+            fs::rename("student.txt", "away");
+            drive(refresh, "");
+            fs::rename("away", "student.txt");
+        }, true},
+        backup_case{"loaded_then_a_load_that_could_not_open_it", [] {
+            write_file("student.txt", old_file);
+            drive(refresh, "");
+            rlimit was;
+            getrlimit(RLIMIT_NOFILE, &was);
+            int free_fd = dup(0);
+            close(free_fd);
+            rlimit none = was;
+            // One descriptor left, which the dialogue's input takes: none
+            // is left to open the file with.
+            none.rlim_cur = static_cast<rlim_t>(free_fd) + 1;
+            setrlimit(RLIMIT_NOFILE, &none);
+            std::string out = drive(refresh, "");
+            setrlimit(RLIMIT_NOFILE, &was);
+            ASSERT_EQ(out, "读取文件出错,未刷新\n");
+        }, true},
         backup_case{"created_after_a_load_found_none", [] {
             drive(refresh, "");
             write_file("student.txt", old_file);
