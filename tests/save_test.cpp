@@ -259,6 +259,21 @@ TEST_F(saving, keeps_the_access_list_of_the_file)
         << "the folder's access list was taken";
 }
 
+TEST_F(saving, a_chain_of_thirty_nine_links_is_saved_through)
+{
+    write_file("real.txt", old_file);
+    std::string to = "real.txt";
+    for (int k = 1; k < 39; ++k) {
+        fs::create_symlink(to, "link" + std::to_string(k));
+        to = "link" + std::to_string(k);
+    }
+    fs::create_symlink(to, "student.txt");
+    stu[n++] = rec("2", "乙");
+    std::string err;
+    EXPECT_EQ(drive(save, "", &err), "");
+    EXPECT_NE(read_file("real.txt").find("2 乙"), std::string::npos);
+}
+
 TEST_F(saving, a_chain_of_links_that_loops_is_not_saved_through)
 {
     fs::create_symlink("loop", "student.txt");
