@@ -142,6 +142,21 @@ protected:
         EXPECT_EQ(wait_exit(5000), 0) << seen;
     }
 
+    // Gives the terminal a new size; the program gets SIGWINCH.
+    void resize(unsigned short rows, unsigned short cols)
+    {
+        winsize ws{rows, cols, 0, 0};
+        ASSERT_EQ(ioctl(master, TIOCSWINSZ, &ws), 0);
+    }
+
+    // Waits (up to 5 s, taking what the terminal shows meanwhile) until the
+    // file the dialogue goes to holds the pause.
+    void await_pause_in(const std::string& file)
+    {
+        for (int k = 0; k < 250 && read_file(file).find("请按任意键继续") == std::string::npos; ++k)
+            drain(20);
+    }
+
     // Builds the zh_CN locale with the given character map under dir and
     // returns the environment that selects it; empty if this machine cannot.
     // GB18030 is built from the GBK map under that name: the program only
@@ -241,8 +256,7 @@ TEST_F(terminal, the_pause_waits_for_a_key)
     ASSERT_TRUE(read_until(menu_prompt, 5000));
     type("6\n");
     ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
-    winsize ws{30, 100, 0, 0};
-    ASSERT_EQ(ioctl(master, TIOCSWINSZ, &ws), 0); // a resize is no key
+    resize(30, 100); // a resize is no key
     EXPECT_FALSE(read_until(menu_prompt, 500)) << "the menu came back without a key";
     type(" ");
     EXPECT_TRUE(read_until(menu_prompt, 5000)) << seen;
@@ -324,8 +338,7 @@ TEST_F(terminal, a_long_listing_arrives_whole_in_utf8)
     // meanwhile interrupt those writes, which must go on where they were.
     usleep(300000);
     for (unsigned short cols : {100, 90, 80}) {
-        winsize ws{30, cols, 0, 0};
-        ASSERT_EQ(ioctl(master, TIOCSWINSZ, &ws), 0);
+        resize(30, cols);
         usleep(50000);
         drain(1); // a little at a time: writes go on partly
         usleep(50000);
@@ -447,8 +460,7 @@ TEST_P(out_of_line_mode, a_signal_in_the_pause_with_the_dialogue_in_a_file_leave
 {
     start(nullptr, {}, {"sh", "-c", "exec >out; exec \"$0\""});
     type("6\n");
-    for (int k = 0; k < 250 && read_file(dir + "/out").find("请按任意键继续") == std::string::npos; ++k)
-        drain(20);
+    await_pause_in(dir + "/out");
     drain(100);
     signal_ends_it();
 }
@@ -552,8 +564,7 @@ TEST_F(line_editing, a_narrower_window_wraps_the_answer_at_its_new_width)
     // Wider than the menu prompt, which the editor draws too.
     std::string name(22, 'a');
     add_with_name(name, in_utf8, utf8(u8"19 男 2004.05 北京 138 z@q.com"), [&] {
-        winsize ws{24, 16, 0, 0};
-        ASSERT_EQ(ioctl(master, TIOCSWINSZ, &ws), 0); // the program gets SIGWINCH
+        resize(24, 16);
         drain(100);
     });
     EXPECT_EQ(read_file(dir + "/student.txt"), "7 " + name + " 19 男 2004.05 北京 138 z@q.com\n");
@@ -668,8 +679,7 @@ TEST_P(typed_to_a_file, is_stored_as_meant)
         GTEST_SKIP() << "this machine cannot make the locale";
     start(nullptr, env, {"sh", "-c", "exec >out; exec \"$0\""});
     type(GetParam().keys);
-    for (int k = 0; k < 250 && read_file(dir + "/out").find("请按任意键继续") == std::string::npos; ++k)
-        drain(20);
+    await_pause_in(dir + "/out");
     type("x"); // the pause waits at the terminal all the same
     EXPECT_EQ(wait_exit(5000), 0) << seen;
     EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), GetParam().stored);
