@@ -294,6 +294,20 @@ INSTANTIATE_TEST_SUITE_P(keys, typed_ahead,
 
                          typed_name);
 
+TEST_F(terminal, a_notice_at_the_end_of_input_follows_the_prompt_it_ended)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    // An add with the end of input typed behind it: the next menu's prompt
+    // is never answered, and the work is kept unsaved.
+    type("4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n") + "\x04");
+    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    type("x");
+    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    EXPECT_TRUE(read_until(utf8(u8"有未保存的修改,已另存为student.unsaved.txt"), 5000)) << seen;
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
 TEST_F(terminal, help_arrives_in_utf8)
 {
     start("--help");
