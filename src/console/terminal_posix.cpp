@@ -7,6 +7,7 @@
 #include "console/terminal.h"
 
 #include "console/lineedit.h"
+#include "console/recode.h"
 #include "console/terminal_text.h"
 
 #include <algorithm>
@@ -56,26 +57,6 @@ bool write_all(int fd, const char* p, std::size_t len)
         len -= static_cast<std::size_t>(w);
     }
     return true;
-}
-
-// Converts as much of [p, p + len) as forms whole characters into dst
-// (room bytes), advancing p and len. Bytes that are not valid input are
-// passed on unchanged, so nothing the operator typed is lost; a character
-// cut off at the end waits for its rest. Returns the bytes written.
-std::size_t convert(iconv_t cd, const char*& p, std::size_t& len, char* dst, std::size_t room)
-{
-    char* o = dst;
-    while (len > 0 && room > 0) {
-        char* ip = const_cast<char*>(p);
-        std::size_t r = iconv(cd, &ip, &len, &o, &room);
-        p = ip;
-        if (r != static_cast<std::size_t>(-1) || errno == E2BIG || errno == EINVAL)
-            break;
-        *o++ = *p++; // EILSEQ
-        --len;
-        --room;
-    }
-    return static_cast<std::size_t>(o - dst);
 }
 
 // The terminal's own mode, as the program found it.
@@ -350,13 +331,12 @@ void catch_signals()
     ::signal(SIGPIPE, SIG_IGN);
 }
 
-// GBK on its way to the terminal; a character cut by a flush waits here.
+// GBK on its way to the terminal.
 struct output {
     int fd;
-    iconv_t cd = none;
-    char held[4] = {};
-    std::size_t heldlen = 0;
-    bool hold = false; // keep the unfinished last line in tail
+    recoder rc = {none};
+    std::string text = {}; // rc's output, kept to save allocations
+    bool hold = false;     // keep the unfinished last line in tail
     std::string tail = {};
     std::string shown = {}; // the unfinished last line, once it is shown
 };
@@ -402,39 +382,14 @@ std::string take_tail()
 
 ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
 {
-    output& shown = *static_cast<output*>(cookie);
-    if (&shown == &err_bridge)
+    output& o = *static_cast<output*>(cookie);
+    if (&o == &err_bridge)
         show_tail(); // a notice comes after the dialogue so far
-    if (shown.cd == none)
-        return emit(shown, buf, size) ? static_cast<ssize_t>(size) : -1;
-    char conv[4096];
-    std::size_t taken = 0;
-    // Finish a character cut by the previous flush.
-    while (shown.heldlen > 0 && taken < size) {
-        shown.held[shown.heldlen++] = buf[taken++];
-        const char* p = shown.held;
-        std::size_t left = shown.heldlen;
-        std::size_t got = no_c1(conv, convert(shown.cd, p, left, conv, sizeof conv));
-        if (got > 0 || shown.heldlen == sizeof shown.held) {
-            if (!emit(shown, conv, got) || !emit(shown, p, left))
-                return -1;
-            shown.heldlen = 0;
-        }
-    }
-    const char* p = buf + taken;
-    std::size_t left = size - taken;
-    while (left > 0) {
-        std::size_t got = no_c1(conv, convert(shown.cd, p, left, conv, sizeof conv));
-        if (!emit(shown, conv, got))
-            return -1;
-        if (got == 0) // input was used up, or ends in a cut character
-            break;
-    }
-    if (left >= sizeof shown.held) // not a cut character: pass it on
-        return emit(shown, p, left) ? static_cast<ssize_t>(size) : -1;
-    std::memcpy(shown.held, p, left);
-    shown.heldlen = left;
-    return static_cast<ssize_t>(size);
+    if (o.rc.cd == none)
+        return emit(o, buf, size) ? static_cast<ssize_t>(size) : -1;
+    o.text.clear();
+    recode(o.rc, buf, size, o.text);
+    return emit(o, o.text.data(), o.text.size()) ? static_cast<ssize_t>(size) : -1;
 }
 
 bool gb_locale()
@@ -450,7 +405,7 @@ bool gb_locale()
 // would do neither, or cannot be had.
 std::FILE* bridged(output& o, std::FILE* plain, bool convert)
 {
-    if (convert && (o.cd = iconv_open("UTF-8", "GB18030")) == none)
+    if (convert && (o.rc.cd = iconv_open("UTF-8", "GB18030")) == none)
         return plain;
     cookie_io_functions_t io{nullptr, write_shown, nullptr, nullptr};
     std::FILE* f = fopencookie(&o, "w", io);
