@@ -610,6 +610,33 @@ TEST_F(line_editing, a_stop_while_an_answer_is_edited_keeps_its_mode_and_draws_i
     EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
 
+TEST_F(line_editing, ctrl_z_gives_the_shell_the_terminal_in_its_own_mode)
+{
+    // A shell with job control, as at a real terminal: it gets the terminal
+    // back when the program stops, and reads a line before resuming it.
+    start(nullptr, {}, {"bash", "-c", "set -m; \"$0\"; read -r; fg > /dev/null"});
+    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    drain(100);
+    type("6");
+    ASSERT_TRUE(read_until("6", 5000)) << seen;
+    type("\x1a");
+    ASSERT_TRUE(read_until("Stopped", 5000)) << seen;
+    int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    termios stopped;
+    ASSERT_EQ(tcgetattr(slave, &stopped), 0);
+    close(slave);
+    EXPECT_EQ(stopped.c_lflag & (ICANON | ECHO | ISIG), tcflag_t{ICANON | ECHO | ISIG});
+    type("\n");
+    EXPECT_TRUE(read_until(menu_prompt + "6", 5000)) << seen;
+    type("\r");
+    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    type("x");
+    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    type("8\r");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
 TEST_F(line_editing, a_signal_while_editing_ends_the_line_it_cut_short)
 {
     // Standard error elsewhere, and standard input open only for reading:
@@ -705,6 +732,10 @@ INSTANTIATE_TEST_SUITE_P(
         to_a_file{"a_nul_between_answers",
                   "4\n1\n7" + std::string(1, '\0') + utf8(u8"张三 19 男 2004.05 北京 138 z@q.com\n\x04"),
                   "", "7 张三 19 男 2004.05 北京 138 z@q.com\n"},
+        // A line of one byte is read as any other.
+        to_a_file{"an_empty_line_between_answers",
+                  "4\n\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n\x04"), "",
+                  "7 张三 19 男 2004.05 北京 138 z@q.com\n"},
         // The end of input comes with a character cut short: kept as it is.
         to_a_file{"a_character_cut_at_the_end",
                   "4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.co") + "\xe5\x04\x04", "",
