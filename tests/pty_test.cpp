@@ -322,6 +322,15 @@ TEST_F(terminal, a_refused_argument_is_told_in_utf8)
     EXPECT_EQ(wait_exit(5000), 2);
 }
 
+TEST_F(terminal, a_refused_argument_told_to_a_file_stays_gbk)
+{
+    // Standard output is the terminal, standard error a file.
+    start("--bogus", {}, {"sh", "-c", "exec 2>err; exec \"$0\" \"$1\""});
+    EXPECT_EQ(wait_exit(5000), 2);
+    EXPECT_NE(read_file(dir + "/err").find("无法识别的参数 \"--bogus\""), std::string::npos)
+        << read_file(dir + "/err");
+}
+
 TEST_F(terminal, a_long_listing_arrives_whole_in_utf8)
 {
     // Far more than one output buffer, so flushes cut characters in two,
