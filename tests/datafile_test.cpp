@@ -166,8 +166,9 @@ std::string records(int count)
 TEST_F(datafile, a_last_token_across_the_end_of_a_read_block_loads_whole)
 {
     // Each last token, without a line break, starts just before the end of
-    // the first read block or exactly at it.
-    for (std::size_t at : {(1u << 14) - 3, 1u << 14}) {
+    // the first read block (so that one byte or three are left for the next
+    // read) or exactly at it.
+    for (std::size_t at : {(1u << 14) - 5, (1u << 14) - 3, 1u << 14}) {
         std::string text = good;
         text += std::string(at - text.size() - 14, ' ') + "2 b 1 m b a p ";
         text += "e@x.cn";

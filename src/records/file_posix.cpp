@@ -44,7 +44,9 @@ bool trusted(const std::string& link)
 std::string resolve(const std::string& path)
 {
     std::string p = path;
-    for (int hops = 0; hops < 40; ++hops) {
+    // As many links as the system follows when it opens a path, so that a
+    // register that loads can be saved; a longer chain is refused like a loop.
+    for (int links = 0; links <= 40; ++links) {
         char buf[PATH_MAX];
         ssize_t len = ::readlink(p.c_str(), buf, sizeof buf);
         if (len < 0)
