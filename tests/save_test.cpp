@@ -169,6 +169,27 @@ TEST_F(saving, keeps_the_owner_and_group_where_it_may)
     }
 }
 
+TEST_F(saving, keeps_the_group_when_only_the_group_may_be_kept)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "switching to an unprivileged user needs root, as CI has";
+    // Root's register, writable by a group the operator is in.
+    fs::permissions(dir, fs::perms::all);
+    const std::string file = dir + "/student.txt";
+    write_file(file, old_file);
+    ASSERT_EQ(::chown(file.c_str(), 0, 100), 0);
+    fs::permissions(file, static_cast<fs::perms>(0664));
+    outcome o = finish_program(start_program(
+        dir, "1\n7\n8\n",
+        {"setpriv", "--reuid=65534", "--regid=65534", "--groups=100"}));
+    EXPECT_EQ(o.out.find("保存失败"), std::string::npos) << o.out;
+    struct stat st;
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 100u);
+    EXPECT_EQ(st.st_mode & 07777, 0664u);
+}
+
 TEST_F(saving, replaces_the_file_a_chain_of_links_ends_at_and_keeps_the_links)
 {
     // A folder name of one letter: a slash at index 1 is not the root.
