@@ -424,7 +424,6 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
     in_tty = ::isatty(0);
     out_tty = ::isatty(1);
     in = stdin;
-    out = stdout;
     catch_signals();
     bool gb = (in_tty || out_tty) && gb_locale();
     gb_terminal = gb;
@@ -519,7 +518,8 @@ void term_deadline()
 
 void term_exit(int code)
 {
-    show_tail();
+    // The dialogue was dropped when the request came (see write_all), so
+    // no held prompt is shown now.
     ::signal(code, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
