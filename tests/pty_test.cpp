@@ -730,7 +730,9 @@ TEST_P(typed_to_a_file, is_stored_as_meant)
     start(nullptr, env, {"sh", "-c", "exec >out; exec \"$0\""});
     type(GetParam().keys);
     await_pause_in(dir + "/out");
-    type("x"); // the pause waits at the terminal all the same
+    // The pause waits at the terminal all the same; the line break ends a
+    // line begun before it.
+    type("x\n");
     EXPECT_EQ(wait_exit(5000), 0) << seen;
     EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), GetParam().stored);
 }
@@ -744,6 +746,10 @@ INSTANTIATE_TEST_SUITE_P(
         // A line of one byte is read as any other.
         to_a_file{"an_empty_line_between_answers",
                   "4\n\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n\x04"), "",
+                  "7 张三 19 男 2004.05 北京 138 z@q.com\n"},
+        // A line begun before the pause is no key: it answers the menu.
+        to_a_file{"a_line_begun_before_the_pause",
+                  "4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n8"), "",
                   "7 张三 19 男 2004.05 北京 138 z@q.com\n"},
         // The end of input comes with a character cut short: kept as it is.
         to_a_file{"a_character_cut_at_the_end",
