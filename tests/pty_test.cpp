@@ -142,6 +142,29 @@ protected:
         EXPECT_EQ(wait_exit(5000), 0) << seen;
     }
 
+    // The mode of the program's side of the terminal, where its mode lives.
+    termios program_mode()
+    {
+        termios t{};
+        int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+        EXPECT_GE(slave, 0);
+        EXPECT_EQ(tcgetattr(slave, &t), 0);
+        close(slave);
+        return t;
+    }
+
+    // With 6 typed at the menu's prompt: ends that line, passes the
+    // listing's pause and leaves.
+    void list_and_leave()
+    {
+        type("\r");
+        ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+        type("x");
+        ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+        type("8\r");
+        EXPECT_EQ(wait_exit(5000), 0) << seen;
+    }
+
     // Gives the terminal a new size; the program gets SIGWINCH.
     void resize(unsigned short rows, unsigned short cols)
     {
@@ -452,22 +475,14 @@ class out_of_line_mode : public terminal, public ::testing::WithParamInterface<i
 protected:
     void signal_ends_it()
     {
-        // The program's side of the terminal, where its mode lives; a new
-        // one is in line mode with echo and signals.
-        int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-        ASSERT_GE(slave, 0);
-        termios during;
-        ASSERT_EQ(tcgetattr(slave, &during), 0);
-        EXPECT_EQ(during.c_lflag & ICANON, 0u) << "not waiting out of line mode";
+        // A new terminal is in line mode with echo and signals.
+        EXPECT_EQ(program_mode().c_lflag & ICANON, 0u) << "not waiting out of line mode";
         kill(pid, GetParam());
         int st = 0;
         ASSERT_EQ(waitpid(pid, &st, 0), pid);
         exited = true;
         EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == GetParam()) << st;
-        termios after;
-        ASSERT_EQ(tcgetattr(slave, &after), 0);
-        close(slave);
-        EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG), tcflag_t{ICANON | ECHO | ISIG});
+        EXPECT_EQ(program_mode().c_lflag & (ICANON | ECHO | ISIG), tcflag_t{ICANON | ECHO | ISIG});
     }
 };
 
@@ -611,12 +626,7 @@ TEST_F(line_editing, a_stop_while_an_answer_is_edited_keeps_its_mode_and_draws_i
     EXPECT_TRUE(read_until(menu_prompt + "6", 5000)) << seen;
     ASSERT_EQ(tcgetattr(master, &after), 0);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
-    type("\r");
-    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
-    type("x");
-    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
-    type("8\r");
-    EXPECT_EQ(wait_exit(5000), 0) << seen;
+    list_and_leave();
 }
 
 TEST_F(line_editing, ctrl_z_gives_the_shell_the_terminal_in_its_own_mode)
@@ -630,20 +640,10 @@ TEST_F(line_editing, ctrl_z_gives_the_shell_the_terminal_in_its_own_mode)
     ASSERT_TRUE(read_until("6", 5000)) << seen;
     type("\x1a");
     ASSERT_TRUE(read_until("Stopped", 5000)) << seen;
-    int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-    ASSERT_GE(slave, 0);
-    termios stopped;
-    ASSERT_EQ(tcgetattr(slave, &stopped), 0);
-    close(slave);
-    EXPECT_EQ(stopped.c_lflag & (ICANON | ECHO | ISIG), tcflag_t{ICANON | ECHO | ISIG});
+    EXPECT_EQ(program_mode().c_lflag & (ICANON | ECHO | ISIG), tcflag_t{ICANON | ECHO | ISIG});
     type("\n");
     EXPECT_TRUE(read_until(menu_prompt + "6", 5000)) << seen;
-    type("\r");
-    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
-    type("x");
-    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
-    type("8\r");
-    EXPECT_EQ(wait_exit(5000), 0) << seen;
+    list_and_leave();
 }
 
 TEST_F(line_editing, a_signal_while_editing_ends_the_line_it_cut_short)
