@@ -48,6 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
         pieces_case{"two_bytes_cut_before_four", {"\xd6", "\xd0" + grin}, "\xe4\xb8\xad\xf0\x9f\x98\x80"},
         pieces_case{"no_character_passes_as_it_is", {"a\x80" "b\xff", "\x81 c"}, "a\x80" "b\xff\x81 c"},
         pieces_case{"c1_control_cut", {"a" + nel.substr(0, 3), nel.substr(3) + "b"}, "a?b"},
+        pieces_case{"more_than_one_conversion_buffer_of_no_character",
+                    {std::string(5000, '\x80')}, std::string(5000, '\x80')},
         pieces_case{"more_than_one_conversion_buffer",
                     {std::string(1500, 'a'), [] {
                          std::string s;
