@@ -50,6 +50,8 @@ INSTANTIATE_TEST_SUITE_P(
         pieces_case{"c1_control_cut", {"a" + nel.substr(0, 3), nel.substr(3) + "b"}, "a?b"},
         pieces_case{"more_than_one_conversion_buffer_of_no_character",
                     {std::string(5000, '\x80')}, std::string(5000, '\x80')},
+        pieces_case{"one_byte_after_a_full_conversion_buffer",
+                    {std::string(4096, 'a') + "b"}, std::string(4096, 'a') + "b"},
         pieces_case{"more_than_one_conversion_buffer",
                     {std::string(1500, 'a'), [] {
                          std::string s;
