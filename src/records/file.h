@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <string>
 
 // One version of one file: which file it is, and its size and last change.
 // Equal stamps mean nobody has written or replaced the file in between.
@@ -24,22 +25,42 @@ enum class open_status { ok, missing, failed };
 // only for a name that does not exist. On ok, stamp is the file's.
 open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp);
 
+// The k-th name of a numbered series: stem + ext for k = 1, then
+// stem + "." + k + ext ("student.txt" ".bak": student.txt.bak,
+// student.txt.2.bak, ...). Older versions keep their names for good.
+inline std::string numbered(const std::string& stem, const char* ext, int k)
+{
+    return k == 1 ? stem + ext : stem + "." + std::to_string(k) + ext;
+}
+
+// How far a series goes before the program gives up looking for a free name.
+constexpr int series_cap = 9999;
+
 // What file_replace is to do.
 struct replace_plan {
+    // The file to replace. A symbolic link (or a chain of them) there is
+    // followed: the file it ends at is replaced, in that file's folder, and
+    // the link is kept.
     const char* path;
-    // A symbolic link (or a chain of them) at path: replace the file it
-    // ends at, in that file's folder, and keep the link.
-    bool follow = true;
-    // The new file takes the permissions and owner of this file instead of
-    // those of the file it replaces (nullptr: the replaced file's own).
-    const char* like = nullptr;
-    // Keep the old file as "<name>.bak" beside it first, unless it is this
-    // version (nullptr: always, when there is an old file).
+    // Keep the old file first under the first free name of
+    // numbered(path, ".bak", k), unless it is this version (nullptr:
+    // always, when there is an old file).
     bool guard = false;
     const file_stamp* known = nullptr;
 };
 
-enum class replace_status { ok, backed_up, failed };
+// failed: not replaced (no permission, no space, not a regular file, ...).
+// busy: another program held the file for the whole bounded wait.
+// stopped: save_give_up asked to end the wait.
+// no_backup: a backup was due and could not be made, so nothing was replaced.
+enum class replace_status { ok, backed_up, failed, busy, stopped, no_backup };
+
+struct replace_result {
+    replace_status status = replace_status::failed;
+    // backed_up: the name the old file was kept under; no_backup: the name
+    // that could not be had.
+    std::string backup;
+};
 
 // Writes a new file with write and puts it in place of the file of the plan
 // in one step, so the file is always either the old one or the whole new
@@ -48,15 +69,33 @@ enum class replace_status { ok, backed_up, failed };
 // file's permissions (and owner and group where the process may set them,
 // never ending more readable than before) and reaches the disk before it
 // replaces the old one. A file that the process may not write, or that is
-// not a regular file, is not replaced. On failure nothing but the new file
-// is touched, and it is removed. On success now is the new file's stamp.
-replace_status file_replace(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
+// not a regular file, is not replaced. Programs saving at once take turns;
+// a turn is waited for at most 5 seconds. A backup is claimed under a name
+// nothing held (an earlier backup moves the series on; anything else there,
+// such as a folder or a link, makes it no_backup) before the old file is
+// replaced. On failure nothing but the files it created is touched, and
+// they are removed. On success now is the new file's stamp.
+replace_result file_replace(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
                             file_stamp& now);
+
+// Writes a new file with write under the first name of
+// numbered(stem, ext, 1), numbered(stem, ext, 2), ... that nothing holds,
+// never replacing, following or waiting on anything. Its permissions are
+// those of the file at like (or a fresh file's when there is none), never
+// more open for group and others, always readable and writable by its
+// owner. On success name is the name written.
+bool file_keep(const std::string& stem, const char* ext, const char* like,
+               const std::function<bool(std::FILE*)>& write, std::string& name);
+
+// Asked again and again while a save waits for another program's turn;
+// true ends the wait at once (stopped). Unset: the wait runs its course.
+extern bool (*save_give_up)();
 
 // Test seam: each step of a replace, and the close after a load, asks this
 // hook first, when it is set, and fails as if the system had refused it
-// when the hook returns true.
-enum class save_step { create, write, flush, sync, close, rename };
+// when the hook returns true. backup is claiming the backup's name; lock is
+// taking the turn between programs.
+enum class save_step { create, write, flush, sync, close, rename, backup, lock };
 extern bool (*save_fault)(save_step);
 
 // True when the test seam breaks this step.
