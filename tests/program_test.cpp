@@ -90,16 +90,40 @@ TEST_F(program, answers_typed_on_one_line_answer_prompts_in_turn)
     EXPECT_NE(o.out.find("     1   张三    19"), std::string::npos);
 }
 
+// Three sessions in turn each end with unsaved work (menu 8, the end of
+// input, menu 8): each one's work stays, under the name its notice gives.
 TEST_F(program, unsaved_changes_are_kept_apart_when_the_session_ends)
 {
-    std::string student = "2 甲 19 男 2005.01 南京 025-1 a@b.cn\n";
-    for (const std::string end : {"8\n", ""}) { // menu 8, and the end of input
-        outcome o = run_program(dir, "4\n1\n" + student + end);
+    const char* ends[] = {"8\n", "", "8\n"};
+    const char* names[] = {"student.unsaved.txt", "student.unsaved.2.txt", "student.unsaved.3.txt"};
+    for (int k = 0; k < 3; ++k) {
+        std::string student = std::to_string(k + 2) + " 甲 19 男 2005.01 南京 025-1 a@b.cn\n";
+        outcome o = run_program(dir, "4\n1\n" + student + ends[k]);
         EXPECT_EQ(o.status, 0);
-        EXPECT_EQ(o.err, "有未保存的修改,已另存为student.unsaved.txt\n");
-        EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), saved(student));
+        EXPECT_EQ(o.err, std::string("有未保存的修改,已另存为") + names[k] + "\n");
         EXPECT_FALSE(exists(dir + "/student.txt")) << "saved without being asked";
     }
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(read_file(dir + "/" + names[k]),
+                  saved(std::to_string(k + 2) + " 甲 19 男 2005.01 南京 025-1 a@b.cn\n"));
+}
+
+// Three sessions in turn each save over a register they did not load:
+// every register replaced is kept, each under the name its notice gives.
+TEST_F(program, saves_over_an_unseen_register_keep_every_version)
+{
+    write_file(dir + "/student.txt", "1 甲 19 男 2005.01 南京 025-1 a@b.cn\n");
+    std::string versions[4] = {read_file(dir + "/student.txt")};
+    const char* names[] = {"student.txt.bak", "student.txt.2.bak", "student.txt.3.bak"};
+    for (int k = 0; k < 3; ++k) {
+        std::string student = std::to_string(k + 2) + " 乙 20 女 2004.12 苏州 0512-2 c@d.cn\n";
+        outcome o = run_program(dir, "4\n1\n" + student + "7\n8\n");
+        EXPECT_EQ(o.err, std::string("student.txt已被改动或未刷新,原文件已备份为") + names[k] + "\n");
+        versions[k + 1] = read_file(dir + "/student.txt");
+        EXPECT_EQ(versions[k + 1], saved(student));
+    }
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(read_file(dir + "/" + names[k]), versions[k]) << names[k];
 }
 
 } // namespace

@@ -5,7 +5,10 @@
 #include "records/file.h"
 #include "support.h"
 
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <filesystem>
 #include <functional>
 #include <sys/resource.h>
@@ -21,6 +24,31 @@ class saving : public scratch {};
 
 const std::string old_file = "1 甲 19 男 2005.01 南京 025-1 a@b.cn\n";
 const std::string notice_line = "student.txt已被改动或未刷新,原文件已备份为student.txt.bak\n";
+
+std::string backed_up_as(const std::string& name)
+{
+    return "student.txt已被改动或未刷新,原文件已备份为" + name + "\n";
+}
+
+std::size_t count_of(const std::string& text, const std::string& part)
+{
+    std::size_t k = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++k;
+    return k;
+}
+
+// Every backup in the folder, removed, with what each held.
+std::vector<std::string> take_backups(const std::string& dir)
+{
+    std::vector<std::string> held;
+    for (const std::string& name : names_in(dir))
+        if (name != "student.txt" && name.ends_with(".bak")) {
+            held.push_back(read_file(dir + "/" + name));
+            fs::remove(dir + "/" + name);
+        }
+    return held;
+}
 
 unsigned mode_of(const std::string& path)
 {
@@ -46,8 +74,13 @@ TEST_P(backup, is_kept_only_of_a_file_the_program_has_not_seen)
     stu[n++] = rec("2", "乙");
     std::string err;
     EXPECT_EQ(drive(save, "", &err), "");
-    EXPECT_EQ(err, GetParam().backed_up ? notice_line : "");
-    EXPECT_EQ(read_file("student.txt.bak"), GetParam().backed_up ? on_disk : "an older backup\n");
+    // An earlier backup is never replaced: this one takes the next name.
+    EXPECT_EQ(err, GetParam().backed_up ? backed_up_as("student.txt.2.bak") : "");
+    EXPECT_EQ(read_file("student.txt.bak"), "an older backup\n");
+    EXPECT_EQ(exists("student.txt.2.bak"), GetParam().backed_up);
+    if (GetParam().backed_up) {
+        EXPECT_EQ(read_file("student.txt.2.bak"), on_disk);
+    }
     EXPECT_NE(read_file("student.txt").find("2 乙"), std::string::npos);
 }
 
@@ -326,18 +359,113 @@ TEST_F(saving, never_touches_a_planted_link_or_the_operators_own_files)
     write_file("student.txt.tmp", "the operator's own notes\n");
     for (const char* planted : {"student.txt.bak.tmp", "student.txt.XXXXXX", ".student.txt"})
         fs::create_symlink("victim", planted);
-    fs::create_symlink("victim", "student.txt.bak"); // replaced as a name, never followed
     set_table({rec("4", "丁")});
     std::string err;
     EXPECT_EQ(drive(save, "", &err), "");
     EXPECT_EQ(err, notice_line);
     EXPECT_EQ(read_file("victim"), "not to be touched\n");
     EXPECT_EQ(read_file("student.txt.tmp"), "the operator's own notes\n");
-    EXPECT_FALSE(fs::is_symlink("student.txt.bak"));
     EXPECT_EQ(read_file("student.txt.bak"), old_file);
     EXPECT_EQ(names_in("."), (std::vector<std::string>{".student.txt", "student.txt", "student.txt.XXXXXX",
                                                        "student.txt.bak", "student.txt.bak.tmp",
                                                        "student.txt.tmp", "victim"}));
+}
+
+// Whatever holds the backup's name but an earlier backup, the old register
+// cannot be kept, so it is not replaced, and nothing is left behind.
+struct blocked_case {
+    const char* name;
+    std::function<void()> block;
+};
+
+void PrintTo(const blocked_case& c, std::ostream* os) { *os << c.name; }
+
+class blocked : public saving, public ::testing::WithParamInterface<blocked_case> {};
+
+TEST_P(blocked, backup_stops_the_save)
+{
+    write_file("victim", "not to be touched\n");
+    write_file("student.txt", old_file);
+    GetParam().block();
+    std::vector<std::string> before = names_in(".");
+    set_table({rec("4", "丁")});
+    dirty = true;
+    std::string err;
+    EXPECT_EQ(drive(save, "", &err), "保存失败,student.txt未改变\n");
+    save_fault = nullptr;
+    EXPECT_EQ(err, "无法将原文件备份为student.txt.bak,未保存\n");
+    EXPECT_EQ(read_file("student.txt"), old_file);
+    EXPECT_EQ(read_file("victim"), "not to be touched\n");
+    EXPECT_EQ(names_in("."), before);
+    EXPECT_TRUE(dirty) << "the table must still count as unsaved";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, blocked,
+    ::testing::Values(
+        blocked_case{"a_planted_link", [] { fs::create_symlink("victim", "student.txt.bak"); }},
+        blocked_case{"a_dangling_link", [] { fs::create_symlink("nowhere", "student.txt.bak"); }},
+        blocked_case{"a_folder", [] { fs::create_directory("student.txt.bak"); }},
+        blocked_case{"no_room_for_it", [] {
+            save_fault = [](save_step s) { return s == save_step::backup; };
+        }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A recovery file is for its owner to open: never more open than the
+// register, always readable and writable by its owner, and a second one
+// never replaces the first.
+TEST_F(saving, recovery_files_are_open_to_their_owner_and_never_replaced)
+{
+    for (unsigned mode : {0444u, 0000u, 0200u, 0640u, 0604u}) {
+        for (const std::string& name : names_in("."))
+            fs::remove(name);
+        write_file("student.txt", old_file);
+        fs::permissions("student.txt", static_cast<fs::perms>(mode));
+        std::string err, one_err;
+        for (const char* who : {"1", "2"}) {
+            set_table({rec(who, "甲")});
+            dirty = true;
+            drive([] { keep_unsaved(); }, "", &one_err);
+            err += one_err;
+        }
+        EXPECT_EQ(err, "有未保存的修改,已另存为student.unsaved.txt\n"
+                       "有未保存的修改,已另存为student.unsaved.2.txt\n");
+        for (const char* name : {"student.unsaved.txt", "student.unsaved.2.txt"})
+            EXPECT_EQ(mode_of(name), (mode & 0066) | 0600) << std::oct << mode << " " << name;
+        EXPECT_NE(read_file("student.unsaved.txt").find("1 甲"), std::string::npos);
+        EXPECT_NE(read_file("student.unsaved.2.txt").find("2 甲"), std::string::npos);
+    }
+}
+
+// Another program holding the register's lock: the save gives up after a
+// bounded wait and says why; a request to end the session ends the wait.
+TEST_F(saving, a_lock_held_elsewhere_bounds_the_wait)
+{
+    write_file(dir + "/student.txt", old_file);
+    int held = ::open((dir + "/student.txt").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const std::string add = "1\n4\n1\n2 乙 20 女 2004.12 苏州 0512-2 c@d.cn\n7\n";
+    outcome o = run_program(dir, add + "8\n");
+    EXPECT_NE(o.out.find("保存失败,student.txt未改变\n"), std::string::npos) << o.out;
+    EXPECT_EQ(o.err, "student.txt正被其他程序使用\n有未保存的修改,已另存为student.unsaved.txt\n");
+    EXPECT_EQ(read_file(dir + "/student.txt"), old_file);
+
+    // The same, with SIGTERM once the program has asked for the 7: it ends
+    // the session at once, and the work is kept.
+    fs::remove(dir + "/student.unsaved.txt");
+    running r = start_program(dir, add);
+    std::string shown;
+    for (int tries = 0; tries < 1000 && count_of(shown, "请选择菜单编号:") < 3; ++tries) {
+        ::usleep(5000);
+        shown = read_file(r.io + "/output");
+    }
+    ::kill(r.pid, SIGTERM);
+    o = finish_program(r);
+    ::close(held);
+    EXPECT_EQ(o.signal, SIGTERM);
+    EXPECT_EQ(o.err, "有未保存的修改,已另存为student.unsaved.txt\n") << "the wait ran its course";
+    EXPECT_EQ(read_file(dir + "/student.txt"), old_file);
+    EXPECT_NE(read_file(dir + "/student.unsaved.txt").find("2 乙"), std::string::npos);
 }
 
 struct unreadable_case {
@@ -392,9 +520,14 @@ TEST_F(saving, a_file_the_operator_may_not_write_is_not_replaced)
     outcome o = finish_program(start_program(dir, "1\n5\n1\n7\n8\n", as_nobody));
     EXPECT_NE(o.out.find("保存失败,student.txt未改变\n"), std::string::npos) << o.out;
     EXPECT_EQ(read_file(readonly), old_file);
-    // The delete is kept apart, and no more readable than the register.
-    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"student.txt", "student.unsaved.txt"}));
-    EXPECT_EQ(mode_of(dir + "/student.unsaved.txt"), 0444u);
+    // The delete is kept apart, no more readable than the register, and
+    // open to its owner, so a second session's is kept too.
+    o = finish_program(start_program(dir, "1\n5\n1\n8\n", as_nobody));
+    EXPECT_EQ(o.err, "有未保存的修改,已另存为student.unsaved.2.txt\n");
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"student.txt", "student.unsaved.2.txt",
+                                                       "student.unsaved.txt"}));
+    EXPECT_EQ(mode_of(dir + "/student.unsaved.txt"), 0644u);
+    EXPECT_EQ(mode_of(dir + "/student.unsaved.2.txt"), 0644u);
 }
 
 // Each program adds its own students and saves, both at once, many times.
@@ -423,21 +556,23 @@ TEST_F(saving, two_programs_saving_at_once_publish_one_whole_table)
         ASSERT_EQ(ob.out.find("保存失败"), std::string::npos) << "round " << round;
         std::string now = read_file(dir + "/student.txt");
         ASSERT_TRUE(now == a_file || now == b_file) << "round " << round << ": a mix";
+        take_backups(dir);
         std::vector<std::string> left = names_in(dir);
-        ASSERT_LE(left.size(), 2u) << left.back();
+        ASSERT_EQ(left.size(), 1u) << left.back();
     }
 
     // Both load the same register first: whichever saves second replaces a
     // file it has not seen, so it keeps the other's as the backup.
     for (int round = 0; round < 30; ++round) {
         write_file(dir + "/student.txt", "");
-        fs::remove(dir + "/student.txt.bak");
         running a = start_program(dir, "1\n" + a_in);
         running b = start_program(dir, "1\n" + b_in);
         outcome oa = finish_program(a);
         outcome ob = finish_program(b);
         std::string now = read_file(dir + "/student.txt");
-        std::string bak = read_file(dir + "/student.txt.bak");
+        std::vector<std::string> baks = take_backups(dir);
+        ASSERT_LE(baks.size(), 1u) << "round " << round;
+        std::string bak = baks.empty() ? "" : baks[0];
         // The second may also have started after the first had saved, and
         // loaded its table: then nothing needs keeping.
         ASSERT_TRUE(now == a_file || now == b_file || now == a_file + b_file) << "round " << round;

@@ -61,26 +61,36 @@ INSTANTIATE_TEST_SUITE_P(
         ending{"modified_then_end_of_input", "1\n4\n1\n" + one + "3\n1\n1\n乙\n", true,
                "1 乙 19 男 2005.01 南京 025-1 a@b.cn\n" + one},
         ending{"added_and_saved", "4\n1\n" + one + "7\n8\n", false, ""},
-        ending{"added_then_loaded", "4\n1\n" + one + "1\n8\n", false, ""},
+        // A load over unsaved work keeps it first.
+        ending{"added_then_loaded", "4\n1\n" + one + "1\n8\n", true, one},
         ending{"nothing_changed", "1\n6\n3\n1\n8\n5\n404\n4\n0\n8\n", false, ""},
         // A value typed ahead for the student number of an empty table is
         // read as that, not as a menu choice that would save the empty table.
         ending{"modify_on_an_empty_table_with_an_answer_typed_ahead", "3 7\n8\n", false, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A folder the operator may not write to: the work cannot be kept, which
+// is said, and a load is refused rather than let it replace the work.
 TEST_F(session, unsaved_work_that_cannot_be_kept_is_reported)
 {
-    std::filesystem::create_directory(dir + "/student.unsaved.txt");
-    outcome o = run_program(dir, "4\n1\n" + one + "8\n");
+    if (geteuid() != 0)
+        GTEST_SKIP() << "switching to an unprivileged user needs root, as CI has";
+    write_file(dir + "/student.txt", first);
+    std::filesystem::permissions(dir, static_cast<std::filesystem::perms>(0755));
+    outcome o = finish_program(start_program(dir, "4\n1\n" + one + "1\n6\n8\n", as_nobody));
     EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.err, "有未保存的修改,另存失败\n");
+    EXPECT_EQ(o.err, "有未保存的修改,另存失败\n有未保存的修改,另存失败\n");
+    EXPECT_NE(o.out.find("有未保存的修改,未刷新\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("张三"), std::string::npos) << "the listing lost the added student";
+    EXPECT_EQ(names_in(dir), std::vector<std::string>{"student.txt"});
 }
 
-// Where the unsaved work goes when something is already there.
+// Where the unsaved work goes when something is already there: never over
+// it, nor through it, but under the next free name.
 struct unsaved_case {
     const char* name;
     std::function<void(const std::string& dir)> before;
-    std::string bak; // what student.unsaved.txt.bak then holds
+    const char* kept_as;
 };
 
 void PrintTo(const unsaved_case& c, std::ostream* os) { *os << c.name; }
@@ -91,17 +101,24 @@ TEST_P(unsaved_target, keeps_the_work_and_whatever_was_there)
 {
     write_file(dir + "/victim", "not to be touched\n");
     GetParam().before(dir);
+    std::vector<std::string> before = names_in(dir);
+    std::string was = read_file(dir + "/student.unsaved.txt");
+    bool was_link = std::filesystem::is_symlink(dir + "/student.unsaved.txt");
     outcome o = run_program(dir, "4\n1\n" + one + "8\n");
-    EXPECT_EQ(o.err, kept_notice);
-    EXPECT_FALSE(std::filesystem::is_symlink(dir + "/student.unsaved.txt"));
-    EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), one);
-    EXPECT_EQ(read_file(dir + "/student.unsaved.txt.bak"), GetParam().bak);
+    const std::string kept = GetParam().kept_as;
+    EXPECT_EQ(o.err, "有未保存的修改,已另存为" + kept + "\n");
+    EXPECT_EQ(read_file(dir + "/" + kept), one);
+    EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), kept == "student.unsaved.txt" ? one : was);
+    EXPECT_EQ(std::filesystem::is_symlink(dir + "/student.unsaved.txt"), was_link);
     EXPECT_EQ(read_file(dir + "/victim"), "not to be touched\n");
+    before.push_back(kept);
+    std::sort(before.begin(), before.end());
+    EXPECT_EQ(names_in(dir), before);
     struct stat st;
-    ASSERT_EQ(stat((dir + "/student.unsaved.txt").c_str(), &st), 0);
+    ASSERT_EQ(stat((dir + "/" + kept).c_str(), &st), 0);
     mode_t mask = umask(0);
     umask(mask);
-    EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask) << "not the mode of a plain new file";
+    EXPECT_EQ(st.st_mode & 07777, (0666 & ~mask) | 0600) << "not the mode of a plain new file";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -109,20 +126,27 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         unsaved_case{"an_earlier_sessions_work", [](const std::string& d) {
             write_file(d + "/student.unsaved.txt", "earlier work\n");
-        }, "earlier work\n"},
+        }, "student.unsaved.2.txt"},
+        unsaved_case{"two_earlier_sessions_work", [](const std::string& d) {
+            write_file(d + "/student.unsaved.txt", "earlier work\n");
+            write_file(d + "/student.unsaved.2.txt", "later work\n");
+        }, "student.unsaved.3.txt"},
         unsaved_case{"a_link_to_another_file", [](const std::string& d) {
             std::filesystem::create_symlink("victim", d + "/student.unsaved.txt");
-        }, ""},
+        }, "student.unsaved.2.txt"},
         unsaved_case{"a_dangling_link", [](const std::string& d) {
             std::filesystem::create_symlink("nowhere", d + "/student.unsaved.txt");
-        }, ""},
+        }, "student.unsaved.2.txt"},
+        unsaved_case{"a_folder", [](const std::string& d) {
+            std::filesystem::create_directory(d + "/student.unsaved.txt");
+        }, "student.unsaved.2.txt"},
         unsaved_case{"a_register_that_is_a_device", [](const std::string& d) {
             std::filesystem::create_symlink("/dev/null", d + "/student.txt");
-        }, ""},
+        }, "student.unsaved.txt"},
         unsaved_case{"a_register_that_is_a_folder", [](const std::string& d) {
             std::filesystem::create_directory(d + "/student.txt");
             std::filesystem::permissions(d + "/student.txt", static_cast<std::filesystem::perms>(01777));
-        }, ""}),
+        }, "student.unsaved.txt"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Standard streams closed by whoever started the program: the session runs

@@ -1,6 +1,7 @@
 #include "console/console.h"
 
 #include "console/terminal.h"
+#include "records/file.h"
 #include "records/number.h"
 
 #include <algorithm>
@@ -43,6 +44,9 @@ void console_std()
 {
     term_open(in, out, in_tty, out_tty);
     err = term_err();
+    // A request to end the session also ends a save's wait for another
+    // program, so the operator's work is kept without delay.
+    save_give_up = [] { return term_stopped() != 0; };
 }
 
 void line(std::string_view text)

@@ -4,20 +4,26 @@
 // the POSIX terminal layer.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Loads the library. False, with nothing changed, when it is missing: the
 // terminal's own line mode is used then.
 bool edit_open();
 
-enum class edited { line, end, stopped };
+enum class edited { line, cut, end, stopped };
+
+// The longest line handed to the editor, in bytes: far below what breaks
+// the library (about 26 KiB), far above a whole student (under 200 bytes).
+constexpr std::size_t line_cap = 8192;
 
 // Reads one line at the terminal, showing prompt (in the terminal's
 // encoding) before it. wait is asked before each key: 1 when a key is
 // there, 0 when the session is to stop, -1 when the window changed size,
 // -2 when the program was stopped and continued (the line is drawn again).
 // line is what was typed, without its line break, on edited::line;
-// edited::end is the end of input. Tab is typed as it is (it separates
+// edited::cut is the same for a line that reached line_cap, beyond which
+// keys were dropped with a bell until Enter; edited::end is the end of input. Tab is typed as it is (it separates
 // answers), never completed. The terminal is back in its own mode when this
 // returns.
 edited edit_line(const std::string& prompt, int (*wait)(), std::string& line);

@@ -17,6 +17,8 @@ struct library {
     decltype(&add_history) remember = nullptr;
     decltype(&rl_resize_terminal) resize = nullptr;
     decltype(&rl_forced_update_display) redraw = nullptr;
+    decltype(&rl_insert) push = nullptr;
+    int* end = nullptr;
 };
 
 library lib;
@@ -53,7 +55,8 @@ bool edit_open()
         return false;
     int* catch_signals = static_cast<int*>(::dlsym(h, "rl_catch_signals"));
     int* no_completion = static_cast<int*>(::dlsym(h, "rl_inhibit_completion"));
-    if (!catch_signals || !no_completion || !find(h, "rl_callback_handler_install", lib.install) ||
+    lib.end = static_cast<int*>(::dlsym(h, "rl_end"));
+    if (!catch_signals || !no_completion || !lib.end || !find(h, "rl_insert", lib.push) ||!find(h, "rl_callback_handler_install", lib.install) ||
         !find(h, "rl_callback_read_char", lib.read_char) ||
         !find(h, "rl_callback_handler_remove", lib.remove) || !find(h, "add_history", lib.remember) ||
         !find(h, "rl_resize_terminal", lib.resize) ||
@@ -70,10 +73,31 @@ bool edit_open()
     return true;
 }
 
+namespace {
+
+// At the cap: takes one key byte off the terminal instead of the editor,
+// with a bell the first time. True when it was Enter, which ends the line
+// as it stands.
+bool drop_key(bool& rang)
+{
+    char c;
+    if (::read(0, &c, 1) != 1)
+        return false;
+    if (c == '\r' || c == '\n')
+        return true;
+    if (!rang)
+        (void)!::write(1, "\a", 1);
+    rang = true;
+    return false;
+}
+
+} // namespace
+
 edited edit_line(const std::string& prompt, int (*wait)(), std::string& line)
 {
     done = false;
     got = nullptr;
+    bool rang = false;
     lib.install(prompt.c_str(), take_line);
     while (!done) {
         int w = wait();
@@ -92,7 +116,16 @@ edited edit_line(const std::string& prompt, int (*wait)(), std::string& line)
             lib.remove();
             return edited::end;
         }
-        lib.read_char();
+        if (*lib.end < static_cast<int>(line_cap)) {
+            lib.read_char();
+            continue;
+        }
+        // A paste longer than the cap would break the library itself. Enter
+        // taken off the terminal is handed to the editor's own input queue.
+        if (drop_key(rang)) {
+            lib.push(1, '\n');
+            lib.read_char();
+        }
     }
     lib.remove();
     if (!got)
@@ -101,5 +134,5 @@ edited edit_line(const std::string& prompt, int (*wait)(), std::string& line)
     if (!line.empty())
         lib.remember(got);
     std::free(got);
-    return edited::line;
+    return rang ? edited::cut : edited::line;
 }

@@ -52,10 +52,7 @@ void end_session()
 {
     int sig = term_stopped();
     term_deadline();
-    bool kept = !dirty || save_unsaved() != replace_status::failed;
-    flush();
-    if (dirty)
-        notice(kept ? "有未保存的修改,已另存为student.unsaved.txt" : "有未保存的修改,另存失败");
+    keep_unsaved();
     if (sig)
         term_exit(sig);
 }

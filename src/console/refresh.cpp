@@ -4,6 +4,12 @@
 
 void refresh()
 {
+    // A load replaces the table, so work not yet saved is kept first, as
+    // at the end of a session; where it cannot be kept, it is not replaced.
+    if (!keep_unsaved()) {
+        line("有未保存的修改,未刷新");
+        return;
+    }
     int bad = 0;
     switch (load_file(bad)) {
     case load_status::ok: line("刷新完成"); break;

@@ -1,14 +1,32 @@
 #include "console/console.h"
 #include "console/screens.h"
 #include "records/datafile.h"
+#include "records/table.h"
 
 void save()
 {
-    switch (save_file()) {
-    case replace_status::ok: break;
-    case replace_status::backed_up:
-        notice("student.txt已被改动或未刷新,原文件已备份为student.txt.bak");
-        break;
-    case replace_status::failed: line("保存失败,student.txt未改变"); break;
+    replace_result r = save_file();
+    if (r.status == replace_status::ok)
+        return;
+    if (r.status == replace_status::backed_up) {
+        notice("student.txt已被改动或未刷新,原文件已备份为" + r.backup);
+        return;
     }
+    line("保存失败,student.txt未改变");
+    // The reason, where there is one the operator can act on, apart from
+    // the dialogue and after it.
+    if (r.status == replace_status::busy)
+        notice("student.txt正被其他程序使用");
+    else if (r.status == replace_status::no_backup)
+        notice("无法将原文件备份为" + r.backup + ",未保存");
+}
+
+bool keep_unsaved()
+{
+    if (!dirty)
+        return true;
+    std::string name;
+    bool kept = save_unsaved(name);
+    notice(kept ? "有未保存的修改,已另存为" + name : std::string("有未保存的修改,另存失败"));
+    return kept;
 }

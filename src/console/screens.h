@@ -5,7 +5,7 @@
 
 // Shows the menu and runs the chosen screens until the operator picks 8,
 // the input ends or a signal asks the session to end. Unsaved changes are
-// then kept in "student.unsaved.txt". Returns the exit status (0); after a
+// then kept in a recovery file (keep_unsaved). Returns the exit status (0); after a
 // signal the process ends as that signal would end it.
 int run();
 
@@ -16,3 +16,7 @@ void add();    // menu 4: enter new students
 void dele();   // menu 5: delete by student number
 void show();   // menu 6: list every record
 void save();   // menu 7: write the data file
+
+// Keeps changes not yet saved in a recovery file of their own and says so
+// on standard error. True when they were kept, or there were none.
+bool keep_unsaved();

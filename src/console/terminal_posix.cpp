@@ -6,6 +6,7 @@
 // Off a terminal every byte passes unchanged.
 #include "console/terminal.h"
 
+#include "console/console.h"
 #include "console/lineedit.h"
 #include "console/recode.h"
 #include "console/terminal_text.h"
@@ -192,6 +193,12 @@ ssize_t read_piped(void*, char* buf, std::size_t size)
 void show_tail();
 std::string take_tail();
 
+// White space between answers, as the reads see it.
+bool gap(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\0';
+}
+
 // What the terminal gives, converted, and not yet handed to the reader:
 // however much was typed or pasted ahead of a pause.
 struct input {
@@ -215,22 +222,66 @@ struct input {
             const char* p = raw;
             std::size_t left = rawlen;
             if (cd == none) {
-                ready.append(raw, rawlen);
+                keep(raw, rawlen);
                 left = 0;
             } else {
                 char conv[4 * sizeof raw];
-                ready.append(conv, convert(cd, p, left, conv, sizeof conv));
+                keep(conv, convert(cd, p, left, conv, sizeof conv));
             }
             std::memmove(raw, p, left);
             rawlen = left;
         }
     }
 
+    std::size_t linelen = 0; // bytes of the line being put together
+    bool cutting = false;    // past line_cap: dropping up to the line's end
+
+    // Appends converted bytes to what is ready, at most line_cap of one
+    // line: nobody types a longer one, and a paste that long is a mistake.
+    void keep(const char* p, std::size_t n)
+    {
+        while (n > 0) {
+            auto nl = static_cast<const char*>(std::memchr(p, '\n', n));
+            std::size_t seg = nl ? static_cast<std::size_t>(nl - p) : n;
+            if (!cutting) {
+                std::size_t kept = std::min(seg, line_cap - linelen);
+                ready.append(p, kept);
+                linelen += kept;
+                if (kept < seg)
+                    cut(!gap(p[kept]));
+            }
+            if (!nl)
+                return;
+            ready += '\n';
+            linelen = 0;
+            cutting = false;
+            p += seg + 1;
+            n -= seg + 1;
+        }
+    }
+
+    // Drops the rest of the line with a bell. A word cut in two is made
+    // longer than any answer may be, so it is refused, never taken short.
+    void cut(bool word_goes_on)
+    {
+        cutting = true;
+        if (word_goes_on)
+            spoil();
+        if (::isatty(1))
+            (void)!::write(1, "\a", 1);
+    }
+
+    void spoil()
+    {
+        if (!ready.empty() && !gap(ready.back()))
+            ready.append(word_cap + 1, '?');
+    }
+
     void finish()
     {
         ended = true;
         // A cut-off character at the very end is passed on as it is.
-        ready.append(raw, rawlen);
+        keep(raw, rawlen);
         rawlen = 0;
     }
 
@@ -265,12 +316,15 @@ struct input {
         ready.erase(0, pos);
         pos = 0;
         std::string line;
-        if (edit_line(take_tail(), wait_key, line) != edited::line) {
+        edited e = edit_line(take_tail(), wait_key, line);
+        if (e != edited::line && e != edited::cut) {
             finish();
             return false;
         }
-        line += '\n';
         take(line.data(), line.size());
+        if (e == edited::cut)
+            spoil();
+        take("\n", 1);
         return true;
     }
 
@@ -412,6 +466,36 @@ std::FILE* bridged(output& o, std::FILE* plain, bool convert)
     return f ? f : plain;
 }
 
+// Waits for the pause's key and keeps what came with it (a paste) like
+// typed-ahead answers. Stopped and continued, the pause shows again.
+void pause_wait(std::FILE* out, const char* text)
+{
+    continued = 0; // a stop before the pause showed is no reason to show it again
+    for (;;) {
+        int w = wait_key();
+        if (w == -1)
+            continue;
+        if (w == -2) {
+            std::fputs(text, out);
+            std::fflush(out);
+            show_tail();
+            continue;
+        }
+        char key[256];
+        // A request to end the session, or a terminal that is gone, ends
+        // the wait at once.
+        ssize_t got = w == 0 ? 0 : ::read(0, key, sizeof key);
+        if (got <= 0) {
+            typed.ended = true;
+            return;
+        }
+        std::size_t n = static_cast<std::size_t>(got);
+        std::size_t k = key_length(key, n, gb_terminal);
+        typed.take(key + k, n - k);
+        return;
+    }
+}
+
 } // namespace
 
 void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
@@ -467,10 +551,11 @@ void term_pause(std::FILE* out, bool in_tty, const char* text)
         // Everything typed or pasted before the pause shows is set aside
         // for the reads after it: whole lines (and the rest of a paste
         // still on its way) first, then, out of line mode, a line not yet
-        // ended. Signals are off while waiting: Ctrl-C is just a key here.
+        // ended. Ctrl-C, Ctrl-\ and Ctrl-Z keep their meaning here, as at
+        // any prompt.
         typed.take_pending(quiet_ms, saved_mode.c_cc[VEOF]);
         termios raw_mode = saved_mode;
-        raw_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
+        raw_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
         raw_mode.c_cc[VMIN] = 1;
         raw_mode.c_cc[VTIME] = 0;
         ::tcsetattr(0, TCSANOW, &raw_mode);
@@ -480,18 +565,8 @@ void term_pause(std::FILE* out, bool in_tty, const char* text)
     std::fflush(out);
     show_tail();
     if (waits) {
-        char key[256];
-        // Even after an end of input typed ahead, the pause waits for its
-        // key; a terminal that is gone ends the wait at once. One key ends
-        // it: what came with it (a paste) is kept like typed-ahead answers.
-        ssize_t got = read_input(key, sizeof key);
-        if (got <= 0)
-            typed.ended = true;
-        else {
-            std::size_t n = static_cast<std::size_t>(got);
-            std::size_t k = key_length(key, n, gb_terminal);
-            typed.take(key + k, n - k);
-        }
+        // Even after an end of input typed ahead, the pause waits for its key.
+        pause_wait(out, text);
         ::tcsetattr(0, TCSANOW, &saved_mode);
     }
     std::fputc('\n', out);

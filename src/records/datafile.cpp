@@ -18,7 +18,7 @@ bool fault(save_step step)
 namespace {
 
 const char* const file_name = "student.txt";
-const char* const unsaved_name = "student.unsaved.txt";
+const char* const unsaved_stem = "student.unsaved";
 
 // The file as this program last loaded or saved it; a save over anything
 // else keeps a backup first.
@@ -212,32 +212,25 @@ bool write_records(std::FILE* f)
 
 } // namespace
 
-replace_status save_file()
+replace_result save_file()
 {
     replace_plan plan{};
     plan.path = file_name;
     plan.guard = true;
     plan.known = have_known ? &known : nullptr;
     file_stamp now;
-    replace_status st = file_replace(plan, write_records, now);
-    if (st != replace_status::failed) {
+    replace_result r = file_replace(plan, write_records, now);
+    if (r.status == replace_status::ok || r.status == replace_status::backed_up) {
         known = now;
         have_known = true;
         dirty = false;
     }
-    return st;
+    return r;
 }
 
-replace_status save_unsaved()
+bool save_unsaved(std::string& name)
 {
-    replace_plan plan{};
-    plan.path = unsaved_name;
-    // A link planted under this name is replaced, not followed: the
-    // program writes this file without being asked.
-    plan.follow = false;
-    plan.like = file_name;
-    // An earlier session's unsaved work is kept aside, not overwritten.
-    plan.guard = true;
-    file_stamp now;
-    return file_replace(plan, write_records, now);
+    // A file of its own each time, beside the register: never one that an
+    // earlier session kept, and never a link planted under the name.
+    return file_keep(unsaved_stem, ".txt", file_name, write_records, name);
 }

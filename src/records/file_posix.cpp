@@ -1,13 +1,16 @@
 #include "records/file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstdio>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -76,23 +79,26 @@ const char* const acl_name = "system.posix_acl_access";
 // old one (like, at like_path), as far as the process may. A group it
 // cannot give loses its permissions, and an access list inherited from the
 // folder is dropped, so the register is never readable by more people than
-// before.
-void copy_access(int fd, const char* like_path, const struct stat* like)
+// before. With owner_rw the owner may always read and write it: a copy
+// made for the operator to open, whatever the register's own mode.
+void copy_access(int fd, const char* like_path, const struct stat* like, bool owner_rw)
 {
+    mode_t add = owner_rw ? 0600 : 0;
     if (!like) {
-        ::fchmod(fd, fresh_mode());
+        ::fchmod(fd, fresh_mode() | add);
         return;
     }
-    mode_t mode = like->st_mode & 07777;
+    mode_t mode = (like->st_mode & (owner_rw ? 0777 : 07777)) | add;
     struct stat own;
     if (::fstat(fd, &own) == 0 && (own.st_uid != like->st_uid || own.st_gid != like->st_gid) &&
         ::fchown(fd, like->st_uid, like->st_gid) != 0 && ::fchown(fd, -1, like->st_gid) != 0)
         mode &= ~static_cast<mode_t>(0070);
-    ::fchmod(fd, mode);
     char acl[4096];
     ssize_t len = ::getxattr(like_path, acl_name, acl, sizeof acl);
     if (len <= 0 || ::fsetxattr(fd, acl_name, acl, static_cast<std::size_t>(len), 0) != 0)
         ::fremovexattr(fd, acl_name);
+    // After the access list, which would otherwise set the owner's bits.
+    ::fchmod(fd, mode);
 }
 
 // Syncs the folder, so the rename itself survives a power loss. Some file
@@ -109,7 +115,8 @@ void sync_folder(const std::string& dir)
 // Writes a new file under a fresh name made from base; false on failure,
 // with the fresh file removed. On success temp names it.
 bool write_temp(const std::string& base, const char* like_path, const struct stat* like,
-                const std::function<bool(std::FILE*)>& write, std::string& temp, file_stamp& now)
+                const std::function<bool(std::FILE*)>& write, std::string& temp, file_stamp& now,
+                bool owner_rw = false)
 {
     temp = base + ".XXXXXX";
     int fd = ::mkstemp(temp.data()); // O_EXCL and mode 0600: ours alone
@@ -124,7 +131,7 @@ bool write_temp(const std::string& base, const char* like_path, const struct sta
     bool ok = write(f);
     ok = ok && !fault(save_step::flush) && std::fflush(f) == 0 && !std::ferror(f);
     if (ok)
-        copy_access(fd, like_path, like);
+        copy_access(fd, like_path, like, owner_rw);
     ok = ok && !fault(save_step::sync) && (!save_sync || ::fsync(fd) == 0);
     struct stat st;
     ok = ok && ::fstat(fd, &st) == 0;
@@ -137,14 +144,13 @@ bool write_temp(const std::string& base, const char* like_path, const struct sta
     return false;
 }
 
-// A copy of the old file (open at fd) under a fresh name beside bak, with
-// its access; it becomes bak only once the new file is in place, so a
-// failed save leaves an older backup alone.
-bool copy_old(int fd, const std::string& target, const struct stat& old, const std::string& bak,
+// A copy of the old file (open at fd) under a fresh name beside stem, with
+// its access; it takes a backup's name only when complete.
+bool copy_old(int fd, const std::string& target, const struct stat& old, const std::string& stem,
               std::string& temp)
 {
     file_stamp ignored;
-    return write_temp(bak, target.c_str(), &old, [fd](std::FILE* f) {
+    return write_temp(stem, target.c_str(), &old, [fd](std::FILE* f) {
         char buf[1 << 14];
         off_t at = 0;
         ssize_t got;
@@ -157,29 +163,56 @@ bool copy_old(int fd, const std::string& target, const struct stat& old, const s
     }, temp, ignored);
 }
 
+// Gives temp the name to, only if nothing holds that name: 0, or the
+// reason it could not (EEXIST when the name is taken).
+int put_new(const std::string& temp, const std::string& to)
+{
+    if (::link(temp.c_str(), to.c_str()) == 0) {
+        ::unlink(temp.c_str());
+        return 0;
+    }
+    int e = errno;
+    if (e != EPERM && e != ENOTSUP && e != EOPNOTSUPP)
+        return e;
+    // A file system without hard links may still rename without replacing.
+    return ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+}
+
+// Names temp as the first free name of the series stem + ext. A taken name
+// moves on to the next one; with any_taken clear, only an earlier version
+// (a regular file) does, and anything else there stops the search. name is
+// the name given, or the one that stopped it.
+bool claim(const std::string& temp, const std::string& stem, const char* ext, bool any_taken,
+           std::string& name)
+{
+    for (int k = 1; k <= series_cap; ++k) {
+        name = numbered(stem, ext, k);
+        int e = put_new(temp, name);
+        if (e == 0)
+            return true;
+        struct stat st;
+        if (e != EEXIST || ::lstat(name.c_str(), &st) != 0 || (!any_taken && !S_ISREG(st.st_mode)))
+            return false;
+    }
+    return false;
+}
+
 // Puts temp at target: over the old file (or a link replaced as a name),
 // or, where there was none, only if there still is none (false with exists
 // set when one came meanwhile).
-bool publish(const std::string& temp, const std::string& target, bool& exists, bool over_link)
+bool publish(const std::string& temp, const std::string& target, bool& exists)
 {
     if (fault(save_step::rename))
         return false;
-    if (exists || over_link)
+    if (exists)
         return ::rename(temp.c_str(), target.c_str()) == 0;
-    if (::link(temp.c_str(), target.c_str()) == 0) {
-        ::unlink(temp.c_str());
-        return true;
-    }
-    if (errno == EEXIST) {
-        exists = true;
-        return false;
-    }
-    // A file system without hard links: as close as it gets.
-    return ::rename(temp.c_str(), target.c_str()) == 0;
+    int e = put_new(temp, target);
+    exists = e == EEXIST;
+    return e == 0;
 }
 
-// The old file, open and locked, so that two programs saving at once take
-// turns, and each sees the file the other left.
+// The old file, open, so that two programs saving at once take turns, and
+// each sees the file the other left.
 struct locked {
     int fd = -1;
     ~locked()
@@ -189,7 +222,50 @@ struct locked {
     }
 };
 
-enum class attempt { done, backed_up, failed, again };
+// Another program's turn is waited for this long at most, in ms.
+const long turn_wait = 5000;
+
+long now_ms()
+{
+    timespec t;
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
+
+replace_status take_turn(int fd)
+{
+    long until = now_ms() + turn_wait;
+    long pause = 1;
+    for (;;) {
+        if (fault(save_step::lock))
+            return replace_status::failed;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return replace_status::ok;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return replace_status::failed;
+        if (save_give_up && save_give_up())
+            return replace_status::stopped;
+        long left = until - now_ms();
+        if (left <= 0)
+            return replace_status::busy;
+        // A signal cuts the sleep short, so a request to stop is seen at once.
+        long ms = std::min(pause, left);
+        timespec t{ms / 1000, (ms % 1000) * 1000000};
+        ::nanosleep(&t, nullptr);
+        pause = std::min(pause * 2, 100L);
+    }
+}
+
+// again: the file changed hands meanwhile, so the attempt starts over.
+struct attempt {
+    replace_result result;
+    bool again = false;
+};
+
+attempt ended(replace_status st, std::string name = {})
+{
+    return {{st, std::move(name)}, false};
+}
 
 attempt replace_at(const replace_plan& plan, const std::string& target,
                    const std::function<bool(std::FILE*)>& write, file_stamp& now)
@@ -197,54 +273,54 @@ attempt replace_at(const replace_plan& plan, const std::string& target,
     struct stat old;
     bool exists = ::lstat(target.c_str(), &old) == 0;
     if (!exists && errno != ENOENT)
-        return attempt::failed;
-    // A link not to be followed is only a name, replaced like a missing file.
-    bool name_only = exists && !plan.follow && S_ISLNK(old.st_mode);
-    if (name_only)
-        exists = false;
+        return ended(replace_status::failed);
     // Refused as an overwrite in place would be: not a plain file, or not
     // writable by this user (root may write anything, as with open).
     if (exists && (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0))
-        return attempt::failed;
+        return ended(replace_status::failed);
     locked lock;
     if (exists && (lock.fd = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)) >= 0) {
+        replace_status turn = take_turn(lock.fd);
+        if (turn != replace_status::ok)
+            return ended(turn);
         struct stat now_there;
-        if (::flock(lock.fd, LOCK_EX) != 0 || ::fstat(lock.fd, &old) != 0 ||
-            ::lstat(target.c_str(), &now_there) != 0 || now_there.st_ino != old.st_ino ||
-            now_there.st_dev != old.st_dev)
-            return attempt::again; // replaced while this one waited its turn
+        if (::fstat(lock.fd, &old) != 0 || ::lstat(target.c_str(), &now_there) != 0 ||
+            now_there.st_ino != old.st_ino || now_there.st_dev != old.st_dev)
+            return {{}, true}; // replaced while this one waited its turn
     }
-    const char* like_path = plan.like ? plan.like : target.c_str();
-    struct stat like_st;
-    const struct stat* like = exists ? &old : nullptr;
-    if (plan.like)
-        like = ::stat(plan.like, &like_st) == 0 && S_ISREG(like_st.st_mode) ? &like_st : nullptr;
     bool backup = exists && plan.guard && !(plan.known && *plan.known == stamp_of(old));
-    std::string temp, bak_temp, bak = std::string(plan.path) + ".bak";
-    if (!write_temp(target, like_path, like, write, temp, now))
-        return attempt::failed;
-    if (backup && (lock.fd < 0 || !copy_old(lock.fd, target, old, bak, bak_temp))) {
+    std::string temp, bak_temp, bak;
+    if (!write_temp(target, target.c_str(), exists ? &old : nullptr, write, temp, now))
+        return ended(replace_status::failed);
+    // The old file is kept before it is replaced, or it is not replaced.
+    if (backup && (lock.fd < 0 || !copy_old(lock.fd, target, old, plan.path, bak_temp))) {
         ::unlink(temp.c_str());
-        return attempt::failed;
+        return ended(replace_status::failed);
+    }
+    bak = numbered(plan.path, ".bak", 1);
+    if (backup && (fault(save_step::backup) || !claim(bak_temp, plan.path, ".bak", false, bak))) {
+        ::unlink(temp.c_str());
+        ::unlink(bak_temp.c_str());
+        return ended(replace_status::no_backup, bak);
     }
     bool was = exists;
-    if (!publish(temp, target, exists, name_only)) {
+    if (!publish(temp, target, exists)) {
         ::unlink(temp.c_str());
         if (backup)
-            ::unlink(bak_temp.c_str());
-        return exists != was ? attempt::again : attempt::failed;
+            ::unlink(bak.c_str()); // ours, and the register is still in place
+        return exists != was ? attempt{{}, true} : ended(replace_status::failed);
     }
-    if (backup)
-        ::rename(bak_temp.c_str(), bak.c_str());
     if (save_sync) {
         sync_folder(folder_of(target));
         if (backup)
             sync_folder(folder_of(bak));
     }
-    return backup ? attempt::backed_up : attempt::done;
+    return backup ? ended(replace_status::backed_up, bak) : ended(replace_status::ok);
 }
 
 } // namespace
+
+bool (*save_give_up)();
 
 open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp)
 {
@@ -263,19 +339,34 @@ open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp)
     return open_status::ok;
 }
 
-replace_status file_replace(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
+replace_result file_replace(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
                             file_stamp& now)
 {
     for (int tries = 0; tries < 10; ++tries) {
-        std::string target = plan.follow ? resolve(plan.path) : std::string(plan.path);
+        std::string target = resolve(plan.path);
         if (target.empty())
-            return replace_status::failed;
-        switch (replace_at(plan, target, write, now)) {
-        case attempt::done: return replace_status::ok;
-        case attempt::backed_up: return replace_status::backed_up;
-        case attempt::failed: return replace_status::failed;
-        case attempt::again: break;
-        }
+            return {};
+        attempt a = replace_at(plan, target, write, now);
+        if (!a.again)
+            return a.result;
     }
-    return replace_status::failed;
+    return {};
+}
+
+bool file_keep(const std::string& stem, const char* ext, const char* like,
+               const std::function<bool(std::FILE*)>& write, std::string& name)
+{
+    struct stat like_st;
+    bool have_like = like && ::stat(like, &like_st) == 0 && S_ISREG(like_st.st_mode);
+    std::string temp;
+    file_stamp ignored;
+    if (!write_temp(stem, like, have_like ? &like_st : nullptr, write, temp, ignored, true))
+        return false;
+    if (fault(save_step::rename) || !claim(temp, stem, ext, true, name)) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    if (save_sync)
+        sync_folder(folder_of(name));
+    return true;
 }
