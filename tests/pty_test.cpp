@@ -173,6 +173,33 @@ protected:
     }
 
     // Waits (up to 5 s, taking what the terminal shows meanwhile) until the
+    // program has its terminal out of line mode: the pause or the editor
+    // waits for keys.
+    void await_keys()
+    {
+        for (int k = 0; k < 250 && (program_mode().c_lflag & ICANON); ++k)
+            drain(20);
+    }
+
+    // Writes keys however many there are, taking what the program shows
+    // meanwhile, so neither side waits for the other for good.
+    void paste(const std::string& keys)
+    {
+        std::size_t at = 0;
+        while (at < keys.size()) {
+            pollfd p{master, POLLIN | POLLOUT, 0};
+            ASSERT_EQ(poll(&p, 1, 5000), 1) << "the program took nothing for 5 s";
+            if (p.revents & POLLIN)
+                drain(0);
+            if (!(p.revents & POLLOUT))
+                continue;
+            ssize_t w = write(master, keys.data() + at, std::min<std::size_t>(keys.size() - at, 4096));
+            ASSERT_GT(w, 0);
+            at += static_cast<std::size_t>(w);
+        }
+    }
+
+    // Waits (up to 5 s, taking what the terminal shows meanwhile) until the
     // file the dialogue goes to holds the pause.
     void await_pause_in(const std::string& file)
     {
@@ -466,6 +493,71 @@ TEST_F(terminal, control_bytes_in_stored_values_are_never_sent_to_the_terminal)
     ASSERT_TRUE(read_until(menu_prompt, 5000));
     type("8\n");
     EXPECT_EQ(wait_exit(5000), 0);
+}
+
+// The keys that signal keep their meaning at a pause: Ctrl-C ends the
+// session with the work kept, Ctrl-\ quits.
+class key_at_the_pause : public terminal, public ::testing::WithParamInterface<int> {};
+
+TEST_P(key_at_the_pause, signals_as_at_a_prompt)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n"));
+    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    await_keys();
+    type(GetParam() == SIGINT ? "\x03" : "\x1c");
+    int st = 0;
+    ASSERT_EQ(waitpid(pid, &st, 0), pid);
+    exited = true;
+    EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == GetParam()) << "taken as a key: " << seen;
+    EXPECT_EQ(program_mode().c_lflag & (ICANON | ECHO | ISIG), tcflag_t{ICANON | ECHO | ISIG});
+    EXPECT_EQ(exists(dir + "/student.unsaved.txt"), GetParam() == SIGINT);
+}
+
+INSTANTIATE_TEST_SUITE_P(keys, key_at_the_pause, ::testing::Values(SIGINT, SIGQUIT),
+                         [](const auto& info) { return std::string(strsignal(info.param)); });
+
+TEST_F(terminal, ctrl_z_at_a_pause_stops_and_fg_shows_the_pause_again)
+{
+    start(nullptr, {}, {"bash", "-c", "set -m; \"$0\"; read -r; fg > /dev/null"});
+    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    type("6\n");
+    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    await_keys();
+    type("\x1a");
+    ASSERT_TRUE(read_until("Stopped", 5000)) << seen;
+    EXPECT_EQ(program_mode().c_lflag & (ICANON | ECHO | ISIG), tcflag_t{ICANON | ECHO | ISIG});
+    type("\n");
+    ASSERT_TRUE(read_until(pause_prompt, 5000)) << "the pause did not show again: " << seen;
+    await_keys();
+    EXPECT_EQ(seen.find(menu_prompt, from), std::string::npos) << "the stop was taken as the key";
+    type("x");
+    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    type("8\n");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
+// A paste of a whole mebibyte on one line, at the menu and at a pause: the
+// line is cut with a bell, the cut word refused, and the session goes on.
+TEST_F(terminal, a_mebibyte_on_one_line_is_cut_and_refused)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    await_keys(); // the editor has the terminal
+    const std::string huge(1 << 20, '1');
+    paste(huge + "\r");
+    ASSERT_TRUE(read_until("\a", 5000)) << "no bell";
+    ASSERT_TRUE(read_until(utf8(u8"请在1-8之间选择"), 20000)) << seen.substr(seen.size() - 200);
+    ASSERT_TRUE(read_until(pause_prompt, 5000));
+    await_keys();
+    paste("x" + huge + "\r");
+    ASSERT_TRUE(read_until(utf8(u8"请在1-8之间选择"), 20000)) << seen.substr(seen.size() - 200);
+    ASSERT_TRUE(read_until(pause_prompt, 5000));
+    type("x");
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("8\r");
+    EXPECT_EQ(wait_exit(5000), 0) << seen.substr(seen.size() - 200);
 }
 
 // A signal while the pause or the line editor has the terminal out of line

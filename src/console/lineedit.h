@@ -13,8 +13,13 @@ bool edit_open();
 
 enum class edited { line, cut, end, stopped };
 
-// The longest line handed to the editor, in bytes: far below what breaks
-// the library (about 26 KiB), far above a whole student (under 200 bytes).
+// The longest line handed to the editor, in bytes. The library keeps a
+// pointer into a buffer that it moves once a line outgrows 1 KiB, and then
+// writes through the stale pointer into freed memory, which sooner or later
+// aborts the program; a whole student is under 200 bytes.
+constexpr std::size_t edit_cap = 1000;
+
+// The longest line kept of what is typed ahead or pasted outside the editor.
 constexpr std::size_t line_cap = 8192;
 
 // Reads one line at the terminal, showing prompt (in the terminal's
@@ -22,7 +27,7 @@ constexpr std::size_t line_cap = 8192;
 // there, 0 when the session is to stop, -1 when the window changed size,
 // -2 when the program was stopped and continued (the line is drawn again).
 // line is what was typed, without its line break, on edited::line;
-// edited::cut is the same for a line that reached line_cap, beyond which
+// edited::cut is the same for a line that reached edit_cap, beyond which
 // keys were dropped with a bell until Enter; edited::end is the end of input. Tab is typed as it is (it separates
 // answers), never completed. The terminal is back in its own mode when this
 // returns.

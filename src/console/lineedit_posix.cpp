@@ -21,6 +21,7 @@ struct library {
     int* end = nullptr;
 };
 
+
 library lib;
 bool done;
 char* got;
@@ -56,7 +57,8 @@ bool edit_open()
     int* catch_signals = static_cast<int*>(::dlsym(h, "rl_catch_signals"));
     int* no_completion = static_cast<int*>(::dlsym(h, "rl_inhibit_completion"));
     lib.end = static_cast<int*>(::dlsym(h, "rl_end"));
-    if (!catch_signals || !no_completion || !lib.end || !find(h, "rl_insert", lib.push) ||!find(h, "rl_callback_handler_install", lib.install) ||
+    if (!catch_signals || !no_completion || !lib.end || !find(h, "rl_insert", lib.push) ||
+        !find(h, "rl_callback_handler_install", lib.install) ||
         !find(h, "rl_callback_read_char", lib.read_char) ||
         !find(h, "rl_callback_handler_remove", lib.remove) || !find(h, "add_history", lib.remember) ||
         !find(h, "rl_resize_terminal", lib.resize) ||
@@ -99,6 +101,7 @@ edited edit_line(const std::string& prompt, int (*wait)(), std::string& line)
     got = nullptr;
     bool rang = false;
     lib.install(prompt.c_str(), take_line);
+    *lib.end = 0; // still the last line's length until the first key
     while (!done) {
         int w = wait();
         if (w < 0) {
@@ -116,7 +119,7 @@ edited edit_line(const std::string& prompt, int (*wait)(), std::string& line)
             lib.remove();
             return edited::end;
         }
-        if (*lib.end < static_cast<int>(line_cap)) {
+        if (*lib.end < static_cast<int>(edit_cap)) {
             lib.read_char();
             continue;
         }
