@@ -102,6 +102,16 @@ protected:
             usleep(static_cast<useconds_t>(ms) * 1000);
     }
 
+    // Takes everything the program wrote, once it has ended.
+    void drain_rest()
+    {
+        pollfd p{master, POLLIN, 0};
+        char buf[4096];
+        ssize_t r;
+        while (poll(&p, 1, 1000) == 1 && (r = read(master, buf, sizeof buf)) > 0)
+            seen.append(buf, static_cast<std::size_t>(r));
+    }
+
     void type(const std::string& keys)
     {
         ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
@@ -241,7 +251,7 @@ protected:
         ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
         // Keys typed in the instant between a prompt and the editor taking
         // the terminal go through its line mode first; no hand is that fast.
-        drain(100);
+        await_keys();
         first();
         type(keys + "\r");
         ASSERT_TRUE(read_until(t.age, 5000)) << seen;
@@ -582,7 +592,7 @@ TEST_P(out_of_line_mode, a_signal_while_an_answer_is_edited_leaves_the_terminal_
 {
     start();
     ASSERT_TRUE(read_until(menu_prompt, 5000));
-    drain(100); // the editor has the terminal by now
+    await_keys(); // the editor has the terminal
     signal_ends_it();
 }
 
@@ -591,7 +601,7 @@ TEST_P(out_of_line_mode, a_signal_in_the_pause_with_the_dialogue_in_a_file_leave
     start(nullptr, {}, {"sh", "-c", "exec >out; exec \"$0\""});
     type("6\n");
     await_pause_in(dir + "/out");
-    drain(100);
+    await_keys();
     signal_ends_it();
 }
 
@@ -603,7 +613,7 @@ TEST_P(out_of_line_mode, a_signal_in_the_pause_leaves_the_terminal_as_it_was)
     // the signal has come.
     type("4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n") + "5\n7\n7\n");
     ASSERT_TRUE(read_until(pause_prompt, 5000));
-    usleep(100000);
+    await_keys();
     signal_ends_it();
     // Work is kept on the signals that end a session; a quit only quits.
     EXPECT_EQ(exists(dir + "/student.unsaved.txt"), GetParam() != SIGQUIT);
@@ -708,7 +718,7 @@ TEST_F(line_editing, a_stop_while_an_answer_is_edited_keeps_its_mode_and_draws_i
 {
     start();
     ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
-    drain(100);
+    await_keys();
     EXPECT_EQ(seen.find(menu_prompt), seen.rfind(menu_prompt)) << "drawn twice unasked";
     type("6");
     ASSERT_TRUE(read_until("6", 5000)) << seen;
@@ -727,7 +737,7 @@ TEST_F(line_editing, ctrl_z_gives_the_shell_the_terminal_in_its_own_mode)
     // back when the program stops, and reads a line before resuming it.
     start(nullptr, {}, {"bash", "-c", "set -m; \"$0\"; read -r; fg > /dev/null"});
     ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
-    drain(100);
+    await_keys();
     type("6");
     ASSERT_TRUE(read_until("6", 5000)) << seen;
     type("\x1a");
@@ -748,12 +758,12 @@ TEST_F(line_editing, a_signal_while_editing_ends_the_line_it_cut_short)
         type(answer);
         ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
     }
-    drain(100);
+    await_keys();
     type(utf8(u8"张"));
     ASSERT_TRUE(read_until(utf8(u8"张"), 5000)) << seen;
     kill(pid, SIGTERM);
     EXPECT_EQ(wait_exit(5000), -2);
-    drain(50); // what it wrote just before it ended
+    drain_rest(); // what it wrote just before it ended
     EXPECT_EQ(seen.substr(from), "\r\n");
 }
 

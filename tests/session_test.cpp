@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -226,7 +227,12 @@ TEST_F(session, a_signal_while_output_is_blocked_still_keeps_the_work)
         dup2(p[1], 2);
     });
     close(p[1]);
-    usleep(500000); // stuck writing the listings by now
+    // Stuck writing the listings once the pipe is full (to within a page,
+    // its unit): the add is done by then, as the first listing comes after it.
+    int room = fcntl(p[0], F_GETPIPE_SZ) - 4096, held = 0;
+    for (int k = 0; k < 500 && held <= room; ++k, usleep(10000))
+        ASSERT_EQ(ioctl(p[0], FIONREAD, &held), 0);
+    ASSERT_GT(held, room) << "the pipe never filled";
     kill(pid, SIGTERM);
     int st = reap(pid);
     close(p[0]);
@@ -251,10 +257,10 @@ TEST_P(signalled, at_a_prompt_keeps_the_work_and_ends_as_the_signal_does)
         dup2(open("/dev/null", O_WRONLY), 2);
     });
     close(p[0]);
-    // Waits until the menu after the add has been shown.
+    // Waits until the menu after the add has been shown: output is sent
+    // only when the program waits for input, so the add is done by then.
     for (int k = 0; k < 500 && read_file(out).find("录入完毕") == std::string::npos; ++k)
         usleep(10000);
-    usleep(50000);
     kill(pid, GetParam());
     int st = reap(pid);
     close(p[1]);
