@@ -30,13 +30,49 @@ INSTANTIATE_TEST_SUITE_P(
     keys, key_length_of,
     ::testing::Values(key_case{"x", false, 1}, key_case{"x[A", false, 1},
                       key_case{"\x1b[D4", false, 3}, key_case{"\x1b[1;5C4", false, 6},
-                      key_case{"\x1b[@x", false, 3}, key_case{"\x1b[", false, 2},
-                      key_case{"\x1bOD4", false, 3}, key_case{"\x1bO", false, 2},
-                      key_case{"\x1b", false, 1}, key_case{"\xc3\xa9x", false, 2},
+                      key_case{"\x1b[@x", false, 3}, key_case{"\x1b[[A8", false, 4},
+                      key_case{"\x1b[[E", false, 4}, key_case{"\x1bx8", false, 2},
+                      key_case{"\x1b" "68", false, 2}, key_case{"\x1b\x1b[A8", false, 4},
+                      key_case{"\x1b\xe4\xb8\xad" "8", false, 4}, key_case{"\x1b\xb0\xa1" "8", true, 3},
+                      key_case{"\x1bOD4", false, 3}, key_case{"\xc3\xa9x", false, 2},
                       key_case{"\xe4\xb8\xad" "x", false, 3}, key_case{"\xf0\x9f\x98\x80x", false, 4},
-                      key_case{"\xe4\xb8", false, 2}, key_case{"\xb0\xa1x", true, 2},
-                      key_case{"\x81\x40x", true, 2}, key_case{"\x80x", true, 1},
-                      key_case{"x\xb0", true, 1}, key_case{"\x1b[D", true, 3}));
+                      key_case{"\xb0\xa1x", true, 2}, key_case{"\x81\x40x", true, 2},
+                      key_case{"\x80x", true, 1}, key_case{"x\xb0", true, 1}, key_case{"\x1b[D", true, 3},
+                      // Cut short: the rest of the key is still on its way.
+                      key_case{"\x1b[", false, 0}, key_case{"\x1bO", false, 0},
+                      key_case{"\x1b", false, 0}, key_case{"\x1b[[", false, 0},
+                      key_case{"\x1b[1;5", false, 0}, key_case{"\xe4\xb8", false, 0},
+                      key_case{"\xb0", true, 0}, key_case{"\x1b\xe4", false, 0}));
+
+struct gbk_case {
+    std::string stored;
+    std::string shown; // at a terminal
+    bool gbk = false;  // GBK characters and nothing else
+};
+
+void PrintTo(const gbk_case& c, std::ostream* os) { PrintTo(key_case{c.stored, false, 0}, os); }
+
+class stored_value : public ::testing::TestWithParam<gbk_case> {};
+
+TEST_P(stored_value, shows_only_gbk_characters)
+{
+    std::string shown = GetParam().stored;
+    mask_shown(shown.data(), shown.size());
+    EXPECT_EQ(shown, GetParam().shown);
+    EXPECT_EQ(gbk_text(GetParam().stored.data(), GetParam().stored.size()), GetParam().gbk);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    bytes, stored_value,
+    ::testing::Values(gbk_case{"ab \xd5\xc5\xc8\xfd", "ab \xd5\xc5\xc8\xfd", true},
+                      gbk_case{"\x81\x40\xfe\xfe", "\x81\x40\xfe\xfe", true},
+                      gbk_case{"a\x9b" "31m", "a?31m"},           // a C1 introducer alone
+                      gbk_case{"\xd5", "?"},                        // a lead byte at the end
+                      gbk_case{"\xd5\x7f", "??"},                   // 0x7F is no trail, and a control
+                      gbk_case{"\x80\xff", "??"},
+                      gbk_case{"\x81\x30\x81\x30", "?0?0"},       // a four-byte GB18030 form
+                      gbk_case{"a\x1b]0;t\x07", "a?]0;t?", true},
+                      gbk_case{"line\n", "line\n", true}));
 
 struct c1_case {
     std::string text;

@@ -1,6 +1,7 @@
 #include "console/ask.h"
 
 #include "console/console.h"
+#include "console/terminal_text.h"
 
 #include <algorithm>
 
@@ -11,6 +12,8 @@ std::string ask_text(std::string_view q, std::size_t cap)
         std::string w = word();
         if (std::any_of(w.begin(), w.end(), control))
             line("输入含有控制字符,请重新输入");
+        else if (!gbk_text(w.data(), w.size()))
+            line("输入含有无法保存的字符,请重新输入");
         else if (w.size() > cap)
             say("输入过长,最多%d个字节,请重新输入\n", static_cast<int>(cap));
         else

@@ -11,8 +11,10 @@
 #include <string_view>
 
 // Writes q and reads a word until one of at most cap bytes without control
-// bytes comes; a longer one is refused with a message naming cap, and one
-// holding a control byte (an arrow key, say) with its own message.
+// bytes comes; a longer one is refused with a message naming cap, one
+// holding a control byte (an arrow key, say) with its own message, and one
+// holding anything but GBK characters (which the register could not give
+// back to a GBK program) with another.
 std::string ask_text(std::string_view q, std::size_t cap);
 
 // Writes q and reads until a whole 32-bit number comes.

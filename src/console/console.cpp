@@ -1,6 +1,7 @@
 #include "console/console.h"
 
 #include "console/terminal.h"
+#include "console/terminal_text.h"
 #include "records/file.h"
 #include "records/number.h"
 
@@ -15,13 +16,11 @@ std::FILE* err = stderr;
 bool in_tty;
 bool out_tty;
 
-// A NUL byte ends a word like white space: a stored value ends at its
-// first NUL, so a NUL inside an answer would silently shorten it (a lone
-// one would even give an empty student number, which shifts every field of
-// the saved file).
+// A NUL byte is no separator but a control byte inside a word, which every
+// question refuses: one answer typed with a NUL in it stays one answer.
 bool blank(int c)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\0';
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
 } // namespace
@@ -76,11 +75,8 @@ void row(const char* fmt, ...)
     int len = std::vsnprintf(text, sizeof text, fmt, ap);
     va_end(ap);
     std::size_t size = std::min(static_cast<std::size_t>(len < 0 ? 0 : len), sizeof text - 1);
-    // A stored value came from a file anyone may have written: at a
-    // terminal its control bytes could move the cursor, set the title or
-    // write the clipboard.
     if (out_tty)
-        std::replace_if(text, text + size, [](char ch) { return ch != '\n' && control(ch); }, '?');
+        mask_shown(text, size);
     std::fwrite(text, 1, size, out);
 }
 

@@ -49,9 +49,9 @@ std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 constexpr std::size_t word_cap = 1024;
 
 // Sends what was written so far, then reads the next token delimited by
-// white space or NUL. A token longer than word_cap is read to its end but
-// only its first word_cap + 1 bytes are kept and returned, which no field
-// or number takes. Throws leave at the end of input.
+// white space (a NUL byte is part of a word). A token longer than word_cap
+// is read to its end but only its first word_cap + 1 bytes are kept and
+// returned, which no field or number takes. Throws leave at the end of input.
 std::string word();
 
 // True for a control byte (0x00-0x1F, 0x7F).

@@ -1,6 +1,6 @@
 // Line editing of answers at a POSIX terminal (arrows, Home/End, Backspace
-// and Delete over whole characters, Ctrl-U, and recall of this session's
-// earlier answers), through libedit when the system has it. Used only by
+// and Delete over whole characters, Ctrl-U and Ctrl-K as in a shell, and
+// recall of this session's earlier answers), through libedit when the system has it. Used only by
 // the POSIX terminal layer.
 #pragma once
 
@@ -23,7 +23,7 @@ constexpr std::size_t edit_cap = 1000;
 constexpr std::size_t line_cap = 8192;
 
 // Reads one line at the terminal, showing prompt (in the terminal's
-// encoding) before it. wait is asked before each key: 1 when a key is
+// encoding) before it, and begun after it as the start of the line. wait is asked before each key: 1 when a key is
 // there, 0 when the session is to stop, -1 when the window changed size,
 // -2 when the program was stopped and continued (the line is drawn again).
 // line is what was typed, without its line break, on edited::line;
@@ -31,4 +31,4 @@ constexpr std::size_t line_cap = 8192;
 // keys were dropped with a bell until Enter; edited::end is the end of input. Tab is typed as it is (it separates
 // answers), never completed. The terminal is back in its own mode when this
 // returns.
-edited edit_line(const std::string& prompt, int (*wait)(), std::string& line);
+edited edit_line(const std::string& prompt, const std::string& begun, int (*wait)(), std::string& line);

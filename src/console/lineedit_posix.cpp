@@ -18,6 +18,8 @@ struct library {
     decltype(&rl_resize_terminal) resize = nullptr;
     decltype(&rl_forced_update_display) redraw = nullptr;
     decltype(&rl_insert) push = nullptr;
+    decltype(&rl_insert_text) insert = nullptr;
+    decltype(&rl_parse_and_bind) bind = nullptr;
     int* end = nullptr;
 };
 
@@ -58,6 +60,7 @@ bool edit_open()
     int* no_completion = static_cast<int*>(::dlsym(h, "rl_inhibit_completion"));
     lib.end = static_cast<int*>(::dlsym(h, "rl_end"));
     if (!catch_signals || !no_completion || !lib.end || !find(h, "rl_insert", lib.push) ||
+        !find(h, "rl_insert_text", lib.insert) || !find(h, "rl_parse_and_bind", lib.bind) ||
         !find(h, "rl_callback_handler_install", lib.install) ||
         !find(h, "rl_callback_read_char", lib.read_char) ||
         !find(h, "rl_callback_handler_remove", lib.remove) || !find(h, "add_history", lib.remember) ||
@@ -95,13 +98,24 @@ bool drop_key(bool& rang)
 
 } // namespace
 
-edited edit_line(const std::string& prompt, int (*wait)(), std::string& line)
+edited edit_line(const std::string& prompt, const std::string& begun, int (*wait)(), std::string& line)
 {
     done = false;
     got = nullptr;
     bool rang = false;
     lib.install(prompt.c_str(), take_line);
+    static bool bound = false;
+    if (!bound) {
+        // Ctrl-U as in a shell: what lies left of the cursor, not the whole
+        // line (Ctrl-K takes what lies right of it).
+        lib.bind("bind ^U vi-kill-line-prev");
+        bound = true;
+    }
     *lib.end = 0; // still the last line's length until the first key
+    if (!begun.empty()) {
+        lib.insert(begun.substr(0, edit_cap - 1).c_str());
+        lib.redraw();
+    }
     while (!done) {
         int w = wait();
         if (w < 0) {

@@ -4,7 +4,8 @@
 
 #include <cerrno>
 
-std::size_t convert(iconv_t cd, const char*& p, std::size_t& len, char* dst, std::size_t room)
+std::size_t convert(iconv_t cd, const char*& p, std::size_t& len, char* dst, std::size_t room,
+                    int stand_in)
 {
     char* o = dst;
     while (len > 0 && room > 0) {
@@ -13,7 +14,8 @@ std::size_t convert(iconv_t cd, const char*& p, std::size_t& len, char* dst, std
         p = ip;
         if (r != static_cast<std::size_t>(-1) || errno == E2BIG || errno == EINVAL)
             break;
-        *o++ = *p++; // EILSEQ
+        *o++ = stand_in < 0 ? *p : static_cast<char>(stand_in); // EILSEQ
+        ++p;
         --len;
         --room;
     }

@@ -40,12 +40,42 @@ const int quiet_ms = 40;
 volatile sig_atomic_t stop_sig = 0;
 int stop_pipe[2] = {-1, -1};
 
+// Whether answers typed ahead are shown: input and output are one terminal.
+bool echo_answers = false;
+
+// GBK answers on their way to the terminal when they are shown.
+recoder echo_rc = {none};
+
+// Whether the terminal's cursor is at the start of a line, as far as the
+// program's output and the answers typed at its prompts tell.
+bool at_line_start = true;
+
+// gbk as the terminal shows it.
+std::string shown_form(const std::string& gbk)
+{
+    if (echo_rc.cd == none)
+        return gbk;
+    std::string text;
+    recode(echo_rc, gbk.data(), gbk.size(), text);
+    return text;
+}
+
+// Ends the line on the terminal, when something is on it, so what follows
+// (a notice, the shell's prompt) starts a line of its own.
+void end_line()
+{
+    if (echo_answers && !at_line_start && ::write(1, "\n", 1) == 1)
+        at_line_start = true;
+}
+
 // Writes all of p, unless a request to end the session interrupts a write
 // that cannot go on (a terminal whose output is stopped, a full pipe). Once
 // one has come the dialogue is dropped, so nothing delays keeping the
 // operator's work; notices still go out.
 bool write_all(int fd, const char* p, std::size_t len)
 {
+    if (fd == 1 && len > 0)
+        at_line_start = p[len - 1] == '\n';
     while (len > 0) {
         if (stop_sig && fd == 1)
             return false;
@@ -121,6 +151,7 @@ void on_resize(int)
 // as the request says.
 void on_deadline(int)
 {
+    restore_mode();
     ::signal(stop_sig, SIG_DFL);
     ::raise(stop_sig);
 }
@@ -196,7 +227,7 @@ std::string take_tail();
 // White space between answers, as the reads see it.
 bool gap(char c)
 {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\0';
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n';
 }
 
 // What the terminal gives, converted, and not yet handed to the reader:
@@ -226,7 +257,7 @@ struct input {
                 left = 0;
             } else {
                 char conv[4 * sizeof raw];
-                keep(conv, convert(cd, p, left, conv, sizeof conv));
+                keep(conv, convert(cd, p, left, conv, sizeof conv, not_a_character));
             }
             std::memmove(raw, p, left);
             rawlen = left;
@@ -280,7 +311,9 @@ struct input {
     void finish()
     {
         ended = true;
-        // A cut-off character at the very end is passed on as it is.
+        // A character cut off at the very end is no character.
+        if (cd != none)
+            std::memset(raw, not_a_character, rawlen);
         keep(raw, rawlen);
         rawlen = 0;
     }
@@ -313,10 +346,14 @@ struct input {
     // where the answer starts. False at the end of input or a stop.
     bool edit()
     {
-        ready.erase(0, pos);
+        // An answer begun ahead (typed while output was still being
+        // written) is the start of the line, to be seen and edited.
+        std::string begun = shown_form(ready.substr(pos));
+        ready.clear();
         pos = 0;
         std::string line;
-        edited e = edit_line(take_tail(), wait_key, line);
+        edited e = edit_line(take_tail(), begun, wait_key, line);
+        at_line_start = true; // Enter, or the line the editor ended
         if (e != edited::line && e != edited::cut) {
             finish();
             return false;
@@ -343,20 +380,77 @@ input typed;
 // Whether answers are read through the line editor.
 bool editing = false;
 
+// The end of the next answer in what is ready, from pos: past the white
+// space before it and the answer, and the one byte of white space after it.
+// npos when the answer may go on in what the terminal has yet to give.
+std::size_t answer_end(const std::string& r, std::size_t pos)
+{
+    std::size_t k = pos;
+    while (k < r.size() && gap(r[k]))
+        ++k;
+    if (k == r.size())
+        return k; // white space alone
+    while (k < r.size() && !gap(r[k]))
+        ++k;
+    return k < r.size() ? k + 1 : std::string::npos;
+}
+
+// Shows an answer that was typed ahead after the prompt it answers, as if
+// typed there, and ends its line.
+void echo(const char* p, std::size_t n, bool whole)
+{
+    show_tail();
+    std::string text;
+    if (echo_rc.cd != none)
+        recode(echo_rc, p, n, text);
+    else
+        text.assign(p, n);
+    if (whole)
+        text += '\n';
+    write_all(1, text.data(), text.size());
+}
+
+// One answer at a time, so that each one typed ahead shows after its own
+// prompt. What the operator types at a prompt shows as typed.
 ssize_t read_typed(void*, char* buf, std::size_t size)
 {
     if (stop_sig)
         return 0; // nothing typed ahead is carried out once the session is to end
-    while (typed.pos == typed.ready.size()) {
-        if (typed.ended)
-            return 0;
+    bool live = false;
+    std::size_t end;
+    while ((end = answer_end(typed.ready, typed.pos)) == std::string::npos ||
+           typed.pos == typed.ready.size()) {
+        if (typed.ended) {
+            end = typed.ready.size();
+            if (typed.pos == end)
+                return 0;
+            break;
+        }
+        // Without the editor, an answer begun ahead shows before the rest of
+        // it is typed, so what the operator types goes on from it visibly.
+        if (!editing && echo_answers && !live && typed.pos < typed.ready.size())
+            echo(typed.ready.data() + typed.pos, typed.ready.size() - typed.pos, false);
         bool got = editing ? typed.edit() : (show_tail(), typed.more());
+        live = true;
+        if (!editing && got && !typed.ready.empty() && typed.ready.back() == '\n')
+            at_line_start = true; // the terminal showed the Enter
         if (!got && typed.pos == typed.ready.size())
             return 0;
     }
     show_tail(); // answered by what was typed ahead: the prompt shows as it is
-    std::size_t got = std::min(size, typed.ready.size() - typed.pos);
-    std::memcpy(buf, typed.ready.data() + typed.pos, got);
+    std::size_t got = std::min(size, end - typed.pos);
+    const char* from = typed.ready.data() + typed.pos;
+    if (echo_answers && !live) {
+        std::size_t skip = 0;
+        while (skip < got && gap(from[skip]))
+            ++skip;
+        std::size_t len = skip;
+        while (len < got && !gap(from[len]))
+            ++len;
+        if (len > skip)
+            echo(from + skip, len - skip, len < got || end == typed.ready.size());
+    }
+    std::memcpy(buf, from, got);
     typed.pos += got;
     return static_cast<ssize_t>(got);
 }
@@ -437,13 +531,18 @@ std::string take_tail()
 ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
 {
     output& o = *static_cast<output*>(cookie);
-    if (&o == &err_bridge)
-        show_tail(); // a notice comes after the dialogue so far
+    if (&o == &err_bridge) {
+        show_tail(); // a notice comes after the dialogue so far, on a line of its own
+        end_line();
+    }
     if (o.rc.cd == none)
         return emit(o, buf, size) ? static_cast<ssize_t>(size) : -1;
     o.text.clear();
     recode(o.rc, buf, size, o.text);
-    return emit(o, o.text.data(), o.text.size()) ? static_cast<ssize_t>(size) : -1;
+    bool ok = emit(o, o.text.data(), o.text.size());
+    if (&o == &err_bridge && size > 0 && buf[size - 1] == '\n')
+        at_line_start = true;
+    return ok ? static_cast<ssize_t>(size) : -1;
 }
 
 bool gb_locale()
@@ -490,7 +589,17 @@ void pause_wait(std::FILE* out, const char* text)
             return;
         }
         std::size_t n = static_cast<std::size_t>(got);
-        std::size_t k = key_length(key, n, gb_terminal);
+        // A key whose bytes come in pieces (over a slow line) is still one
+        // key; ESC alone is the Esc key once nothing follows it.
+        std::size_t k;
+        while ((k = key_length(key, n, gb_terminal)) == 0 && n < sizeof key && wait_input(quiet_ms)) {
+            got = ::read(0, key + n, sizeof key - n);
+            if (got <= 0)
+                break;
+            n += static_cast<std::size_t>(got);
+        }
+        if (k == 0)
+            k = n;
         typed.take(key + k, n - k);
         return;
     }
@@ -523,6 +632,19 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
     // on the same terminal.
     have_own_mode = in_tty && ::tcgetattr(0, &own_mode) == 0;
     editing = in_tty && out_tty && edit_open();
+    echo_answers = in_tty && out_tty;
+    if (echo_answers && !gb)
+        echo_rc.cd = iconv_open("UTF-8", "GB18030");
+    if (echo_answers)
+        std::atexit(end_line);
+    // The terminal's own line mode erases whole UTF-8 characters only with
+    // IUTF8; without it Backspace leaves half a character in the answer.
+    if (have_own_mode && !editing && !gb && !(own_mode.c_iflag & IUTF8)) {
+        termios utf8_mode = own_mode;
+        utf8_mode.c_iflag |= IUTF8;
+        if (::tcsetattr(0, TCSANOW, &utf8_mode) == 0)
+            std::atexit(restore_mode);
+    }
     if (editing) {
         std::atexit(show_tail);
         struct sigaction sa {};
@@ -593,6 +715,8 @@ void term_deadline()
 
 void term_exit(int code)
 {
+    end_line();
+    restore_mode();
     // The dialogue was dropped when the request came (see write_all), so
     // no held prompt is shown now.
     ::signal(code, SIG_DFL);

@@ -6,20 +6,30 @@ std::size_t key_length(const char* k, std::size_t n, bool gb)
 {
     auto at = [&](std::size_t i) { return static_cast<unsigned char>(k[i]); };
     std::size_t len = 1;
-    if (at(0) == 0x1b && n > 1 && k[1] == '[') {
-        // Parameter and intermediate bytes, then the final byte.
-        len = 2;
-        while (len < n && at(len) >= 0x20 && at(len) < 0x40)
+    if (at(0) == 0x1b) {
+        if (n < 2)
+            return 0;
+        if (k[1] == '[' && n > 2 && k[2] == '[') {
+            len = 4; // the Linux console's F1 to F5
+        } else if (k[1] == '[') {
+            // Parameter and intermediate bytes, then the final byte.
+            len = 2;
+            while (len < n && at(len) >= 0x20 && at(len) < 0x40)
+                ++len;
             ++len;
-        ++len;
-    } else if (at(0) == 0x1b && n > 1 && k[1] == 'O') {
-        len = 3;
+        } else if (k[1] == 'O') {
+            len = 3;
+        } else {
+            // Alt and a key: ESC and whatever that key sends.
+            std::size_t rest = key_length(k + 1, n - 1, gb);
+            return rest ? rest + 1 : 0;
+        }
     } else if (gb) {
         len = at(0) >= 0x81 ? 2 : 1;
     } else {
         len = at(0) >= 0xF0 ? 4 : at(0) >= 0xE0 ? 3 : at(0) >= 0xC0 ? 2 : 1;
     }
-    return std::min(len, n);
+    return len <= n ? len : 0;
 }
 
 std::size_t no_c1(char* p, std::size_t n)
@@ -36,4 +46,34 @@ std::size_t no_c1(char* p, std::size_t n)
         }
     }
     return out;
+}
+
+std::size_t gbk_length(const char* p, std::size_t n)
+{
+    auto b = static_cast<unsigned char>(p[0]);
+    if (b < 0x80)
+        return 1;
+    if (b == 0x80 || b == 0xFF || n < 2)
+        return 0;
+    auto t = static_cast<unsigned char>(p[1]);
+    return (t >= 0x40 && t <= 0xFE && t != 0x7F) ? 2 : 0;
+}
+
+bool gbk_text(const char* p, std::size_t n)
+{
+    for (std::size_t k = 0, len; k < n; k += len)
+        if ((len = gbk_length(p + k, n - k)) == 0)
+            return false;
+    return true;
+}
+
+void mask_shown(char* p, std::size_t n)
+{
+    for (std::size_t k = 0; k < n;) {
+        std::size_t len = gbk_length(p + k, n - k);
+        auto b = static_cast<unsigned char>(p[k]);
+        if (len == 0 || (len == 1 && p[k] != '\n' && (b < 0x20 || b == 0x7F)))
+            p[k] = '?';
+        k += len ? len : 1;
+    }
 }

@@ -21,8 +21,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    // Every input starts from a fresh process's state.
-    std::remove("student.txt");
+    // Every input starts from a fresh process's state, and from a folder
+    // without the backups and kept work of the last one, which the program
+    // never replaces.
+    for (const char* name : {"student.txt", "student.txt.bak", "student.unsaved.txt"})
+        std::remove(name);
     n = 0;
     std::memset(stu, 0, sizeof stu);
     std::FILE* in = size ? fmemopen(const_cast<std::uint8_t*>(data), size, "r")
