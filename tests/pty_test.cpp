@@ -217,6 +217,23 @@ protected:
             drain(20);
     }
 
+    // The command prefix that starts the program with its line editing
+    // library hidden (as on a system without it), after running setup in the
+    // shell; empty when this machine cannot (it needs root, as CI has).
+    static std::vector<std::string> without_editor(const std::string& setup = "true",
+                                                   const std::string& stand_in = "/dev/null")
+    {
+        std::string lib;
+        for (const char* p : {"/usr/lib/x86_64-linux-gnu/libedit.so.2",
+                              "/lib/x86_64-linux-gnu/libedit.so.2", "/usr/lib/libedit.so.2"})
+            if (lib.empty() && exists(p))
+                lib = p;
+        if (geteuid() != 0 || lib.empty())
+            return {};
+        std::string hide = setup + " && mount --bind " + stand_in + " " + lib + " && exec \"$0\"";
+        return {"unshare", "--mount", "--propagation", "private", "sh", "-c", hide};
+    }
+
     // Builds the zh_CN locale with the given character map under dir and
     // returns the environment that selects it; empty if this machine cannot.
     // GB18030 is built from the GBK map under that name: the program only
@@ -692,6 +709,10 @@ INSTANTIATE_TEST_SUITE_P(
         editing_case{"delete_under_the_cursor", "张三X丰" + left + left + del, "张三丰"},
         editing_case{"home_and_end", "三" + home + "张" + end_key + "丰", "张三丰"},
         editing_case{"ctrl_u_drops_the_line", "李四\x15张三丰", "张三丰"},
+        // As in a shell: Ctrl-U takes what lies left of the cursor, Ctrl-K
+        // what lies right of it.
+        editing_case{"ctrl_u_keeps_what_lies_right", "李四张三" + left + left + "\x15", "张三"},
+        editing_case{"ctrl_k_keeps_what_lies_left", "张三李四" + left + left + "\x0b", "张三"},
         editing_case{"up_recalls_an_earlier_answer", up + up + "号", "1号"},
         // A Tab separates answers, as on a line typed without the editor:
         // the age after it is refused and asked again.
@@ -877,21 +898,15 @@ INSTANTIATE_TEST_SUITE_P(charmaps, chinese_locale,
 // editor needs, the terminal's own line mode still reads answers.
 TEST_F(line_editing, a_missing_library_falls_back_to_the_terminal_line_mode)
 {
-    auto found = [](std::initializer_list<const char*> paths) -> std::string {
-        for (const char* p : paths)
-            if (exists(p))
-                return p;
-        return "";
-    };
-    std::string lib = found({"/usr/lib/x86_64-linux-gnu/libedit.so.2",
-                             "/lib/x86_64-linux-gnu/libedit.so.2", "/usr/lib/libedit.so.2"});
-    std::string other = found({"/usr/lib/x86_64-linux-gnu/libm.so.6", "/lib/x86_64-linux-gnu/libm.so.6"});
-    if (geteuid() != 0 || lib.empty() || other.empty())
+    std::string other;
+    for (const char* p : {"/usr/lib/x86_64-linux-gnu/libm.so.6", "/lib/x86_64-linux-gnu/libm.so.6"})
+        if (other.empty() && exists(p))
+            other = p;
+    if (without_editor().empty() || other.empty())
         GTEST_SKIP() << "hiding the library needs root, as CI has, and the library";
     for (const std::string& stand_in : {std::string("/dev/null"), other}) {
         SCOPED_TRACE(stand_in);
-        std::string hide = "mount --bind " + stand_in + " " + lib + " && exec \"$0\"";
-        start(nullptr, {}, {"unshare", "--mount", "--propagation", "private", "sh", "-c", hide});
+        start(nullptr, {}, without_editor("true", stand_in));
         add_with_name(utf8(u8"张三丰"), in_utf8, utf8(u8"19 男 2004.05 北京 138 z@q.com"));
         EXPECT_EQ(read_file(dir + "/student.txt"), "7 张三丰 19 男 2004.05 北京 138 z@q.com\n");
         std::remove((dir + "/student.txt").c_str());
@@ -900,5 +915,130 @@ TEST_F(line_editing, a_missing_library_falls_back_to_the_terminal_line_mode)
         exited = false;
     }
 }
+
+// Without the editor, at a terminal that does not know its input is UTF-8,
+// Backspace still takes a whole character.
+TEST_F(line_editing, backspace_in_the_terminal_line_mode_takes_a_whole_character)
+{
+    std::vector<std::string> prefix = without_editor("stty -iutf8");
+    if (prefix.empty())
+        GTEST_SKIP() << "hiding the library needs root, as CI has";
+    start(nullptr, {}, prefix);
+    add_with_name(utf8(u8"王芳娜") + "\x7f", in_utf8, utf8(u8"19 男 2004.05 北京 138 z@q.com"));
+    EXPECT_EQ(read_file(dir + "/student.txt"), "7 王芳 19 男 2004.05 北京 138 z@q.com\n");
+    EXPECT_EQ(program_mode().c_iflag & IUTF8, 0u) << "the terminal's own mode was not given back";
+}
+
+// Each form a key takes ends the pause whole: the 8 after it leaves.
+struct key_form {
+    const char* name;
+    std::string key;
+    bool editor;
+};
+
+void PrintTo(const key_form& c, std::ostream* os) { *os << c.name; }
+
+class one_key : public terminal, public ::testing::WithParamInterface<key_form> {};
+
+TEST_P(one_key, ends_the_pause_and_leaves_nothing_behind)
+{
+    std::vector<std::string> prefix;
+    if (!GetParam().editor && (prefix = without_editor()).empty())
+        GTEST_SKIP() << "hiding the library needs root, as CI has";
+    start(nullptr, {}, prefix);
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("6\r");
+    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    await_keys();
+    type(GetParam().key);
+    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    await_keys();
+    type("8\r");
+    EXPECT_EQ(wait_exit(5000), 0) << "part of the key was left for the answer: " << seen;
+}
+
+const std::vector<key_form> key_forms = {
+    {"alt_x", "\x1bx", true}, {"alt_6", "\x1b" "6", true}, {"linux_console_f1", "\x1b[[A", true},
+    {"linux_console_f5", "\x1b[[E", true}, {"f5", "\x1b[15~", true}, {"alt_arrow", "\x1b\x1b[A", true},
+    {"alt_chinese", "\x1b" + utf8(u8"中"), true}, {"alt_x_without_editor", "\x1bx", false},
+    {"linux_console_f1_without_editor", "\x1b[[A", false}};
+
+INSTANTIATE_TEST_SUITE_P(keys, one_key, ::testing::ValuesIn(key_forms),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Answers pasted ahead across a pause show after the prompts they answer.
+class shown_ahead : public terminal, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(shown_ahead, an_answer_pasted_ahead_shows_after_its_prompt)
+{
+    std::vector<std::string> prefix;
+    if (!GetParam() && (prefix = without_editor()).empty())
+        GTEST_SKIP() << "hiding the library needs root, as CI has";
+    start(nullptr, {}, prefix);
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    await_keys();
+    type("1\r6\r");
+    ASSERT_TRUE(read_until(pause_prompt, 5000));
+    type("x");
+    EXPECT_TRUE(read_until(menu_prompt + "6\r\n" + utf8(u8"所有学生的信息为:"), 5000)) << seen;
+    ASSERT_TRUE(read_until(pause_prompt, 5000));
+    type("x");
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("8\r");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
+INSTANTIATE_TEST_SUITE_P(setups, shown_ahead, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "editor" : "line_mode"; });
+
+// However a session ends at a terminal, what comes after it (a notice, the
+// shell's prompt) starts a line of its own.
+struct ending_key {
+    const char* name;
+    std::string key;
+    bool editor;
+    bool unsaved;
+};
+
+void PrintTo(const ending_key& c, std::ostream* os) { *os << c.name; }
+
+class ends_at_a_terminal : public terminal, public ::testing::WithParamInterface<ending_key> {};
+
+TEST_P(ends_at_a_terminal, on_a_line_of_its_own)
+{
+    std::vector<std::string> prefix;
+    if (!GetParam().editor && (prefix = without_editor()).empty())
+        GTEST_SKIP() << "hiding the library needs root, as CI has";
+    start(nullptr, {}, prefix);
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    if (GetParam().unsaved) {
+        type("4\r1\r" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\r"));
+        ASSERT_TRUE(read_until(pause_prompt, 5000));
+        type("x");
+        ASSERT_TRUE(read_until(menu_prompt, 5000));
+    }
+    await_keys();
+    type(GetParam().key);
+    wait_exit(5000);
+    ASSERT_TRUE(exited) << seen;
+    drain_rest();
+    std::string tail = seen.substr(seen.rfind(menu_prompt));
+    const std::string notice = utf8(u8"有未保存的修改");
+    if (GetParam().unsaved) {
+        ASSERT_NE(tail.find(notice), std::string::npos) << tail;
+        EXPECT_EQ(tail[tail.find(notice) - 1], '\n') << tail;
+    }
+    EXPECT_EQ(tail.back(), '\n') << tail;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    keys, ends_at_a_terminal,
+    ::testing::Values(ending_key{"ctrl_d", "\x04", true, true},
+                      ending_key{"ctrl_d_with_nothing_to_keep", "\x04", true, false},
+                      ending_key{"ctrl_c_in_a_half_typed_answer", "ab\x03", true, true},
+                      ending_key{"ctrl_d_in_line_mode", "\x04", false, true},
+                      ending_key{"ctrl_c_in_line_mode", "ab\x03", false, true},
+                      ending_key{"ctrl_c_in_line_mode_with_nothing_to_keep", "ab\x03", false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

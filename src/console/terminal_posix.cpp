@@ -353,7 +353,7 @@ struct input {
         pos = 0;
         std::string line;
         edited e = edit_line(take_tail(), begun, wait_key, line);
-        at_line_start = true; // Enter, or the line the editor ended
+        at_line_start = e != edited::end; // Enter, or the line a stop ended
         if (e != edited::line && e != edited::cut) {
             finish();
             return false;
