@@ -8,6 +8,7 @@
 #include <string_view>
 
 bool (*save_fault)(save_step);
+bool (*save_give_up)();
 bool save_sync = true;
 
 bool fault(save_step step)
@@ -18,7 +19,6 @@ bool fault(save_step step)
 namespace {
 
 const char* const file_name = "student.txt";
-const char* const unsaved_name = "student.unsaved.txt";
 
 // The file as this program last loaded or saved it; a save over anything
 // else keeps a backup first.
@@ -43,6 +43,7 @@ struct scanner {
     std::size_t pos = 0;
     std::size_t len = 0;
     bool huge = false; // a token did not fit the buffer; nothing is read after it
+    bool ended = false;
 
     // Keeps bytes from start on and reads more behind them.
     bool refill(std::size_t start)
@@ -52,6 +53,13 @@ struct scanner {
         pos -= start;
         std::size_t got = std::fread(buf + len, 1, sizeof buf - len, f);
         len += got;
+        // Old DOS editors end a file with one Ctrl-Z; anywhere else it is
+        // a byte like any other.
+        if (got == 0 && !ended && len > 0 && buf[len - 1] == '\x1a') {
+            --len;
+            pos = std::min(pos, len);
+        }
+        ended = ended || got == 0;
         return got > 0;
     }
 
@@ -212,32 +220,23 @@ bool write_records(std::FILE* f)
 
 } // namespace
 
-replace_status save_file()
+replace_result save_file()
 {
     replace_plan plan{};
     plan.path = file_name;
     plan.guard = true;
     plan.known = have_known ? &known : nullptr;
     file_stamp now;
-    replace_status st = file_replace(plan, write_records, now);
-    if (st != replace_status::failed) {
+    replace_result r = file_replace(plan, write_records, now);
+    if (r.status == replace_status::ok || r.status == replace_status::backed_up) {
         known = now;
         have_known = true;
         dirty = false;
     }
-    return st;
+    return r;
 }
 
-replace_status save_unsaved()
+bool save_unsaved(std::string& name)
 {
-    replace_plan plan{};
-    plan.path = unsaved_name;
-    // A link planted under this name is replaced, not followed: the
-    // program writes this file without being asked.
-    plan.follow = false;
-    plan.like = file_name;
-    // An earlier session's unsaved work is kept aside, not overwritten.
-    plan.guard = true;
-    file_stamp now;
-    return file_replace(plan, write_records, now);
+    return file_keep("student.unsaved", ".txt", file_name, write_records, name);
 }
