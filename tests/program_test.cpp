@@ -92,14 +92,18 @@ TEST_F(program, answers_typed_on_one_line_answer_prompts_in_turn)
 
 TEST_F(program, unsaved_changes_are_kept_apart_when_the_session_ends)
 {
+    // Each session's work gets a name of its own; an earlier one is kept.
     std::string student = "2 甲 19 男 2005.01 南京 025-1 a@b.cn\n";
-    for (const std::string end : {"8\n", ""}) { // menu 8, and the end of input
-        outcome o = run_program(dir, "4\n1\n" + student + end);
+    const char* kept[] = {"student.unsaved.txt", "student.unsaved.2.txt"};
+    const std::string ends[] = {"8\n", ""}; // menu 8, and the end of input
+    for (int k = 0; k < 2; ++k) {
+        outcome o = run_program(dir, "4\n1\n" + student + ends[k]);
         EXPECT_EQ(o.status, 0);
-        EXPECT_EQ(o.err, "有未保存的修改,已另存为student.unsaved.txt\n");
-        EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), saved(student));
-        EXPECT_FALSE(exists(dir + "/student.txt")) << "saved without being asked";
+        EXPECT_EQ(o.err, std::string("有未保存的修改,已另存为") + kept[k] + "\n");
+        EXPECT_EQ(read_file(dir + "/" + kept[k]), saved(student));
     }
+    EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), saved(student));
+    EXPECT_FALSE(exists(dir + "/student.txt")) << "saved without being asked";
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "records/table.h"
 
 #include <cstdint>
+#include <string>
 
 namespace {
 
@@ -52,10 +53,11 @@ void end_session()
 {
     int sig = term_stopped();
     term_deadline();
-    bool kept = !dirty || save_unsaved() != replace_status::failed;
+    std::string name;
+    bool kept = !dirty || save_unsaved(name);
     flush();
     if (dirty)
-        notice(kept ? "有未保存的修改,已另存为student.unsaved.txt" : "有未保存的修改,另存失败");
+        notice(kept ? "有未保存的修改,已另存为" + name : std::string("有未保存的修改,另存失败"));
     if (sig)
         term_exit(sig);
 }

@@ -7,6 +7,7 @@
 #include "records/file.h"
 
 #include <cstdio>
+#include <string>
 
 // What the reader found in a file.
 enum class load_status { ok, missing, unreadable, bad_record, too_many, close_failed };
@@ -26,12 +27,13 @@ load_status load(std::FILE* f, int& count, int& bad);
 // (file_replace). If the file there is not the one this program last
 // loaded or saved, unchanged since, it is first kept as a backup
 // (backed_up). On success the table counts as saved.
-replace_status save_file();
+replace_result save_file();
 
-// Writes the records in use to "student.unsaved.txt" with the same care,
-// never more readable than "student.txt". The table still counts as
+// Writes the records in use to the first free name of "student.unsaved.txt",
+// "student.unsaved.2.txt", ... (file_keep), never more readable than
+// "student.txt"; name is the name written. The table still counts as
 // unsaved: this file is not the register.
-replace_status save_unsaved();
+bool save_unsaved(std::string& name);
 
 // Forgets which file was last loaded or saved, as at the start.
 void forget_file();
