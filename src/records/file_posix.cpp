@@ -198,10 +198,7 @@ attempt replace_at(const replace_plan& plan, const std::string& target,
     bool exists = ::lstat(target.c_str(), &old) == 0;
     if (!exists && errno != ENOENT)
         return attempt::failed;
-    // A link not to be followed is only a name, replaced like a missing file.
-    bool name_only = exists && !plan.follow && S_ISLNK(old.st_mode);
-    if (name_only)
-        exists = false;
+    bool name_only = false;
     // Refused as an overwrite in place would be: not a plain file, or not
     // writable by this user (root may write anything, as with open).
     if (exists && (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0))
@@ -214,11 +211,8 @@ attempt replace_at(const replace_plan& plan, const std::string& target,
             now_there.st_dev != old.st_dev)
             return attempt::again; // replaced while this one waited its turn
     }
-    const char* like_path = plan.like ? plan.like : target.c_str();
-    struct stat like_st;
+    const char* like_path = target.c_str();
     const struct stat* like = exists ? &old : nullptr;
-    if (plan.like)
-        like = ::stat(plan.like, &like_st) == 0 && S_ISREG(like_st.st_mode) ? &like_st : nullptr;
     bool backup = exists && plan.guard && !(plan.known && *plan.known == stamp_of(old));
     std::string temp, bak_temp, bak = std::string(plan.path) + ".bak";
     if (!write_temp(target, like_path, like, write, temp, now))
@@ -263,19 +257,47 @@ open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp)
     return open_status::ok;
 }
 
-replace_status file_replace(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
+replace_result file_replace(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
                             file_stamp& now)
 {
+    replace_result r;
     for (int tries = 0; tries < 10; ++tries) {
-        std::string target = plan.follow ? resolve(plan.path) : std::string(plan.path);
+        std::string target = resolve(plan.path);
         if (target.empty())
-            return replace_status::failed;
+            return r;
         switch (replace_at(plan, target, write, now)) {
-        case attempt::done: return replace_status::ok;
-        case attempt::backed_up: return replace_status::backed_up;
-        case attempt::failed: return replace_status::failed;
+        case attempt::done: r.status = replace_status::ok; return r;
+        case attempt::backed_up:
+            r.status = replace_status::backed_up;
+            r.backup = std::string(plan.path) + ".bak";
+            return r;
+        case attempt::failed: return r;
         case attempt::again: break;
         }
     }
-    return replace_status::failed;
+    return r;
+}
+
+bool file_keep(const std::string& stem, const char* ext, const char* like,
+               const std::function<bool(std::FILE*)>& write, std::string& name)
+{
+    struct stat like_st;
+    bool have = like && ::stat(like, &like_st) == 0 && S_ISREG(like_st.st_mode);
+    std::string temp;
+    file_stamp now;
+    if (!write_temp(stem, like, have ? &like_st : nullptr, write, temp, now))
+        return false;
+    for (int k = 1; k <= series_cap; ++k) {
+        name = numbered(stem, ext, k);
+        if (fault(save_step::rename))
+            break;
+        if (::link(temp.c_str(), name.c_str()) == 0) {
+            ::unlink(temp.c_str());
+            return true;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    ::unlink(temp.c_str());
+    return false;
 }
