@@ -21,6 +21,12 @@ fi
 
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DSTUDENT_TESTS=ON > /dev/null
 cmake --build build-win -j2
+# A console program that loads user32 or gdi32 no longer hears of a
+# sign-out or a shutdown, so its unsaved work would be lost then.
+if x86_64-w64-mingw32-objdump -p build-win/student.exe | grep -qiE 'DLL Name: (user32|gdi32)'; then
+  echo "student.exe imports user32 or gdi32" >&2
+  exit 1
+fi
 # The transcript tests themselves run natively and start the .exe.
 cmake -S . -B build > /dev/null
 cmake --build build -j2 --target student_tests
@@ -36,4 +42,4 @@ trap 'wineserver -k 2> /dev/null || true' EXIT
 wine build-win/student_file_tests.exe
 STUDENT_RUNNER=wine STUDENT_PROGRAM="$PWD/build-win/student.exe" \
   build/student_tests --gtest_filter='program.*:args/command_line.*' --gtest_brief=1
-python3 tests/wine_console.py build-win/student.exe
+python3 tests/wine_console.py build-win/student.exe build-win/console_parent.exe
