@@ -478,7 +478,9 @@ std::FILE* term_err()
 
 void term_pause(std::FILE* out, bool in_tty, const char* text)
 {
-    bool wait = in_tty && typed.thread;
+    // Once the session is to end, the console is left alone: the work is
+    // written first.
+    bool wait = in_tty && typed.thread && !stopped();
     // The console is taken before the text shows, so that any key pressed
     // once it shows counts and what was typed before stays typed ahead.
     // Unless the operator is halfway through typing a line ahead: then the
@@ -504,7 +506,7 @@ void term_pause(std::FILE* out, bool in_tty, const char* text)
 
 void term_clear(std::FILE* out, bool out_tty)
 {
-    if (!out_tty || !shown.con)
+    if (!out_tty || !shown.con || stopped())
         return;
     settle(out);
     CONSOLE_SCREEN_BUFFER_INFO i;
