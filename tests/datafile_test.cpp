@@ -61,6 +61,37 @@ TEST_F(datafile, every_layout_of_the_same_tokens_loads_alike)
     }
 }
 
+TEST_F(datafile, one_ctrl_z_at_the_very_end_is_dropped_and_any_other_is_a_byte)
+{
+    // Longer than one read of the scanner, so the end falls in a later one.
+    std::string many;
+    for (int k = 0; k < 600; ++k)
+        many += std::to_string(k) + " 甲 19 男 2005.01 南京 025-1 a@b.cn\r\n";
+    struct row {
+        std::string text;
+        const char* shown;  // what the refresh says
+        int count;
+        const char* last_email;
+    };
+    const row rows[] = {
+        {lf_file + "\x1a", "刷新完成\n", 2, "ls@qq.com"},
+        {lf_file.substr(0, lf_file.size() - 1) + "\x1a", "刷新完成\n", 2, "ls@qq.com"},
+        {many + "\x1a", "刷新完成\n", 600, "a@b.cn"},
+        {lf_file + "\x1a\x1a", "文件第3条记录格式错误,未刷新\n", 0, ""},
+        {lf_file + "\x1a \n", "文件第3条记录格式错误,未刷新\n", 0, ""},
+        {"1 a 19 m b c d e\x1a\n", "刷新完成\n", 1, "e\x1a"},
+    };
+    for (const row& r : rows) {
+        reset_table();
+        write_file("student.txt", r.text);
+        EXPECT_EQ(drive(refresh, ""), r.shown) << r.text.substr(r.text.size() - 20);
+        EXPECT_EQ(n, r.count);
+        if (n > 0) {
+            EXPECT_STREQ(stu[n - 1].email, r.last_email);
+        }
+    }
+}
+
 TEST_F(datafile, empty_and_blank_files_load_as_an_empty_table)
 {
     for (const char* text : {"", " \n\t\r\n  "}) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows program with mingw-w64 (statically linked) and
-# runs the end-to-end transcript tests and the command-line table against
-# the .exe under wine. The transcripts are compared with CR LF line ends
+# Cross-builds the Windows program with mingw-w64 (statically linked), runs
+# the file layer's own tests under wine (tests/windows/file_test.cpp), then
+# the end-to-end transcript tests and the command-line table against the
+# .exe under wine. The transcripts are compared with CR LF line ends
 # brought to their POSIX form; the saved file must have CR LF line ends and
 # load back. Then the .exe runs at a pseudo-terminal, where wine gives it a
 # console on wine's default code page (tests/wine_console.py).
@@ -18,8 +19,14 @@ if ((${#need[@]})); then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" > /dev/null
 fi
 
-cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DSTUDENT_TESTS=OFF > /dev/null
+cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DSTUDENT_TESTS=ON > /dev/null
 cmake --build build-win -j2
+# A console program that loads user32 or gdi32 no longer hears of a
+# sign-out or a shutdown, so its unsaved work would be lost then.
+if x86_64-w64-mingw32-objdump -p build-win/student.exe | grep -qiE 'DLL Name: (user32|gdi32)'; then
+  echo "student.exe imports user32 or gdi32" >&2
+  exit 1
+fi
 # The transcript tests themselves run natively and start the .exe.
 cmake -S . -B build > /dev/null
 cmake --build build -j2 --target student_tests
@@ -32,6 +39,7 @@ wineserver -k 2> /dev/null || true
 wineserver -p
 wineboot -i > /dev/null 2>&1 || true
 trap 'wineserver -k 2> /dev/null || true' EXIT
+wine build-win/student_file_tests.exe
 STUDENT_RUNNER=wine STUDENT_PROGRAM="$PWD/build-win/student.exe" \
   build/student_tests --gtest_filter='program.*:args/command_line.*' --gtest_brief=1
-python3 tests/wine_console.py build-win/student.exe
+python3 tests/wine_console.py build-win/student.exe build-win/console_parent.exe

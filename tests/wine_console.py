@@ -4,7 +4,8 @@ real console on wine's own default code page (not 936). The keys arrive as a
 terminal sends them, and what the console shows arrives as UTF-8 with wine's
 escape sequences around it, which are dropped before text is compared.
 
-Usage: wine_console.py path/to/student.exe  (WINEPREFIX set by the caller)
+Usage: wine_console.py path/to/student.exe path/to/console_parent.exe
+(WINEPREFIX set by the caller)
 """
 import os
 import pty
@@ -20,6 +21,7 @@ import time
 import tty
 
 EXE = os.path.abspath(sys.argv[1])
+PARENT = os.path.abspath(sys.argv[2])
 ESCAPE = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]")
 CURSOR_SHOWN = re.compile(rb"\x1b\[\?25[lh]")
 MENU_PROMPT = "请选择菜单编号:"
@@ -32,7 +34,7 @@ def lines(text):
 
 
 class Session:
-    def __init__(self, workdir):
+    def __init__(self, workdir, under_parent=False):
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
             os.chdir(workdir)
@@ -43,6 +45,8 @@ class Session:
             mode = termios.tcgetattr(0)
             mode[3] |= termios.ISIG
             termios.tcsetattr(0, termios.TCSANOW, mode)
+            if under_parent:  # the program as a path wine maps back to this one
+                os.execvp("wine", ["wine", PARENT, "Z:" + EXE.replace("/", "\\")])
             os.execvp("wine", ["wine", EXE])
         self.raw = b""
         self.mark = 0  # text before this has been matched already
@@ -155,15 +159,53 @@ def ctrl_c(where):
     return case
 
 
+def under_parent(case):
+    case.under_parent = True
+    return case
+
+
+@under_parent
+def a_parents_console_mode_is_not_inherited_and_comes_back(s, workdir):
+    # The parent turned off line input and echo: the program edits and
+    # echoes its lines all the same, and leaves the parent's mode behind.
+    check(s.until(MENU_PROMPT), "no menu prompt", s)
+    s.type("6\r")
+    check(s.until("6"), "the answer was not echoed in the parent's mode", s)
+    check(s.until(PAUSE), "no pause", s)
+    s.type("x")
+    check(s.until(MENU_PROMPT), "no menu after the key", s)
+    s.type("8\r")
+    check(s.until("exit=0"), "8 did not end the program", s)
+    check(s.until("input-mode-kept"), "the parent's console mode was not put back", s)
+
+
+@under_parent
+def only_a_key_press_ends_the_pause(s, workdir):
+    check(s.until(MENU_PROMPT), "no menu prompt", s)
+    s.type("6\r")
+    check(s.until(PAUSE), "no pause", s)
+    open(os.path.join(workdir, "inject"), "w").close()
+    end = time.time() + 20
+    while not os.path.exists(os.path.join(workdir, "injected")) and time.time() < end:
+        s.pump(0.05)
+    check(os.path.exists(os.path.join(workdir, "injected")), "the events were not put in", s)
+    check(not s.until(MENU_PROMPT, 1.5), "an event that is no key press ended the pause", s)
+    s.type("x")
+    check(s.until(MENU_PROMPT), "no menu after the key", s)
+    s.type("8\r")
+    check(s.until("exit=0"), "8 did not end the program", s)
+
+
 CASES = [menu_shown_in_chinese, pause_waits_then_screen_clears, chinese_name_saved_as_gbk,
-         typed_ahead_answer_survives_the_pause, ctrl_c("menu"), ctrl_c("pause")]
+         typed_ahead_answer_survives_the_pause, ctrl_c("menu"), ctrl_c("pause"),
+         a_parents_console_mode_is_not_inherited_and_comes_back, only_a_key_press_ends_the_pause]
 
 
 def main():
     failed = 0
     for case in CASES:
         workdir = tempfile.mkdtemp(prefix="student-console-")
-        s = Session(workdir)
+        s = Session(workdir, getattr(case, "under_parent", False))
         try:
             case(s, workdir)
             print(f"[ OK ] console.{case.__name__}")

@@ -12,10 +12,15 @@ void save()
         notice("student.txt已被改动或未刷新,原文件已备份为" + r.backup);
         return;
     }
-    line("保存失败,student.txt未改变");
+    // A replace that the system broke off and that left the old register
+    // under another name: the operator must know where it is.
+    bool moved = r.status == replace_status::failed && !r.backup.empty();
+    line(moved ? "保存失败" : "保存失败,student.txt未改变");
     // The reason, where there is one the operator can act on, apart from
     // the dialogue and after it.
-    if (r.status == replace_status::busy)
+    if (moved)
+        notice("原student.txt现名为" + r.backup);
+    else if (r.status == replace_status::busy)
         notice("student.txt正被其他程序使用");
     else if (r.status == replace_status::no_backup)
         notice("无法将原文件备份为" + r.backup + ",未保存");

@@ -20,10 +20,16 @@
 namespace {
 
 UINT cp = 936;
+bool err_tty; // standard error is the console itself
 
 // A request to end the session: set once, never cleared.
 HANDLE stop_ev;
 volatile LONG stop_code;
+// Set with the request: from then on nothing more is shown, as a console
+// that is closing may block any call on it, and the operator's work is
+// written first.
+volatile LONG dropping;
+volatile LONG closing; // the window, the session or the system is ending
 
 void request(LONG code);
 
@@ -78,6 +84,8 @@ output shown;
 
 void show(const char* p, std::size_t n)
 {
+    if (InterlockedCompareExchange(&dropping, 0, 0))
+        return;
     shown.held.append(p, n);
     const auto* b = reinterpret_cast<const unsigned char*>(shown.held.data());
     std::size_t len = whole(b, shown.held.size());
@@ -128,9 +136,10 @@ void settle(std::FILE* out)
         return;
     LONG want = InterlockedIncrement(&shown.asked);
     SetEvent(shown.kick);
-    HANDLE hs[2] = {shown.answered, shown.thread};
+    // Once the session is to end, what is not shown yet is dropped.
+    HANDLE hs[3] = {shown.answered, shown.thread, stop_ev};
     while (InterlockedCompareExchange(&shown.done, 0, 0) - want < 0)
-        if (WaitForMultipleObjects(2, hs, FALSE, INFINITE) != WAIT_OBJECT_0)
+        if (WaitForMultipleObjects(3, hs, FALSE, INFINITE) != WAIT_OBJECT_0)
             return;
 }
 
@@ -242,22 +251,24 @@ void read_line()
     } while (got == room && !stopped());
 }
 
+// A key the operator pressed: a key-down that gives a character (an input
+// method's result arrives so) or a named key. Not Shift, Ctrl, Alt or Win
+// alone, nor a key the input method is still composing with, nor a release.
 bool is_press(const INPUT_RECORD& r)
 {
     if (r.EventType != KEY_EVENT || !r.Event.KeyEvent.bKeyDown)
         return false;
-    switch (r.Event.KeyEvent.wVirtualKeyCode) {
-    case VK_SHIFT: case VK_CONTROL: case VK_MENU: case VK_CAPITAL:
-    case VK_NUMLOCK: case VK_SCROLL: case VK_LWIN: case VK_RWIN:
-        return false;
-    default:
+    if (r.Event.KeyEvent.uChar.UnicodeChar != 0)
         return true;
-    }
+    WORD vk = r.Event.KeyEvent.wVirtualKeyCode;
+    return (vk >= VK_PRIOR && vk <= VK_DOWN) || vk == VK_INSERT || vk == VK_DELETE ||
+           (vk >= VK_F1 && vk <= VK_F24) || vk == VK_ESCAPE || vk == VK_RETURN ||
+           vk == VK_BACK || vk == VK_TAB;
 }
 
 // 1 when a key press is the next event, 0 when nothing is waiting, -1 on
-// an error. Events before it (releases, focus, mouse) are dropped: a line
-// read would drop them too.
+// an error. Events before it (releases, modifiers alone, focus, mouse) are
+// dropped: a line read would drop them too, and none of them starts one.
 int next_press()
 {
     INPUT_RECORD r;
@@ -265,7 +276,7 @@ int next_press()
     while (PeekConsoleInputW(typed.con, &r, 1, &n)) {
         if (n == 0)
             return 0;
-        if (r.EventType == KEY_EVENT && r.Event.KeyEvent.bKeyDown)
+        if (is_press(r))
             return 1;
         if (!ReadConsoleInputW(typed.con, &r, 1, &n))
             break;
@@ -362,6 +373,7 @@ bool grab()
 void request(LONG code)
 {
     InterlockedCompareExchange(&stop_code, code, 0);
+    InterlockedExchange(&dropping, 1);
     SetEvent(stop_ev);
     // A line read the event interrupted does not return under wine, so the
     // end of input cannot wait for the pump.
@@ -371,19 +383,67 @@ void request(LONG code)
 
 BOOL WINAPI on_control(DWORD event)
 {
+    bool ending = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
+                  event == CTRL_SHUTDOWN_EVENT;
     LONG code = event == CTRL_C_EVENT       ? SIGINT
                 : event == CTRL_BREAK_EVENT ? SIGBREAK
-                : event == CTRL_CLOSE_EVENT ? SIGTERM
+                : ending                    ? SIGTERM
                                             : 0;
     if (code == 0)
         return FALSE;
+    if (ending)
+        InterlockedExchange(&closing, 1);
     request(code);
-    // Windows ends the process as soon as this returns from a close (or
-    // some five seconds after): wait for the session to write the
-    // operator's work and end the process itself in term_exit.
-    if (event == CTRL_CLOSE_EVENT)
+    // Windows ends the process as soon as this returns from a close, a
+    // sign-out or a shutdown (or some five seconds after): wait for the
+    // session to write the operator's work and end the process itself in
+    // term_exit.
+    if (ending)
         Sleep(4000);
     return TRUE;
+}
+
+// ---- console modes ------------------------------------------------------
+
+// The modes the console had before, put back at the end: a parent's modes
+// (no line input, no Ctrl-C) are not this program's.
+struct modes {
+    HANDLE in = nullptr;
+    HANDLE out = nullptr;
+    DWORD in_was = 0;
+    DWORD out_was = 0;
+};
+
+modes before;
+
+void restore_modes()
+{
+    // A console that is going away may block any call on it.
+    if (InterlockedCompareExchange(&closing, 0, 0))
+        return;
+    if (before.in)
+        SetConsoleMode(before.in, before.in_was);
+    if (before.out)
+        SetConsoleMode(before.out, before.out_was);
+}
+
+void set_modes(HANDLE in, HANDLE out)
+{
+    // Ctrl-C reaches the handler even when the parent ignored it.
+    SetConsoleCtrlHandler(nullptr, FALSE);
+    // Handles of its own: the standard ones close when the runtime's
+    // descriptors move onto the pipes.
+    if (GetConsoleMode(in, &before.in_was)) {
+        before.in = own(in);
+        DWORD keep = before.in_was & (ENABLE_QUICK_EDIT_MODE | ENABLE_INSERT_MODE);
+        SetConsoleMode(in, keep | ENABLE_EXTENDED_FLAGS | ENABLE_PROCESSED_INPUT |
+                               ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
+    }
+    if (GetConsoleMode(out, &before.out_was)) {
+        before.out = own(out);
+        SetConsoleMode(out, ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT);
+    }
+    std::atexit(restore_modes);
 }
 
 } // namespace
@@ -391,12 +451,14 @@ BOOL WINAPI on_control(DWORD event)
 void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
 {
     stop_ev = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    SetConsoleCtrlHandler(on_control, TRUE);
     if (IsValidCodePage(54936))
         cp = 54936;
     HANDLE con_in = GetStdHandle(STD_INPUT_HANDLE);
     HANDLE con_out = GetStdHandle(STD_OUTPUT_HANDLE);
+    set_modes(con_in, con_out);
+    SetConsoleCtrlHandler(on_control, TRUE);
     DWORD mode;
+    err_tty = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
     in_tty = GetConsoleMode(con_in, &mode);
     out_tty = GetConsoleMode(con_out, &mode);
     if (out_tty)
@@ -416,7 +478,9 @@ std::FILE* term_err()
 
 void term_pause(std::FILE* out, bool in_tty, const char* text)
 {
-    bool wait = in_tty && typed.thread;
+    // Once the session is to end, the console is left alone: the work is
+    // written first.
+    bool wait = in_tty && typed.thread && !stopped();
     // The console is taken before the text shows, so that any key pressed
     // once it shows counts and what was typed before stays typed ahead.
     // Unless the operator is halfway through typing a line ahead: then the
@@ -442,7 +506,7 @@ void term_pause(std::FILE* out, bool in_tty, const char* text)
 
 void term_clear(std::FILE* out, bool out_tty)
 {
-    if (!out_tty || !shown.con)
+    if (!out_tty || !shown.con || stopped())
         return;
     settle(out);
     CONSOLE_SCREEN_BUFFER_INFO i;
@@ -461,8 +525,17 @@ void term_clear(std::FILE* out, bool out_tty)
 
 void term_deadline()
 {
-    // term_exit ends the process once the work is kept; nothing here blocks
-    // on a console the way a stopped terminal does.
+    // Output to the console is dropped once a request has come (request);
+    // notices to it are dropped too, so nothing before the work is kept,
+    // and nothing after it, waits on a console that may be closing.
+    if (!stopped() || !err_tty)
+        return;
+    std::fflush(stderr);
+    int nul = _open("NUL", _O_WRONLY);
+    if (nul >= 0) {
+        _dup2(nul, 2);
+        _close(nul);
+    }
 }
 
 int term_stopped()
@@ -473,6 +546,7 @@ int term_stopped()
 void term_exit(int code)
 {
     settle(stdout);
+    restore_modes();
     // What the system's own handler does for these events.
     ExitProcess(code ? STATUS_CONTROL_C_EXIT : 0);
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 bool (*save_fault)(save_step);
+bool (*save_give_up)();
 bool save_sync = true;
 
 bool fault(save_step step)
@@ -43,6 +44,7 @@ struct scanner {
     std::size_t pos = 0;
     std::size_t len = 0;
     bool huge = false; // a token did not fit the buffer; nothing is read after it
+    bool ended = false;
 
     // Keeps bytes from start on and reads more behind them.
     bool refill(std::size_t start)
@@ -52,6 +54,13 @@ struct scanner {
         pos -= start;
         std::size_t got = std::fread(buf + len, 1, sizeof buf - len, f);
         len += got;
+        // Old DOS editors end a file with one Ctrl-Z; anywhere else it is
+        // a byte like any other.
+        if (got == 0 && !ended && len > 0 && buf[len - 1] == '\x1a') {
+            --len;
+            pos = std::min(pos, len);
+        }
+        ended = ended || got == 0;
         return got > 0;
     }
 

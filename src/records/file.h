@@ -94,8 +94,10 @@ extern bool (*save_give_up)();
 // Test seam: each step of a replace, and the close after a load, asks this
 // hook first, when it is set, and fails as if the system had refused it
 // when the hook returns true. backup is claiming the backup's name; lock is
-// taking the turn between programs.
-enum class save_step { create, write, flush, sync, close, rename, backup, lock };
+// taking the turn between programs; halfway is a replace that stops with the
+// old file under the backup's name only (Windows); restore is moving it
+// back from there.
+enum class save_step { create, write, flush, sync, close, rename, backup, lock, halfway, restore };
 extern bool (*save_fault)(save_step);
 
 // True when the test seam breaks this step.

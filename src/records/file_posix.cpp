@@ -320,8 +320,6 @@ attempt replace_at(const replace_plan& plan, const std::string& target,
 
 } // namespace
 
-bool (*save_give_up)();
-
 open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp)
 {
     // O_NONBLOCK: opening a FIFO must not wait for a writer.

@@ -1,3 +1,6 @@
+// Windows file layer. The names are the program's own ASCII names relative
+// to the current folder, so the narrow calls reach any folder, Chinese or
+// not, whatever the system's code page.
 #include "records/file.h"
 
 #include <cstdio>
@@ -7,6 +10,41 @@
 #include <windows.h>
 
 namespace {
+
+const DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The turn between programs saving at once: one byte far past the end of
+// any register, so a lock on it never stops anyone reading the register.
+const DWORD turn_offset_high = 0x7fffffff;
+
+// How long one save waits for others in all: for another copy's turn, and
+// for a scanner, indexer or spreadsheet to let go of a file.
+struct wait_budget {
+    ULONGLONG end = GetTickCount64() + 5000;
+    DWORD step = 1;
+    replace_status why = replace_status::busy;
+};
+
+// Waits a little longer each time; false once the time is up or the
+// program asks to stop, with why saying which.
+bool wait_more(wait_budget& w)
+{
+    if (save_give_up && save_give_up()) {
+        w.why = replace_status::stopped;
+        return false;
+    }
+    ULONGLONG now = GetTickCount64();
+    if (now >= w.end)
+        return false;
+    Sleep(static_cast<DWORD>(w.end - now < w.step ? w.end - now : w.step));
+    w.step = w.step < 64 ? w.step * 2 : 100;
+    return true;
+}
+
+bool held_elsewhere(DWORD e)
+{
+    return e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION;
+}
 
 bool stamp_of(HANDLE h, file_stamp& stamp)
 {
@@ -23,14 +61,33 @@ bool stamp_of(HANDLE h, file_stamp& stamp)
 
 bool stamp_at(const std::string& path, file_stamp& stamp)
 {
-    HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     bool ok = stamp_of(h, stamp);
     CloseHandle(h);
     return ok;
+}
+
+bool same_file(const file_stamp& a, const file_stamp& b)
+{
+    return a.dev == b.dev && a.ino == b.ino;
+}
+
+// Whether the file at name is the very one stamped: the empty file this
+// program created to claim the name, say.
+bool is_file(const std::string& name, const file_stamp& stamp)
+{
+    file_stamp now;
+    return stamp_at(name, now) && same_file(now, stamp);
+}
+
+bool plain_file_at(const std::string& name)
+{
+    DWORD a = GetFileAttributesA(name.c_str());
+    return a != INVALID_FILE_ATTRIBUTES &&
+           !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
 }
 
 // A name beside path that nothing holds yet, created empty by this call, so
@@ -80,33 +137,243 @@ bool write_temp(const std::string& path, const std::function<bool(std::FILE*)>& 
     return false;
 }
 
-// Puts temp in place of the existing path with the system's own call, which
-// keeps the old file's attributes and access rights. The old file goes to
-// a fresh name first (a replace without one fails under wine), and from
-// there to path.bak or away.
-bool swap_in(const std::string& path, const std::string& temp, bool keep)
+// ---- the turn between programs ---------------------------------------
+
+// The register, open only to hold the turn: it shares everything, so the
+// replace itself, and every reader, goes on around it.
+struct turn {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    void release()
+    {
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+    }
+    ~turn() { release(); }
+};
+
+enum class turn_status { mine, moved, refused };
+
+turn_status open_turn(const std::string& path, turn& t, wait_budget& w, replace_status& why)
 {
-    std::string old;
-    HANDLE h = create_fresh(path, ".old", old);
+    for (;;) {
+        t.h = CreateFileA(path.c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (t.h != INVALID_HANDLE_VALUE)
+            return turn_status::mine;
+        DWORD e = GetLastError();
+        if (e == ERROR_FILE_NOT_FOUND)
+            return turn_status::moved; // gone meanwhile: start over
+        why = replace_status::failed;
+        if (!held_elsewhere(e))
+            return turn_status::refused;
+        if (!wait_more(w)) {
+            why = w.why;
+            return turn_status::refused;
+        }
+    }
+}
+
+// Takes the turn on the register at path; moved when, once it is had, the
+// name leads to another file (a save that went first replaced it).
+turn_status take_turn(const std::string& path, turn& t, wait_budget& w, replace_status& why)
+{
+    turn_status st = open_turn(path, t, w, why);
+    if (st != turn_status::mine)
+        return st;
+    why = replace_status::failed;
+    if (fault(save_step::lock))
+        return turn_status::refused;
+    OVERLAPPED at{};
+    at.OffsetHigh = turn_offset_high;
+    while (!LockFileEx(t.h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        if (GetLastError() != ERROR_LOCK_VIOLATION)
+            return turn_status::refused;
+        if (!wait_more(w)) {
+            why = w.why;
+            return turn_status::refused;
+        }
+    }
+    file_stamp held, named;
+    if (!stamp_of(t.h, held) || !stamp_at(path, named) || !same_file(held, named))
+        return turn_status::moved;
+    return turn_status::mine;
+}
+
+// ---- the replace -----------------------------------------------------
+
+// Claims the first name of the backup series that nothing holds, by
+// creating it empty; an earlier backup moves the series on, anything else
+// there ends the search. claim is the empty file's identity.
+bool claim_backup(const std::string& path, std::string& name, file_stamp& claim)
+{
+    for (int k = 1; k <= series_cap; ++k) {
+        name = numbered(path, ".bak", k);
+        HANDLE h = fault(save_step::backup)
+                       ? INVALID_HANDLE_VALUE
+                       : CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            bool ok = stamp_of(h, claim);
+            CloseHandle(h);
+            if (!ok)
+                DeleteFileA(name.c_str());
+            return ok;
+        }
+        if (!plain_file_at(name))
+            return false;
+    }
+    return false;
+}
+
+// A fresh name for the old file when no backup is due: the replace needs
+// one under wine, and it is removed once the new file is in.
+bool claim_fresh(const std::string& path, std::string& name, file_stamp& claim)
+{
+    HANDLE h = create_fresh(path, ".old", name);
     if (h == INVALID_HANDLE_VALUE)
         return false;
+    bool ok = stamp_of(h, claim);
     CloseHandle(h);
-    if (!ReplaceFileA(path.c_str(), temp.c_str(), old.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
-                      nullptr, nullptr)) {
-        // The old file was moved aside but the new one not moved in: put it back.
-        if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
-            MoveFileExA(old.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
-        DeleteFileA(old.c_str());
+    if (!ok)
+        DeleteFileA(name.c_str());
+    return ok;
+}
+
+// One try of the system's replace, which keeps the old file's access list
+// and attributes and moves the old file to kept. The test seam stands in
+// for its failures: refused with both files in place, and stopped halfway
+// with the old file under kept only.
+bool replace_once(const std::string& path, const std::string& temp, const std::string& kept,
+                  DWORD& err)
+{
+    if (fault(save_step::rename)) {
+        err = ERROR_UNABLE_TO_MOVE_REPLACEMENT;
         return false;
     }
-    // The new file is in place now, so the save has happened whatever
-    // follows; an old file that cannot become the backup stays where it is.
-    if (keep)
-        MoveFileExA(old.c_str(), (path + ".bak").c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (fault(save_step::halfway)) {
+        MoveFileExA(path.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING);
+        err = ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+        return false;
+    }
+    if (ReplaceFileA(path.c_str(), temp.c_str(), kept.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
+                     nullptr, nullptr))
+        return true;
+    err = GetLastError();
+    return false;
+}
+
+// After a failed replace: when the name is empty and the old file sits
+// under kept (and kept is not just the claim), moves it back, trying a few
+// times. False when it cannot be put back.
+bool put_back(const std::string& path, const std::string& kept, const file_stamp& claim)
+{
+    if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    if (!plain_file_at(kept) || is_file(kept, claim))
+        return true; // the old file never moved there: not this program's to find
+    for (DWORD pause = 1; pause <= 256; pause *= 4) {
+        if (!fault(save_step::restore) && MoveFileExA(kept.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH))
+            return true;
+        Sleep(pause);
+    }
+    return false;
+}
+
+// Replaces, waiting while another program holds one of the files. On
+// failure the old file is back under path, or r.backup names where it is.
+bool replace_waiting(const std::string& path, const std::string& temp, const std::string& kept,
+                     const file_stamp& claim, wait_budget& w, replace_result& r)
+{
+    for (;;) {
+        DWORD err = 0;
+        if (replace_once(path, temp, kept, err))
+            return true;
+        r.status = replace_status::failed;
+        if (!put_back(path, kept, claim)) {
+            r.backup = kept;
+            return false;
+        }
+        if (!held_elsewhere(err))
+            return false;
+        if (!wait_more(w)) {
+            r.status = w.why;
+            return false;
+        }
+    }
+}
+
+// Puts the written temp in place of the existing register at path, the
+// old one going to a claimed backup name when due.
+void swap_in(const std::string& path, const std::string& temp, bool due, turn& t, wait_budget& w,
+             replace_result& r)
+{
+    std::string kept;
+    file_stamp claim;
+    if (!(due ? claim_backup(path, kept, claim) : claim_fresh(path, kept, claim))) {
+        DeleteFileA(temp.c_str());
+        r.status = due ? replace_status::no_backup : replace_status::failed;
+        r.backup = due ? kept : std::string();
+        return;
+    }
+    bool done = replace_waiting(path, temp, kept, claim, w, r);
+    t.release();
+    if (!done) {
+        DeleteFileA(temp.c_str());
+        if (is_file(kept, claim))
+            DeleteFileA(kept.c_str()); // still the empty claim
+        return;
+    }
+    r.status = due ? replace_status::backed_up : replace_status::ok;
+    if (due)
+        r.backup = kept;
     else
-        DeleteFileA(old.c_str());
-    return true;
+        DeleteFileA(kept.c_str());
+}
+
+// The first save of a register: put in place only if there still is none;
+// true to try again when one came meanwhile.
+bool create_first(const std::string& path, const std::function<bool(std::FILE*)>& write,
+                  replace_result& r)
+{
+    r.status = replace_status::failed;
+    std::string temp;
+    if (!write_temp(path, write, temp))
+        return false;
+    if (!fault(save_step::rename) && MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        r.status = replace_status::ok;
+        return false;
+    }
+    bool came = GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS;
+    DeleteFileA(temp.c_str());
+    return came;
+}
+
+// One attempt at a replace; true to try again from the start.
+bool replace_at(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
+                wait_budget& w, replace_result& r)
+{
+    std::string path = plan.path;
+    DWORD attrs = GetFileAttributesA(path.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND && create_first(path, write, r);
+    r.status = replace_status::failed;
+    // Refused as an overwrite in place would be: a folder, or read-only.
+    if (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
+        return false;
+    turn t;
+    switch (take_turn(path, t, w, r.status)) {
+    case turn_status::moved: return true;
+    case turn_status::refused: return false;
+    case turn_status::mine: break;
+    }
+    file_stamp old;
+    bool due = plan.guard && !(plan.known && stamp_of(t.h, old) && *plan.known == old);
+    std::string temp;
+    if (!write_temp(path, write, temp))
+        return false;
+    swap_in(path, temp, due, t, w, r);
+    return false;
 }
 
 } // namespace
@@ -121,7 +388,8 @@ open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp)
     }
     if (attrs & FILE_ATTRIBUTE_DIRECTORY)
         return open_status::failed;
-    f = std::fopen(path, "r");
+    // Bytes as they are: text mode would stop at the first Ctrl-Z byte.
+    f = std::fopen(path, "rb");
     if (!f)
         return open_status::failed;
     HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
@@ -132,28 +400,40 @@ open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp)
     return open_status::ok;
 }
 
-replace_status file_replace(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
+replace_result file_replace(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
                             file_stamp& now)
 {
-    std::string path = plan.path;
-    DWORD attrs = GetFileAttributesA(path.c_str());
-    bool exists = attrs != INVALID_FILE_ATTRIBUTES;
-    // Refused as an overwrite in place would be: a folder, or read-only.
-    if (exists && (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
-        return replace_status::failed;
-    file_stamp old;
-    bool backup = exists && plan.guard &&
-                  !(plan.known && stamp_at(path, old) && *plan.known == old);
-    std::string temp;
-    if (!write_temp(path, write, temp))
-        return replace_status::failed;
-    bool placed = !fault(save_step::rename) &&
-                  (exists ? swap_in(path, temp, backup)
-                          : MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) != 0);
-    if (!placed) {
-        DeleteFileA(temp.c_str());
-        return replace_status::failed;
+    wait_budget w;
+    replace_result r;
+    for (int tries = 0; tries < 10; ++tries) {
+        r = replace_result{};
+        if (!replace_at(plan, write, w, r)) {
+            if (r.status == replace_status::ok || r.status == replace_status::backed_up)
+                stamp_at(plan.path, now);
+            return r;
+        }
     }
-    stamp_at(path, now);
-    return backup ? replace_status::backed_up : replace_status::ok;
+    return replace_result{};
+}
+
+bool file_keep(const std::string& stem, const char* ext, const char* like,
+               const std::function<bool(std::FILE*)>& write, std::string& name)
+{
+    // The new file takes the folder's access, as the register did when it
+    // was first saved there.
+    (void)like;
+    std::string temp;
+    if (!write_temp(stem, write, temp))
+        return false;
+    for (int k = 1; k <= series_cap; ++k) {
+        name = numbered(stem, ext, k);
+        // Moved only to a name nothing holds: never over a file, never
+        // waiting for another program.
+        if (!fault(save_step::rename) && MoveFileExA(temp.c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH))
+            return true;
+        if (GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES)
+            break;
+    }
+    DeleteFileA(temp.c_str());
+    return false;
 }
