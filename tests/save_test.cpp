@@ -376,6 +376,7 @@ TEST_F(saving, never_touches_a_planted_link_or_the_operators_own_files)
 struct blocked_case {
     const char* name;
     std::function<void()> block;
+    std::string said = "无法将原文件备份为student.txt.bak,未保存\n";
 };
 
 void PrintTo(const blocked_case& c, std::ostream* os) { *os << c.name; }
@@ -393,7 +394,7 @@ TEST_P(blocked, backup_stops_the_save)
     std::string err;
     EXPECT_EQ(drive(save, "", &err), "保存失败,student.txt未改变\n");
     save_fault = nullptr;
-    EXPECT_EQ(err, "无法将原文件备份为student.txt.bak,未保存\n");
+    EXPECT_EQ(err, GetParam().said);
     EXPECT_EQ(read_file("student.txt"), old_file);
     EXPECT_EQ(read_file("victim"), "not to be touched\n");
     EXPECT_EQ(names_in("."), before);
@@ -408,7 +409,13 @@ INSTANTIATE_TEST_SUITE_P(
         blocked_case{"a_folder", [] { fs::create_directory("student.txt.bak"); }},
         blocked_case{"no_room_for_it", [] {
             save_fault = [](save_step s) { return s == save_step::backup; };
-        }}),
+        }},
+        // The new file is written, the copy of the old one is not.
+        blocked_case{"no_room_for_the_copy", [] {
+            static int creates;
+            creates = 0;
+            save_fault = [](save_step s) { return s == save_step::create && ++creates == 2; };
+        }, "无法备份原文件,未保存\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A recovery file is for its owner to open: never more open than the
@@ -435,6 +442,36 @@ TEST_F(saving, recovery_files_are_open_to_their_owner_and_never_replaced)
         EXPECT_NE(read_file("student.unsaved.txt").find("1 甲"), std::string::npos);
         EXPECT_NE(read_file("student.unsaved.2.txt").find("2 甲"), std::string::npos);
     }
+}
+
+// Programs that save one after another while this one waits: each time it
+// gets its turn the file has changed hands, and it waits again, but never
+// beyond one bound for the whole save, and then it says why.
+TEST_F(saving, a_register_changing_hands_all_the_time_bounds_the_wait_too)
+{
+    write_file("student.txt", old_file);
+    static int held;
+    held = ::open("student.txt", O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    save_give_up = [] {
+        write_file("next", old_file);
+        int now = ::open("next", O_RDONLY);
+        ::flock(now, LOCK_EX);
+        ::rename("next", "student.txt");
+        ::close(held); // lets the waiting save in, to a file no longer there
+        held = now;
+        return false;
+    };
+    set_table({rec("4", "丁")});
+    dirty = true;
+    std::string err;
+    std::string out = drive(save, "", &err);
+    save_give_up = nullptr;
+    ::close(held);
+    EXPECT_EQ(out, "保存失败,student.txt未改变\n");
+    EXPECT_EQ(err, "student.txt正被其他程序使用\n");
+    EXPECT_EQ(read_file("student.txt"), old_file);
+    EXPECT_EQ(names_in("."), std::vector<std::string>{"student.txt"});
 }
 
 // Another program holding the register's lock: the save gives up after a

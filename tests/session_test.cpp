@@ -150,6 +150,38 @@ INSTANTIATE_TEST_SUITE_P(
         }, "student.unsaved.txt"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Loads that fail again and again over the same unsaved work keep it once.
+TEST_F(session, the_same_work_is_kept_once)
+{
+    outcome o = run_program(dir, "4\n1\n" + one + "1\n1\n1\n8\n");
+    EXPECT_EQ(o.err, kept_notice + kept_notice + kept_notice + kept_notice);
+    EXPECT_EQ(names_in(dir), std::vector<std::string>{"student.unsaved.txt"});
+    EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), saved(one));
+}
+
+// A register that is another user's link in a shared folder: the work kept
+// apart stays the operator's, with a new file's mode, not the mode and
+// owner of the file the link points at.
+TEST_F(session, a_planted_register_link_gives_the_kept_work_no_owner_or_mode)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "planting another user's link needs root, as CI has";
+    std::filesystem::permissions(dir, static_cast<std::filesystem::perms>(01777));
+    write_file(dir + "/theirs", first);
+    ASSERT_EQ(chown((dir + "/theirs").c_str(), 65534, 65534), 0);
+    std::filesystem::permissions(dir + "/theirs", static_cast<std::filesystem::perms>(0666));
+    std::filesystem::create_symlink("theirs", dir + "/student.txt");
+    ASSERT_EQ(lchown((dir + "/student.txt").c_str(), 65534, 65534), 0);
+    outcome o = run_program(dir, "4\n1\n" + one + "8\n");
+    EXPECT_EQ(o.err, kept_notice);
+    struct stat st;
+    ASSERT_EQ(stat((dir + "/student.unsaved.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(st.st_mode & 07777, (0666 & ~mask) | 0600);
+}
+
 // Standard streams closed by whoever started the program: the session runs
 // as with /dev/null there, and never takes a file of its own for them.
 // Starts the built program in dir, its input from the file "in" there and

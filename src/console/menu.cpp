@@ -47,12 +47,12 @@ void dispatch(std::int32_t choice)
 
 // However the session ends, changes the operator has not saved are kept
 // in a file of their own; the register itself is written only on request.
-// The file comes first: after a signal, output may block for good.
+// The file comes first, with all the time a slow disk needs; after a
+// signal, only the output that follows is bounded, as it may block for good.
 void end_session()
 {
     int sig = term_stopped();
-    term_deadline();
-    keep_unsaved();
+    keep_unsaved(term_deadline);
     if (sig)
         term_exit(sig);
 }

@@ -22,16 +22,19 @@ void save()
         notice("原student.txt现名为" + r.backup);
     else if (r.status == replace_status::busy)
         notice("student.txt正被其他程序使用");
+    else if (r.status == replace_status::no_backup && r.backup.empty())
+        notice("无法备份原文件,未保存");
     else if (r.status == replace_status::no_backup)
         notice("无法将原文件备份为" + r.backup + ",未保存");
 }
 
-bool keep_unsaved()
+bool keep_unsaved(void (*then)())
 {
-    if (!dirty)
-        return true;
     std::string name;
-    bool kept = save_unsaved(name);
-    notice(kept ? "有未保存的修改,已另存为" + name : std::string("有未保存的修改,另存失败"));
+    bool kept = !dirty || save_unsaved(name);
+    if (then)
+        then();
+    if (dirty)
+        notice(kept ? "有未保存的修改,已另存为" + name : std::string("有未保存的修改,另存失败"));
     return kept;
 }

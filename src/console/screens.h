@@ -18,5 +18,6 @@ void show();   // menu 6: list every record
 void save();   // menu 7: write the data file
 
 // Keeps changes not yet saved in a recovery file of their own and says so
-// on standard error. True when they were kept, or there were none.
-bool keep_unsaved();
+// on standard error, after calling then (when given) between the two. True
+// when they were kept, or there were none.
+bool keep_unsaved(void (*then)() = nullptr);

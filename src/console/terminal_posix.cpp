@@ -575,6 +575,8 @@ void pause_wait(std::FILE* out, const char* text)
         if (w == -1)
             continue;
         if (w == -2) {
+            // Over itself, when the stop was discarded (no shell to stop for).
+            std::fputs("\r", out);
             std::fputs(text, out);
             std::fflush(out);
             show_tail();

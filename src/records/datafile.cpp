@@ -4,6 +4,7 @@
 #include "records/table.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -237,9 +238,50 @@ replace_result save_file()
     return r;
 }
 
+namespace {
+
+// The table as it was last kept apart, and where: the same work is not
+// kept twice (a load that fails again and again over the same changes).
+std::uint64_t kept_print = 0;
+std::string kept_name;
+
+std::uint64_t fingerprint()
+{
+    std::uint64_t h = 14695981039346656037ull; // FNV-1a
+    auto mix = [&h](const void* p, std::size_t len) {
+        for (std::size_t k = 0; k < len; ++k) {
+            h ^= static_cast<const unsigned char*>(p)[k];
+            h *= 1099511628211ull;
+        }
+    };
+    mix(&n, sizeof n);
+    for (int k = 0; k < n; ++k) {
+        const student& r = stu[k];
+        for (const char* f : {r.id, r.name, r.sex, r.birth, r.address, r.phone, r.email})
+            mix(f, std::strlen(f) + 1);
+        mix(&r.age, sizeof r.age);
+    }
+    return h;
+}
+
+} // namespace
+
 bool save_unsaved(std::string& name)
 {
+    std::uint64_t print = fingerprint();
+    std::FILE* f = nullptr;
+    file_stamp stamp;
+    if (!kept_name.empty() && print == kept_print &&
+        file_open(kept_name.c_str(), f, stamp) == open_status::ok) {
+        std::fclose(f);
+        name = kept_name;
+        return true;
+    }
     // A file of its own each time, beside the register: never one that an
     // earlier session kept, and never a link planted under the name.
-    return file_keep(unsaved_stem, ".txt", file_name, write_records, name);
+    if (!file_keep(unsaved_stem, ".txt", file_name, write_records, name))
+        return false;
+    kept_print = print;
+    kept_name = name;
+    return true;
 }

@@ -32,7 +32,9 @@ replace_result save_file();
 // Writes the records in use to the first free name of "student.unsaved.txt",
 // "student.unsaved.2.txt", ... (file_keep), never more open than
 // "student.txt" and always open to its owner; name is the name written. The
-// table still counts as unsaved: this file is not the register.
+// same table kept before in this session, whose file is still there, is not
+// written again: name is that file. The table still counts as unsaved: this
+// file is not the register.
 bool save_unsaved(std::string& name);
 
 // Forgets which file was last loaded or saved, as at the start.

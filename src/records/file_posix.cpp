@@ -89,9 +89,12 @@ void copy_access(int fd, const char* like_path, const struct stat* like, bool ow
         return;
     }
     mode_t mode = (like->st_mode & (owner_rw ? 0777 : 07777)) | add;
+    // A copy for the operator stays the operator's own; only its group
+    // follows the register.
+    uid_t uid = owner_rw ? static_cast<uid_t>(-1) : like->st_uid;
     struct stat own;
     if (::fstat(fd, &own) == 0 && (own.st_uid != like->st_uid || own.st_gid != like->st_gid) &&
-        ::fchown(fd, like->st_uid, like->st_gid) != 0 && ::fchown(fd, -1, like->st_gid) != 0)
+        ::fchown(fd, uid, like->st_gid) != 0 && ::fchown(fd, -1, like->st_gid) != 0)
         mode &= ~static_cast<mode_t>(0070);
     char acl[4096];
     ssize_t len = ::getxattr(like_path, acl_name, acl, sizeof acl);
@@ -232,9 +235,9 @@ long now_ms()
     return t.tv_sec * 1000 + t.tv_nsec / 1000000;
 }
 
-replace_status take_turn(int fd)
+// Waits for the turn until the save's time is up (at until, in ms).
+replace_status take_turn(int fd, long until)
 {
-    long until = now_ms() + turn_wait;
     long pause = 1;
     for (;;) {
         if (fault(save_step::lock))
@@ -268,7 +271,7 @@ attempt ended(replace_status st, std::string name = {})
 }
 
 attempt replace_at(const replace_plan& plan, const std::string& target,
-                   const std::function<bool(std::FILE*)>& write, file_stamp& now)
+                   const std::function<bool(std::FILE*)>& write, file_stamp& now, long until)
 {
     struct stat old;
     bool exists = ::lstat(target.c_str(), &old) == 0;
@@ -280,7 +283,7 @@ attempt replace_at(const replace_plan& plan, const std::string& target,
         return ended(replace_status::failed);
     locked lock;
     if (exists && (lock.fd = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)) >= 0) {
-        replace_status turn = take_turn(lock.fd);
+        replace_status turn = take_turn(lock.fd, until);
         if (turn != replace_status::ok)
             return ended(turn);
         struct stat now_there;
@@ -292,10 +295,11 @@ attempt replace_at(const replace_plan& plan, const std::string& target,
     std::string temp, bak_temp, bak;
     if (!write_temp(target, target.c_str(), exists ? &old : nullptr, write, temp, now))
         return ended(replace_status::failed);
-    // The old file is kept before it is replaced, or it is not replaced.
+    // The old file is kept before it is replaced, or it is not replaced
+    // (one it may not read cannot be kept).
     if (backup && (lock.fd < 0 || !copy_old(lock.fd, target, old, plan.path, bak_temp))) {
         ::unlink(temp.c_str());
-        return ended(replace_status::failed);
+        return ended(replace_status::no_backup);
     }
     bak = numbered(plan.path, ".bak", 1);
     if (backup && (fault(save_step::backup) || !claim(bak_temp, plan.path, ".bak", false, bak))) {
@@ -340,25 +344,34 @@ open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp)
 replace_result file_replace(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
                             file_stamp& now)
 {
-    for (int tries = 0; tries < 10; ++tries) {
+    // One bound for the whole save, however often the file changes hands
+    // while it waits: other programs saving one after another are busy too.
+    long until = now_ms() + turn_wait;
+    for (;;) {
         std::string target = resolve(plan.path);
         if (target.empty())
             return {};
-        attempt a = replace_at(plan, target, write, now);
+        attempt a = replace_at(plan, target, write, now, until);
         if (!a.again)
             return a.result;
+        if (now_ms() >= until)
+            return {replace_status::busy, {}};
     }
-    return {};
 }
 
 bool file_keep(const std::string& stem, const char* ext, const char* like,
                const std::function<bool(std::FILE*)>& write, std::string& name)
 {
+    // The register's access is copied only through links a save would
+    // follow: a link planted by another user must not choose who may read
+    // the operator's work.
+    std::string like_path = like ? resolve(like) : std::string();
     struct stat like_st;
-    bool have_like = like && ::stat(like, &like_st) == 0 && S_ISREG(like_st.st_mode);
+    bool have_like = !like_path.empty() && ::stat(like_path.c_str(), &like_st) == 0 &&
+                     S_ISREG(like_st.st_mode);
     std::string temp;
     file_stamp ignored;
-    if (!write_temp(stem, like, have_like ? &like_st : nullptr, write, temp, ignored, true))
+    if (!write_temp(stem, like_path.c_str(), have_like ? &like_st : nullptr, write, temp, ignored, true))
         return false;
     if (fault(save_step::rename) || !claim(temp, stem, ext, true, name)) {
         ::unlink(temp.c_str());
