@@ -24,7 +24,11 @@ const row rows[] = {
     {"short_help", {"-h"}, 0, {"用法：student", "student.txt"}, {}},
     {"version", {"--version"}, 0, {"student " STUDENT_VERSION "\n"}, {}},
     {"unknown_option", {"--bogus"}, 2, {}, {"\"--bogus\"", "用法：student"}},
-    {"a_file_name", {"student.txt"}, 2, {}, {"\"student.txt\""}},
+    {"two_files", {"a.txt", "b.txt"}, 2, {}, {"\"b.txt\"", "用法：student"}},
+    {"a_file_and_another_with_f", {"a.txt", "-f", "b.txt"}, 2, {}, {"\"b.txt\""}},
+    {"import_without_a_file", {"--import"}, 2, {}, {"\"--import\""}},
+    {"f_without_a_file", {"a.txt", "-f"}, 2, {}, {"\"-f\""}},
+    {"export_and_import", {"--export", "a.csv", "--import", "b.csv"}, 2, {}, {"\"--import\""}},
     {"empty", {""}, 2, {}, {"\"\""}},
     {"more_after_help", {"--help", "more"}, 2, {}, {"\"more\""}},
 };

@@ -388,7 +388,7 @@ TEST_F(terminal, a_notice_at_the_end_of_input_follows_the_prompt_it_ended)
 TEST_F(terminal, help_arrives_in_utf8)
 {
     start("--help");
-    EXPECT_TRUE(read_until(utf8(u8"数据放在启动时所在文件夹的 student.txt 中"), 5000)) << seen;
+    EXPECT_TRUE(read_until(utf8(u8"数据默认在启动时所在文件夹的 student.txt 中"), 5000)) << seen;
     EXPECT_EQ(wait_exit(5000), 0);
 }
 

@@ -1,12 +1,16 @@
-// The command line. The program takes no argument for its work: it always
-// keeps its register in "student.txt" of the folder it is started in. It
-// answers -h/--help and --version and refuses anything else.
+// The command line: which register to work on ("student.txt" in the folder
+// the program starts in, unless a file is named), and the commands that do
+// their work without the menu: export to and import from a spreadsheet,
+// help and version.
 #pragma once
 
 // Handles the arguments of main. Call after console_std(), so the texts
-// reach a terminal in its encoding. With no argument returns -1: start the
-// menu. With exactly one of -h, --help or --version prints the help or the
-// name and version on standard output and returns 0. Otherwise writes a
-// one-line error naming the first argument it cannot take and the usage
-// line on standard error and returns 2.
+// reach a terminal in its encoding. With no argument, or only a register
+// (FILE, -f FILE or --file FILE), makes that the register and returns -1:
+// start the menu. With exactly one of -h, --help or --version prints the
+// help or the name and version and returns 0. --export OUT writes the
+// register as CSV to OUT ("-": standard output), --import IN adds IN's rows
+// to the register and saves it: 0 when done, 1 with a message on standard
+// error when not. Anything else: a one-line error and the usage line on
+// standard error, and 2.
 int args(int argc, char** argv);

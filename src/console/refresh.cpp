@@ -11,14 +11,26 @@ void refresh()
         return;
     }
     int bad = 0;
-    switch (load_file(bad)) {
-    case load_status::ok: line("刷新完成"); break;
-    case load_status::missing: line("未找到该文件 请先创立该文件并将学生信息保存"); break;
-    case load_status::unreadable: line("读取文件出错,未刷新"); break;
-    case load_status::bad_record: say("文件第%d条记录格式错误,未刷新\n", bad); break;
-    case load_status::too_many: line("文件中的记录超过1000条,未刷新"); break;
-    case load_status::close_failed:
+    load_status st = load_file(bad);
+    if (st == load_status::ok) {
+        line("刷新完成");
+    } else if (st == load_status::close_failed) {
         prompt("cannot close the file");
         throw leave{};
+    } else {
+        line(load_said(st, bad));
     }
+}
+
+std::string load_said(load_status st, int bad)
+{
+    switch (st) {
+    case load_status::ok: return "刷新完成";
+    case load_status::missing: return "未找到该文件 请先创立该文件并将学生信息保存";
+    case load_status::unreadable: return "读取文件出错,未刷新";
+    case load_status::bad_record: return format("文件第%d条记录格式错误,未刷新", bad);
+    case load_status::too_many: return "文件中的记录超过1000条,未刷新";
+    case load_status::close_failed: break;
+    }
+    return "cannot close the file";
 }

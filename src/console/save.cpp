@@ -3,29 +3,35 @@
 #include "records/datafile.h"
 #include "records/table.h"
 
-void save()
+bool tell_save(const replace_result& r, void (*say_failure)(std::string_view))
 {
-    replace_result r = save_file();
+    const std::string& file = file_path();
     if (r.status == replace_status::ok)
-        return;
+        return true;
     if (r.status == replace_status::backed_up) {
-        notice("student.txt已被改动或未刷新,原文件已备份为" + r.backup);
-        return;
+        notice(file + "已被改动或未刷新,原文件已备份为" + r.backup);
+        return true;
     }
     // A replace that the system broke off and that left the old register
     // under another name: the operator must know where it is.
     bool moved = r.status == replace_status::failed && !r.backup.empty();
-    line(moved ? "保存失败" : "保存失败,student.txt未改变");
+    say_failure(moved ? std::string("保存失败") : "保存失败," + file + "未改变");
     // The reason, where there is one the operator can act on, apart from
     // the dialogue and after it.
     if (moved)
-        notice("原student.txt现名为" + r.backup);
+        notice("原" + file + "现名为" + r.backup);
     else if (r.status == replace_status::busy)
-        notice("student.txt正被其他程序使用");
+        notice(file + "正被其他程序使用");
     else if (r.status == replace_status::no_backup && r.backup.empty())
         notice("无法备份原文件,未保存");
     else if (r.status == replace_status::no_backup)
         notice("无法将原文件备份为" + r.backup + ",未保存");
+    return false;
+}
+
+void save()
+{
+    tell_save(save_file(), line);
 }
 
 bool keep_unsaved(void (*then)())

@@ -3,6 +3,11 @@
 // returns to the loop.
 #pragma once
 
+#include "records/datafile.h"
+
+#include <string>
+#include <string_view>
+
 // Shows the menu and runs the chosen screens until the operator picks 8,
 // the input ends or a signal asks the session to end. Unsaved changes are
 // then kept in a recovery file (keep_unsaved). Returns the exit status (0); after a
@@ -16,6 +21,14 @@ void add();    // menu 4: enter new students
 void dele();   // menu 5: delete by student number
 void show();   // menu 6: list every record
 void save();   // menu 7: write the data file
+
+// Says how a save went: a backup or a reason on standard error, a failure
+// through say_failure (a line of the dialogue, or a notice). True when the
+// register was saved.
+bool tell_save(const replace_result& r, void (*say_failure)(std::string_view));
+
+// What a load that did not succeed says (the load's own lines).
+std::string load_said(load_status st, int bad);
 
 // Keeps changes not yet saved in a recovery file of their own and says so
 // on standard error, after calling then (when given) between the two. True

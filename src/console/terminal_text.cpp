@@ -48,25 +48,6 @@ std::size_t no_c1(char* p, std::size_t n)
     return out;
 }
 
-std::size_t gbk_length(const char* p, std::size_t n)
-{
-    auto b = static_cast<unsigned char>(p[0]);
-    if (b < 0x80)
-        return 1;
-    if (b == 0x80 || b == 0xFF || n < 2)
-        return 0;
-    auto t = static_cast<unsigned char>(p[1]);
-    return (t >= 0x40 && t <= 0xFE && t != 0x7F) ? 2 : 0;
-}
-
-bool gbk_text(const char* p, std::size_t n)
-{
-    for (std::size_t k = 0, len; k < n; k += len)
-        if ((len = gbk_length(p + k, n - k)) == 0)
-            return false;
-    return true;
-}
-
 void mask_shown(char* p, std::size_t n)
 {
     for (std::size_t k = 0; k < n;) {

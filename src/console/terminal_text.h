@@ -2,6 +2,8 @@
 // a key ends, and which characters must not reach the screen.
 #pragma once
 
+#include "records/encoding.h"
+
 #include <cstddef>
 
 // How many of the n bytes (n > 0) read at a pause make its key: one
@@ -15,15 +17,6 @@ std::size_t key_length(const char* k, std::size_t n, bool gb);
 // four GB18030 bytes) in the n bytes of UTF-8 text at p as "?": some
 // terminals act on them as on escape sequences. Returns the new length.
 std::size_t no_c1(char* p, std::size_t n);
-
-// The length of the GBK character that starts the n bytes at p (n > 0): 1
-// for an ASCII byte, 2 for a lead byte and a trail byte, 0 when no GBK
-// character starts there (0x80, 0xFF, a lead byte without its trail, or
-// one of the four-byte GB18030 forms, which no GBK program can read).
-std::size_t gbk_length(const char* p, std::size_t n);
-
-// Whether the n bytes at p are GBK characters and nothing else.
-bool gbk_text(const char* p, std::size_t n);
 
 // Shows every byte of the n bytes at p that is not part of a GBK character,
 // and every control byte but the line break, as "?", in place: a stored

@@ -1,10 +1,12 @@
 #include "records/datafile.h"
 
+#include "records/encoding.h"
 #include "records/number.h"
 #include "records/table.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -19,8 +21,10 @@ bool fault(save_step step)
 
 namespace {
 
-const char* const file_name = "student.txt";
-const char* const unsaved_stem = "student.unsaved";
+// The register, as the operator named it, and the encoding it was last
+// loaded in, which a save keeps.
+std::string file_name = "student.txt";
+text_encoding file_encoding = text_encoding::gbk;
 
 // The file as this program last loaded or saved it; a save over anything
 // else keeps a backup first.
@@ -46,6 +50,36 @@ struct scanner {
     std::size_t len = 0;
     bool huge = false; // a token did not fit the buffer; nothing is read after it
     bool ended = false;
+    bool utf8 = false; // the file is UTF-8: converted to GBK as it is read
+    char raw[1 << 12];
+    std::size_t rawlen = 0;
+
+    // Reads up to room bytes, as GBK, into to; 0 only at the end.
+    std::size_t read(char* to, std::size_t room)
+    {
+        if (!utf8)
+            return std::fread(to, 1, room, f);
+        std::size_t got = 0;
+        while (got == 0 && room >= 4) {
+            // No more in than fits out: GBK is never longer than UTF-8.
+            std::size_t want = std::min(sizeof raw - rawlen, room - std::min(room, rawlen));
+            std::size_t in = std::fread(raw + rawlen, 1, want, f);
+            if (in == 0 && want > 0) {
+                if (rawlen == 0)
+                    return 0;
+                rawlen = 0; // a character cut off at the very end: no character
+                to[0] = no_gbk;
+                return 1;
+            }
+            rawlen += in;
+            const char* p = raw;
+            std::size_t left = rawlen;
+            got = utf8_to_gbk(p, left, to, room);
+            std::memmove(raw, p, left);
+            rawlen = left;
+        }
+        return got;
+    }
 
     // Keeps bytes from start on and reads more behind them.
     bool refill(std::size_t start)
@@ -53,7 +87,7 @@ struct scanner {
         std::memmove(buf, buf + start, len - start);
         len -= start;
         pos -= start;
-        std::size_t got = std::fread(buf + len, 1, sizeof buf - len, f);
+        std::size_t got = read(buf + len, sizeof buf - len);
         len += got;
         // Old DOS editors end a file with one Ctrl-Z; anywhere else it is
         // a byte like any other.
@@ -103,8 +137,10 @@ bool text(scanner& s, char (&field)[N])
 {
     std::string_view t = s.next();
     // A NUL byte would cut the value short when it is stored and shift the
-    // fields of the next save, so a token holding one is refused.
-    if (s.huge || t.empty() || t.size() >= N || t.find('\0') != t.npos)
+    // fields of the next save, so a token holding one is refused, as is a
+    // character of a UTF-8 file that GBK cannot hold.
+    if (s.huge || t.empty() || t.size() >= N || t.find('\0') != t.npos ||
+        (s.utf8 && t.find(no_gbk) != t.npos))
         return false;
     put(field, t);
     return true;
@@ -137,7 +173,8 @@ load_status read_records(scanner& s, int& count, int& bad)
         student& r = stu[count++];
         r = student{};
         // The id is stored before reading on: the next reads reuse its bytes.
-        bool good = !s.huge && id.size() <= ID_CAP && id.find('\0') == id.npos;
+        bool good = !s.huge && id.size() <= ID_CAP && id.find('\0') == id.npos &&
+                    !(s.utf8 && id.find(no_gbk) != id.npos);
         if (good) {
             put(r.id, id);
             good = rest(s, r);
@@ -163,10 +200,11 @@ void undo(int count)
 
 } // namespace
 
-load_status load(std::FILE* f, int& count, int& bad)
+load_status load(std::FILE* f, int& count, int& bad, text_encoding enc)
 {
     scanner s;
     s.f = f;
+    s.utf8 = enc != text_encoding::gbk;
     count = 0;
     load_status st = read_records(s, count, bad);
     if (st != load_status::ok)
@@ -178,13 +216,22 @@ load_status load_file(int& bad)
 {
     std::FILE* f = nullptr;
     file_stamp stamp;
-    switch (file_open(file_name, f, stamp)) {
+    switch (file_open(file_name.c_str(), f, stamp)) {
     case open_status::missing: forget_file(); return load_status::missing;
     case open_status::failed: forget_file(); return load_status::unreadable;
     case open_status::ok: break;
     }
     int count = 0;
-    load_status st = load(f, count, bad);
+    text_encoding enc;
+    bool also_gbk = false;
+    load_status st = sniff_file(f, enc, also_gbk) ? load(f, count, bad, enc) : load_status::unreadable;
+    // A GBK file that happens to be UTF-8 too ("女" alone is): read as GBK
+    // after all when its UTF-8 reading does not load.
+    if (st == load_status::bad_record && enc == text_encoding::utf8 && also_gbk) {
+        std::rewind(f);
+        enc = text_encoding::gbk;
+        st = load(f, count, bad, enc);
+    }
     bool closed = std::fclose(f) == 0 && !fault(save_step::close);
     if (!closed && st == load_status::ok) {
         undo(count);
@@ -195,6 +242,7 @@ load_status load_file(int& bad)
         dirty = false;
         known = stamp;
         have_known = true;
+        file_encoding = enc;
     } else {
         forget_file(); // the table no longer matches any file
     }
@@ -206,9 +254,29 @@ void forget_file()
     have_known = false;
 }
 
+void use_file(std::string_view path)
+{
+    file_name = path;
+    forget_file();
+    file_encoding = text_encoding::gbk;
+}
+
+const std::string& file_path()
+{
+    return file_name;
+}
+
+std::string extension(const std::string& path)
+{
+    std::size_t slash = path.find_last_of('/');
+    std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+    std::size_t dot = path.rfind('.');
+    return dot != std::string::npos && dot > base ? path.substr(dot) : std::string();
+}
+
 namespace {
 
-bool write_records(std::FILE* f)
+bool write_gbk(std::FILE* f)
 {
     for (int k = 0; k < n; ++k) {
         const student& r = stu[k];
@@ -220,12 +288,34 @@ bool write_records(std::FILE* f)
     return true;
 }
 
+// A register that came in UTF-8 goes back in UTF-8, with its mark if it
+// had one, so the editor it came from still reads it.
+bool write_utf8(std::FILE* f)
+{
+    std::string text = file_encoding == text_encoding::utf8_bom ? "\xEF\xBB\xBF" : "";
+    char line[256];
+    for (int k = 0; k < n; ++k) {
+        const student& r = stu[k];
+        int len = std::snprintf(line, sizeof line, "%s %s %d %s %s %s %s %s\n", r.id, r.name, r.age,
+                                r.sex, r.birth, r.address, r.phone, r.email);
+        if (fault(save_step::write) || len < 0)
+            return false;
+        gbk_to_utf8({line, static_cast<std::size_t>(len)}, text);
+    }
+    return std::fwrite(text.data(), 1, text.size(), f) == text.size();
+}
+
+bool write_records(std::FILE* f)
+{
+    return file_encoding == text_encoding::gbk ? write_gbk(f) : write_utf8(f);
+}
+
 } // namespace
 
 replace_result save_file()
 {
     replace_plan plan{};
-    plan.path = file_name;
+    plan.path = file_name.c_str();
     plan.guard = true;
     plan.known = have_known ? &known : nullptr;
     file_stamp now;
@@ -279,7 +369,9 @@ bool save_unsaved(std::string& name)
     }
     // A file of its own each time, beside the register: never one that an
     // earlier session kept, and never a link planted under the name.
-    if (!file_keep(unsaved_stem, ".txt", file_name, write_records, name))
+    std::string ext = extension(file_name);
+    std::string stem = file_name.substr(0, file_name.size() - ext.size()) + ".unsaved";
+    if (!file_keep(stem, ext.c_str(), file_name.c_str(), write_records, name))
         return false;
     kept_print = print;
     kept_name = name;
