@@ -22,7 +22,7 @@ void reset_table()
 {
     n = 0;
     dirty = false;
-    forget_file();
+    use_file("student.txt"); // the default register, in GBK, never loaded
     std::memset(stu, 0, sizeof stu);
 }
 

@@ -1,0 +1,233 @@
+// Registers other than student.txt: named on the command line, kept in
+// UTF-8, and traded with spreadsheets as CSV.
+#include "records/datafile.h"
+#include "support.h"
+
+#include <filesystem>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class register_file : public scratch {};
+
+const std::string one = "1 甲 19 男 2005.01 南京 025-1 a@b.cn\n";
+const std::string two = "2 乙 20 女 2004.12 苏州 0512-2 c@d.cn\n";
+
+// Where a register is named, and where it and its kept versions then go.
+struct named {
+    const char* name;
+    std::vector<std::string> args;
+    std::string file;    // as given, for the notices
+    std::string unsaved; // the recovery file's name, beside it
+};
+
+void PrintTo(const named& c, std::ostream* os) { *os << c.name; }
+
+class naming : public register_file, public ::testing::WithParamInterface<named> {};
+
+TEST_P(naming, saves_backs_up_and_keeps_work_beside_the_file)
+{
+    fs::create_directory(dir + "/sub");
+    // "@" stands for the scratch folder, for the absolute names.
+    auto given = [&](std::string p) { return p.starts_with("@") ? dir + p.substr(1) : p; };
+    auto at = [&](const std::string& p) { return p.starts_with("/") ? p : dir + "/" + p; };
+    std::vector<std::string> args;
+    for (const std::string& a : GetParam().args)
+        args.push_back(given(a));
+    std::string file = given(GetParam().file), unsaved = given(GetParam().unsaved);
+
+    outcome o = run_program(dir, "4\n1\n" + one + "7\n8\n", args);
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(read_file(at(file)), one);
+    EXPECT_FALSE(exists(dir + "/student.txt"));
+    // Saved again without a load: the old one is kept beside it.
+    o = run_program(dir, "4\n1\n" + two + "7\n8\n", args);
+    EXPECT_EQ(o.err, file + "已被改动或未刷新,原文件已备份为" + file + ".bak\n");
+    EXPECT_EQ(read_file(at(file) + ".bak"), one);
+    // Work not saved goes beside it, under a name made from its own.
+    o = run_program(dir, "1\n5\n2\n8\n", args);
+    EXPECT_EQ(o.err, "有未保存的修改,已另存为" + unsaved + "\n");
+    EXPECT_TRUE(exists(at(unsaved)));
+    EXPECT_EQ(read_file(at(unsaved)), "") << "the one student there was deleted";
+    // A backup that cannot be made names the file too.
+    fs::create_directory(at(file) + ".2.bak");
+    o = run_program(dir, "4\n1\n" + two + "7\n8\n", args);
+    EXPECT_NE(o.out.find("保存失败," + file + "未改变\n"), std::string::npos) << o.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, naming,
+    ::testing::Values(named{"relative", {"class2.txt"}, "class2.txt", "class2.unsaved.txt"},
+                      named{"with_f", {"-f", "class2.txt"}, "class2.txt", "class2.unsaved.txt"},
+                      named{"with_file", {"--file", "sub/c.txt"}, "sub/c.txt", "sub/c.unsaved.txt"},
+                      named{"absolute", {"@/sub/c.txt"}, "@/sub/c.txt", "@/sub/c.unsaved.txt"},
+                      named{"with_a_space", {"my class.txt"}, "my class.txt", "my class.unsaved.txt"},
+                      named{"in_chinese", {"二班.txt"}, "二班.txt", "二班.unsaved.txt"},
+                      named{"without_an_ending", {"reg"}, "reg", "reg.unsaved"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+std::string utf8(std::u8string_view s)
+{
+    return {reinterpret_cast<const char*>(s.data()), s.size()};
+}
+
+const std::string bom = "\xEF\xBB\xBF";
+
+// A register in one encoding or another: loaded into GBK, changed, and
+// saved back in the encoding it came in.
+struct encoded {
+    const char* name;
+    std::string file;
+    int bad;           // the record refused, or 0 when it loads
+    std::string name0; // GBK: the first student's name once loaded
+    std::string saved; // after its name is changed to 丙
+};
+
+void PrintTo(const encoded& c, std::ostream* os) { *os << c.name; }
+
+class encodings : public register_file, public ::testing::WithParamInterface<encoded> {};
+
+TEST_P(encodings, load_and_save_back_in_the_same_encoding)
+{
+    write_file("student.txt", GetParam().file);
+    int bad = 0;
+    load_status st = load_file(bad);
+    ASSERT_EQ(st, GetParam().bad ? load_status::bad_record : load_status::ok);
+    if (GetParam().bad) {
+        EXPECT_EQ(bad, GetParam().bad);
+        return;
+    }
+    EXPECT_EQ(std::string(stu[0].name), GetParam().name0);
+    put(stu[0].name, "丙");
+    dirty = true;
+    EXPECT_EQ(save_file().status, replace_status::ok);
+    EXPECT_EQ(read_file("student.txt"), GetParam().saved);
+}
+
+const std::string eight = "欧阳诸葛司马上官"; // 16 bytes in GBK, 24 in UTF-8
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, encodings,
+    ::testing::Values(
+        encoded{"utf8_with_its_mark", bom + utf8(u8"1 甲 19 男 2005.01 南京 025-1 a@b.cn\n"), 0, "甲",
+                bom + utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n")},
+        encoded{"utf8_without_a_mark", utf8(u8"1 甲 19 男 2005.01 南京 025-1 a@b.cn\n"), 0, "甲",
+                utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n")},
+        encoded{"a_name_that_fits_only_as_gbk",
+                utf8(u8"1 欧阳诸葛司马上官 19 男 2005.01 南京 025-1 a@b.cn\n"), 0, eight,
+                utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n")},
+        encoded{"the_mark_on_ascii", bom + "1 a 19 m 2005.01 nj 025-1 a@b.cn\n", 0, "a",
+                bom + utf8(u8"1 丙 19 m 2005.01 nj 025-1 a@b.cn\n")},
+        encoded{"a_character_gbk_cannot_hold",
+                utf8(u8"1 甲 19 男 2005.01 南京 025-1 a@b.cn\n2 😀 19 男 2005.01 南京 025-1 a@b.cn\n"), 2,
+                "", ""},
+        encoded{"gbk", one, 0, "甲", "1 丙 19 男 2005.01 南京 025-1 a@b.cn\n"},
+        // 女 alone in GBK is also UTF-8 (U+016E), which GBK has no room for.
+        encoded{"gbk_that_is_utf8_too", "1 a 19 女 2005.01 nj 025-1 a@b.cn\n", 0, "a",
+                "1 丙 19 女 2005.01 nj 025-1 a@b.cn\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Values that a spreadsheet would misread: a comma and a quote, formulas,
+// apostrophes before formulas, a negative age.
+const std::string awkward = "1 甲 19 男 2005.01 南京 025-1 a@b.cn\n"
+                            "2 a,b\"c -3 女 =1+1 @home +86-1 -x\n"
+                            "3 '=x 20 m 2000.10 ''@y 0201 e\n";
+const std::string awkward_csv = utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,E-mail\r\n"
+                                     u8"1,甲,19,男,2005.01,南京,025-1,a@b.cn\r\n"
+                                     u8"2,\"a,b\"\"c\",-3,女,'=1+1,'@home,'+86-1,'-x\r\n"
+                                     u8"3,''=x,20,m,2000.10,'''@y,0201,e\r\n");
+
+TEST_F(register_file, export_and_import_give_back_the_same_register)
+{
+    write_file("student.txt", awkward);
+    outcome o = run_program(dir, "", {"--export", "out.csv"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(read_file("out.csv"), bom + awkward_csv);
+    o = run_program(dir, "", {"--export", "-"});
+    EXPECT_EQ(o.out, bom + awkward_csv);
+    // Into a register that does not exist yet: it is created.
+    fs::create_directory("empty");
+    fs::copy_file("out.csv", "empty/in.csv");
+    o = run_program(dir + "/empty", "", {"--import", "in.csv"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "已导入3名学生\n");
+    EXPECT_EQ(read_file("empty/student.txt"), awkward);
+    // A file in GBK, with LF line ends and no header, is read as well.
+    write_file("empty/gbk.csv", "4,丁,21,男,2003.03,无锡,0510-3,e@f.cn\n");
+    o = run_program(dir + "/empty", "", {"--import", "gbk.csv"});
+    EXPECT_EQ(o.out, "已导入1名学生\n");
+    EXPECT_EQ(read_file("empty/student.txt"), awkward + "4 丁 21 男 2003.03 无锡 0510-3 e@f.cn\n");
+}
+
+// Every row that cannot be a student refuses the whole file, naming the
+// row as a spreadsheet counts it.
+struct refused_csv {
+    const char* name;
+    std::string csv; // after the header row
+    std::string said;
+};
+
+void PrintTo(const refused_csv& c, std::ostream* os) { *os << c.name; }
+
+class import_refused : public register_file, public ::testing::WithParamInterface<refused_csv> {};
+
+TEST_P(import_refused, changes_nothing_and_says_where)
+{
+    write_file("student.txt", one);
+    write_file("in.csv", bom + utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,E-mail\r\n") + GetParam().csv);
+    outcome o = run_program(dir, "", {"--import", "in.csv"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "in.csv第" + GetParam().said + "\n");
+    EXPECT_EQ(read_file("student.txt"), one);
+    EXPECT_EQ(names_in("."), (std::vector<std::string>{"in.csv", "student.txt"}));
+}
+
+const std::string good = "5,x,22,f,2002.02,cz,0519-5,g@h.cn\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, import_refused,
+    ::testing::Values(
+        refused_csv{"too_few_values", "5,a,19\r\n", "2行: 应有8项,实有3项"},
+        refused_csv{"a_number_in_the_register", good + utf8(u8"1,甲,19,男,2005.01,南京,025-1,a@b.cn\r\n"),
+                    "3行: 学号已存在"},
+        refused_csv{"a_number_twice", good + good, "3行: 学号已存在"},
+        refused_csv{"an_age_that_is_no_number", "5,a,x1,m,b,c,d,e\r\n", "2行: 年龄不是整数"},
+        refused_csv{"an_age_beyond_32_bits", "5,a,2147483648,m,b,c,d,e\r\n", "2行: 年龄不是整数"},
+        refused_csv{"a_name_too_long", "5," + std::string(23, 'n') + ",1,m,b,c,d,e\r\n",
+                    "2行: 姓名过长,最多22个字节"},
+        refused_csv{"white_space", "5,a b,1,m,b,c,d,e\r\n", "2行: 姓名含有空白字符"},
+        refused_csv{"a_control_byte", "5,a,1,m,b\x01,c,d,e\r\n", "2行: 出生年月含有控制字符"},
+        refused_csv{"a_character_gbk_cannot_hold", utf8(u8"5,a,1,m,b,c,d,😀\r\n"),
+                    "2行: E-mail含有无法保存的字符"},
+        refused_csv{"an_empty_value", "5,,1,m,b,c,d,e\r\n", "2行: 姓名为空"},
+        refused_csv{"a_quote_never_closed", good + "6,\"a,1,m,b,c,d,e\r\n", "3行: 引号不成对"},
+        // A line break inside quotes is one row, as a spreadsheet counts.
+        refused_csv{"rows_counted_as_a_spreadsheet_does",
+                    "5,\"x,\r\ny\",22,f,2002.02,cz,0519-5,g@h.cn\r\n6,a,x,m,b,c,d,e\r\n",
+                    "2行: 姓名含有空白字符"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(register_file, import_and_export_refuse_a_register_they_cannot_read)
+{
+    outcome o = run_program(dir, "", {"--export", "out.csv"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "未找到该文件 请先创立该文件并将学生信息保存\n");
+    EXPECT_FALSE(exists("out.csv"));
+    write_file("student.txt", "1 a not-a-number m b a p e\n");
+    write_file("in.csv", good);
+    o = run_program(dir, "", {"--import", "in.csv"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "文件第1条记录格式错误,未刷新\n");
+    EXPECT_EQ(read_file("student.txt"), "1 a not-a-number m b a p e\n");
+    // A full register takes no more.
+    std::string full;
+    for (int k = 0; k < 1000; ++k)
+        full += std::to_string(k + 10) + " a 1 m b c d e\n";
+    write_file("student.txt", full);
+    o = run_program(dir, "", {"--import", "in.csv"});
+    EXPECT_EQ(o.err, "in.csv第1行: 学生超过1000名\n");
+}
+
+} // namespace
