@@ -3,7 +3,9 @@
 #include "console/console.h"
 #include "console/screens.h"
 #include "console/screens.h"
+#include "records/csv.h"
 #include "records/datafile.h"
+#include "records/encoding.h"
 #include "records/table.h"
 
 #include <benchmark/benchmark.h>
@@ -123,6 +125,57 @@ void bm_refresh(benchmark::State& state)
         state.SkipWithError("the register did not load");
 }
 BENCHMARK(bm_refresh)->Name("refresh/1000");
+
+// The same register kept in UTF-8, as an editor elsewhere saves it: each
+// value is converted to GBK as it is read.
+void bm_refresh_utf8(benchmark::State& state)
+{
+    shm_dir dir;
+    console_use(nothing, nowhere, false);
+    fill_sorted();
+    std::string gbk;
+    for (int k = 0; k < n; ++k) {
+        const student& r = stu[k];
+        gbk += std::string(r.id) + " " + r.name + " " + std::to_string(r.age) + " " + r.sex + " " +
+               r.birth + " " + r.address + " " + r.phone + " " + r.email + "\n";
+    }
+    std::string utf8;
+    gbk_to_utf8(gbk, utf8);
+    std::FILE* f = std::fopen("student.txt", "w");
+    std::fwrite(utf8.data(), 1, utf8.size(), f);
+    std::fclose(f);
+    for (auto _ : state) {
+        refresh();
+        benchmark::DoNotOptimize(stu);
+    }
+    int bad = 0;
+    n = 0;
+    if (load_file(bad) != load_status::ok || n != STUDENT_CAPACITY)
+        state.SkipWithError("the register did not load");
+}
+BENCHMARK(bm_refresh_utf8)->Name("refresh/1000/utf8");
+
+void bm_export(benchmark::State& state)
+{
+    fill_sorted();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(csv_text());
+}
+BENCHMARK(bm_export)->Name("export/1000");
+
+void bm_import(benchmark::State& state)
+{
+    fill_sorted();
+    std::string text = csv_text();
+    int added = 0;
+    for (auto _ : state) {
+        n = 0;
+        import_csv(text, added);
+    }
+    if (added != STUDENT_CAPACITY)
+        state.SkipWithError("the rows were not imported");
+}
+BENCHMARK(bm_import)->Name("import/1000");
 
 void bm_save(benchmark::State& state)
 {

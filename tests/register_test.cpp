@@ -107,6 +107,15 @@ TEST_P(encodings, load_and_save_back_in_the_same_encoding)
 
 const std::string eight = "欧阳诸葛司马上官"; // 16 bytes in GBK, 24 in UTF-8
 
+// More than one read of the file: a character cut by the end of a read.
+std::string many(const std::string& first)
+{
+    std::string s = first;
+    for (int k = 2; k <= 400; ++k)
+        s += utf8(u8"2") + std::to_string(k) + utf8(u8" 欧阳诸葛司马上官 19 男 2005.01 南京 025-1 a@b.cn\n");
+    return s;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     cases, encodings,
     ::testing::Values(
@@ -117,6 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
         encoded{"a_name_that_fits_only_as_gbk",
                 utf8(u8"1 欧阳诸葛司马上官 19 男 2005.01 南京 025-1 a@b.cn\n"), 0, eight,
                 utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n")},
+        encoded{"longer_than_one_read", many(utf8(u8"1 甲 19 男 2005.01 南京 025-1 a@b.cn\n")), 0, "甲",
+                many(utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n"))},
         encoded{"the_mark_on_ascii", bom + "1 a 19 m 2005.01 nj 025-1 a@b.cn\n", 0, "a",
                 bom + utf8(u8"1 丙 19 m 2005.01 nj 025-1 a@b.cn\n")},
         encoded{"a_character_gbk_cannot_hold",

@@ -184,12 +184,22 @@ csv_refusal import_csv(std::string_view text, int& added)
     sniffer s;
     s.feed(text.data(), text.size());
     text_encoding enc = s.result();
-    std::string gbk = enc == text_encoding::gbk ? std::string(text)
-                                                : as_gbk(text.substr(enc == text_encoding::utf8_bom ? 3 : 0));
-    // GBK that happens to be UTF-8 too: GBK after all when its UTF-8
-    // reading holds characters GBK has no room for.
-    if (enc == text_encoding::utf8 && s.gbk && !s.lead && gbk.find(no_gbk) != gbk.npos)
-        gbk = text;
+    std::string gbk;
+    if (enc != text_encoding::gbk) {
+        gbk = as_gbk(text.substr(enc == text_encoding::utf8_bom ? 3 : 0));
+        // GBK that happens to be UTF-8 too: GBK after all when its UTF-8
+        // reading holds characters GBK has no room for.
+        if (enc == text_encoding::utf8 && gbk.find(no_gbk) != gbk.npos && gbk_text(text.data(), text.size()))
+            enc = text_encoding::gbk;
+    }
+    if (enc == text_encoding::gbk) {
+        // Through Unicode and back: a byte pair shaped like GBK that is no
+        // character becomes no_gbk, so no value is taken that could not be
+        // exported again.
+        std::string u;
+        gbk_to_utf8(text, u);
+        gbk = as_gbk(u);
+    }
     csv_reader in{gbk};
     std::unordered_set<std::string> taken;
     for (int k = 0; k < n; ++k)

@@ -51,7 +51,8 @@ struct scanner {
     bool huge = false; // a token did not fit the buffer; nothing is read after it
     bool ended = false;
     bool utf8 = false; // the file is UTF-8: converted to GBK as it is read
-    char raw[1 << 12];
+    bool strict = true; // and all of it read so far was strict UTF-8
+    char raw[1 << 14];
     std::size_t rawlen = 0;
 
     // Reads up to room bytes, as GBK, into to; 0 only at the end.
@@ -69,12 +70,13 @@ struct scanner {
                     return 0;
                 rawlen = 0; // a character cut off at the very end: no character
                 to[0] = no_gbk;
+                strict = false;
                 return 1;
             }
             rawlen += in;
             const char* p = raw;
             std::size_t left = rawlen;
-            got = utf8_to_gbk(p, left, to, room);
+            got = utf8_to_gbk(p, left, to, room, strict);
             std::memmove(raw, p, left);
             rawlen = left;
         }
@@ -200,7 +202,10 @@ void undo(int count)
 
 } // namespace
 
-load_status load(std::FILE* f, int& count, int& bad, text_encoding enc)
+namespace {
+
+// strict: the file read as UTF-8 was strict UTF-8 as far as it was read.
+load_status load_as(std::FILE* f, int& count, int& bad, text_encoding enc, bool& strict)
 {
     scanner s;
     s.f = f;
@@ -209,7 +214,16 @@ load_status load(std::FILE* f, int& count, int& bad, text_encoding enc)
     load_status st = read_records(s, count, bad);
     if (st != load_status::ok)
         undo(count);
+    strict = s.strict;
     return st;
+}
+
+} // namespace
+
+load_status load(std::FILE* f, int& count, int& bad, text_encoding enc)
+{
+    bool strict;
+    return load_as(f, count, bad, enc, strict);
 }
 
 load_status load_file(int& bad)
@@ -223,11 +237,12 @@ load_status load_file(int& bad)
     }
     int count = 0;
     text_encoding enc;
-    bool also_gbk = false;
-    load_status st = sniff_file(f, enc, also_gbk) ? load(f, count, bad, enc) : load_status::unreadable;
-    // A GBK file that happens to be UTF-8 too ("女" alone is): read as GBK
-    // after all when its UTF-8 reading does not load.
-    if (st == load_status::bad_record && enc == text_encoding::utf8 && also_gbk) {
+    bool strict = true;
+    load_status st = sniff_file(f, enc) ? load_as(f, count, bad, enc, strict) : load_status::unreadable;
+    // A file that began as UTF-8 but is not all strict UTF-8 is GBK; so is
+    // one that is both ("女" alone is) whose UTF-8 reading does not load.
+    if (enc == text_encoding::utf8 &&
+        (!strict || (st == load_status::bad_record && gbk_file(f)))) {
         std::rewind(f);
         enc = text_encoding::gbk;
         st = load(f, count, bad, enc);

@@ -1,5 +1,27 @@
 #include "records/encoding.h"
 
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+// How many bytes from p on (of n) are ASCII, eight at a time where it can:
+// most of a register is digits, dates and mail addresses.
+std::size_t ascii_run(const unsigned char* p, std::size_t n)
+{
+    std::size_t k = 0;
+    for (std::uint64_t w; k + 8 <= n; k += 8) {
+        std::memcpy(&w, p + k, 8);
+        if (w & 0x8080808080808080ull)
+            break;
+    }
+    while (k < n && p[k] < 0x80)
+        ++k;
+    return k;
+}
+
+} // namespace
+
 std::size_t gbk_length(const char* p, std::size_t n)
 {
     auto b = static_cast<unsigned char>(p[0]);
@@ -19,43 +41,9 @@ bool gbk_text(const char* p, std::size_t n)
     return true;
 }
 
-namespace {
-
-// The length of the UTF-8 character at p when all of its n bytes are there
-// and it is strict; 0 when it is not UTF-8; -1 when it goes on beyond n.
-int utf8_length(const unsigned char* p, std::size_t n)
-{
-    unsigned char b = p[0];
-    int len = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3
-            : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
-    if (len <= 1)
-        return len;
-    // The second byte's range rules out overlong forms, surrogates and
-    // anything above U+10FFFF.
-    unsigned char lo = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
-    unsigned char hi = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
-    for (int k = 1; k < len; ++k) {
-        if (static_cast<std::size_t>(k) >= n)
-            return -1;
-        unsigned char c = p[k];
-        if (k == 1 ? (c < lo || c > hi) : (c < 0x80 || c > 0xBF))
-            return 0;
-    }
-    return len;
-}
-
-} // namespace
-
 void sniffer::feed(const char* p, std::size_t n)
 {
     auto u = reinterpret_cast<const unsigned char*>(p);
-    for (std::size_t k = 0; k < n && gbk; ++k) {
-        if (lead)
-            gbk = u[k] >= 0x40 && u[k] <= 0xFE && u[k] != 0x7F;
-        else
-            gbk = u[k] != 0x80 && u[k] != 0xFF;
-        lead = !lead && u[k] >= 0x81;
-    }
     for (std::size_t k = 0; k < n && first < 3; ++k, ++first)
         bom = (first == 0 || bom) && u[k] == static_cast<unsigned char>("\xEF\xBB\xBF"[first]);
     std::size_t k = 0;
@@ -69,6 +57,18 @@ void sniffer::feed(const char* p, std::size_t n)
             cutlen = 0;
     }
     while (k < n && valid) {
+        if (u[k] < 0x80) {
+            k += ascii_run(u + k, n - k);
+            continue;
+        }
+        if ((u[k] & 0xF0) == 0xE0 && k + 2 < n && (u[k + 1] & 0xC0) == 0x80 && (u[k + 2] & 0xC0) == 0x80) {
+            unsigned cp = (u[k] & 0x0Fu) << 12 | (u[k + 1] & 0x3Fu) << 6;
+            if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) { // strict, as most are
+                wide = true;
+                k += 3;
+                continue;
+            }
+        }
         int len = utf8_length(u + k, n - k);
         if (len < 0) {
             for (cutlen = 0; k < n; ++k)
@@ -76,7 +76,7 @@ void sniffer::feed(const char* p, std::size_t n)
             return;
         }
         valid = len > 0;
-        wide = wide || len > 1;
+        wide = true;
         k += static_cast<std::size_t>(len);
     }
 }
@@ -88,17 +88,51 @@ text_encoding sniffer::result() const
     return valid && wide && cutlen == 0 ? text_encoding::utf8 : text_encoding::gbk;
 }
 
-bool sniff_file(std::FILE* f, text_encoding& enc, bool& also_gbk)
+bool gbk_file(std::FILE* f)
+{
+    std::rewind(f);
+    char buf[1 << 14];
+    std::size_t got, kept = 0;
+    bool ok = true;
+    // A character cut by the end of one read is carried to the next.
+    while (ok && (got = std::fread(buf + kept, 1, sizeof buf - kept, f)) > 0) {
+        std::size_t len = kept + got, k = 0;
+        for (std::size_t step; k < len && ok; k += step) {
+            step = gbk_length(buf + k, len - k);
+            ok = step > 0 || (len - k == 1 && static_cast<unsigned char>(buf[k]) >= 0x81 &&
+                              static_cast<unsigned char>(buf[k]) != 0xFF);
+            if (step == 0)
+                break;
+        }
+        kept = ok ? len - k : 0;
+        if (kept)
+            buf[0] = buf[k];
+    }
+    ok = ok && kept == 0 && !std::ferror(f);
+    std::rewind(f);
+    return ok;
+}
+
+bool sniff_file(std::FILE* f, text_encoding& enc)
 {
     sniffer s;
     char buf[1 << 14];
     std::size_t got;
-    while ((got = std::fread(buf, 1, sizeof buf, f)) > 0 && (s.valid || s.first < 3))
+    bool whole = true;
+    while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) {
         s.feed(buf, got);
+        if (s.first == 3 && (!s.valid || s.wide)) {
+            whole = false; // decided: the rest is checked as it is read
+            break;
+        }
+    }
     if (std::ferror(f))
         return false;
     enc = s.result();
-    also_gbk = s.gbk && !s.lead;
+    // A character cut by the end of the last piece read is no fault when
+    // the file goes on.
+    if (!whole && s.valid && s.wide && enc == text_encoding::gbk)
+        enc = text_encoding::utf8;
     std::rewind(f);
     return enc != text_encoding::utf8_bom || std::fseek(f, 3, SEEK_SET) == 0;
 }
@@ -109,8 +143,9 @@ std::string as_gbk(std::string_view text)
     const char* p = text.data();
     std::size_t left = text.size();
     std::size_t got = 0;
+    bool strict = true;
     while (left > 0) {
-        std::size_t step = utf8_to_gbk(p, left, out.data() + got, out.size() - got);
+        std::size_t step = utf8_to_gbk(p, left, out.data() + got, out.size() - got, strict);
         got += step;
         if (step == 0) { // a character cut off at the very end: no character
             out[got++] = no_gbk;

@@ -18,13 +18,37 @@ std::size_t gbk_length(const char* p, std::size_t n);
 // Whether the n bytes at p are GBK characters and nothing else.
 bool gbk_text(const char* p, std::size_t n);
 
+// The length of the UTF-8 character at p when all of its n bytes (n > 0)
+// are there and it is strict (no overlong form, no surrogate, nothing above
+// U+10FFFF); 0 when it is not UTF-8; -1 when it goes on beyond n.
+inline int utf8_length(const unsigned char* p, std::size_t n)
+{
+    unsigned char b = p[0];
+    int len = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3
+            : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    if (len <= 1)
+        return len;
+    // The second byte's range rules out overlong forms, surrogates and
+    // anything above U+10FFFF.
+    unsigned char lo = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+    unsigned char hi = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+    for (int k = 1; k < len; ++k) {
+        if (static_cast<std::size_t>(k) >= n)
+            return -1;
+        unsigned char c = p[k];
+        if (k == 1 ? (c < lo || c > hi) : (c < 0x80 || c > 0xBF))
+            return 0;
+    }
+    return len;
+}
+
+
 // Tells UTF-8 from GBK in a whole text fed in pieces: a text is UTF-8 when
 // it starts with the byte-order mark, or when all of it is strict UTF-8 (no
 // overlong forms, no surrogates, nothing above U+10FFFF) with at least one
 // character beyond ASCII. Anything else (ASCII included) is GBK. A text that
-// is both strict UTF-8 and GBK is taken as UTF-8; gbk says so, for the
-// caller to read it as GBK after all when its UTF-8 reading holds a
-// character GBK has no room for.
+// is both strict UTF-8 and GBK is taken as UTF-8; a caller may read it as
+// GBK after all when its UTF-8 reading holds a character GBK has no room for.
 struct sniffer {
     bool valid = true;
     bool wide = false; // a character beyond ASCII was seen
@@ -32,16 +56,20 @@ struct sniffer {
     bool bom = false;
     unsigned char cut[4] = {};
     std::size_t cutlen = 0; // a character the last piece ended inside
-    bool gbk = true;        // all of it is GBK characters as well
-    bool lead = false;      // the last piece ended on a GBK lead byte
 
     void feed(const char* p, std::size_t n);
     text_encoding result() const;
 };
 
-// Reads f to its end to tell its encoding, then goes back to its start,
-// past a byte-order mark. False on a read error. also_gbk is sniffer::gbk.
-bool sniff_file(std::FILE* f, text_encoding& enc, bool& also_gbk);
+// Reads as much of f as it takes to tell its encoding: up to the first
+// character beyond ASCII when that is strict UTF-8 (utf8 then only means
+// that the file begins as UTF-8: whoever reads on must still check the rest
+// with utf8_to_gbk's strict), or to its end. Then goes back to its start,
+// past a byte-order mark. False on a read error.
+bool sniff_file(std::FILE* f, text_encoding& enc);
+
+// Whether all of f is GBK characters; f is back at its start after.
+bool gbk_file(std::FILE* f);
 
 // The byte that stands in for a character GBK cannot hold: never part of a
 // GBK character, so whatever takes the value refuses it.
@@ -49,9 +77,10 @@ constexpr char no_gbk = '\xFF';
 
 // Converts UTF-8 at [in, in + len) to GBK into out (room bytes, at least
 // 4), advancing in and len. A character that GBK cannot hold, or a byte
-// that is no UTF-8, is written as no_gbk; a character cut off at the end is
-// left in [in, in + len) for its rest. Returns the bytes written.
-std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_t room);
+// that is no UTF-8, is written as no_gbk, and for the latter strict is
+// cleared; a character cut off at the end is left in [in, in + len) for its
+// rest. Returns the bytes written.
+std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_t room, bool& strict);
 
 // Appends the GBK text to out as UTF-8. Bytes that are no GBK character are
 // passed on as they are.

@@ -26,7 +26,7 @@ int one_to_gbk(const char* p, std::size_t len, char (&g)[4])
 
 } // namespace
 
-std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_t room)
+std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_t room, bool& strict)
 {
     char* o = out;
     while (len > 0 && room >= 2) {
@@ -35,6 +35,10 @@ std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_
             break; // the rest of it is still to come
         char g[4];
         int gn = clen == 1 ? (g[0] = *in, 1) : one_to_gbk(in, clen, g);
+        if (clen > 1 && utf8_length(reinterpret_cast<const unsigned char*>(in), clen) <= 0)
+            strict = false;
+        if (clen == 1 && static_cast<unsigned char>(*in) >= 0x80)
+            strict = false;
         if (gn == 0)
             *o++ = no_gbk;
         for (int k = 0; k < gn; ++k)

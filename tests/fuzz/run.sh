@@ -10,7 +10,7 @@ cmake --build build-fuzz -j2
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for target in dialogue datafile; do
+for target in dialogue datafile import; do
   mkdir -p "$work/$target"
   # The targets work in a scratch directory of their own, so paths are absolute.
   build-fuzz/fuzz_$target -max_total_time="$secs" -timeout=10 -rss_limit_mb=2048 \
