@@ -379,6 +379,8 @@ void echo(const char* p, std::size_t n)
     std::size_t to = from;
     while (to < n && !gap(p[to]))
         ++to;
+    if (to == from)
+        return; // white space before the end of input
     std::string text(p + from, to - from);
     mask_shown(text.data(), text.size());
     std::wstring w = wide(text.data(), text.size()) + L"\r\n";
@@ -398,7 +400,7 @@ bool serve()
     }
     if (end == std::string::npos)
         end = typed.ahead.size();
-    if (!live && shown.con && end > 0)
+    if (!live && shown.con)
         echo(typed.ahead.data(), end);
     feed(typed.ahead.data(), end);
     typed.ahead.erase(0, end);
@@ -455,8 +457,9 @@ bool is_press(const INPUT_RECORD& r)
            vk == VK_BACK || vk == VK_TAB;
 }
 
-// What a terminal sends for the press e: its character in UTF-8 (both
-// halves of a surrogate pair, in unit and e), after ESC when Alt is held.
+// What a terminal sends for the press e: its character in UTF-8 (with the
+// first half of a surrogate pair, high, when e has the second), after ESC
+// when Alt is held.
 std::string sent(wchar_t high, const KEY_EVENT_RECORD& e)
 {
     wchar_t u[2] = {high, e.uChar.UnicodeChar};
