@@ -195,6 +195,7 @@ void end_line(HANDLE con)
         put_wide(con, L"\r\n", 2);
 }
 
+// Shows the notices written since the last look, from the start of a line.
 void show_notices()
 {
     std::string text;
