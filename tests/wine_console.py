@@ -26,6 +26,7 @@ ESCAPE = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]")
 CURSOR_SHOWN = re.compile(rb"\x1b\[\?25[lh]")
 MENU_PROMPT = "请选择菜单编号:"
 PAUSE = "请按任意键继续. . ."
+STUDENT = "7 张三 19 男 2004.05 北京 138 z@q.com\r"
 HOME = b"\x1b[H"
 
 
@@ -34,20 +35,21 @@ def lines(text):
 
 
 class Session:
-    def __init__(self, workdir, under_parent=False):
+    def __init__(self, workdir, under_parent=False, args=()):
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
             os.chdir(workdir)
             # Keys reach wine as a terminal sends them (Enter as CR), except
             # that Ctrl-C is a signal, which wine turns into the console's
-            # Ctrl-C event.
+            # Ctrl-C event. Ctrl-Z reaches wine as a key, as on Windows.
             tty.setraw(0)
             mode = termios.tcgetattr(0)
             mode[3] |= termios.ISIG
+            mode[6][termios.VSUSP] = 0
             termios.tcsetattr(0, termios.TCSANOW, mode)
             if under_parent:  # the program as a path wine maps back to this one
                 os.execvp("wine", ["wine", PARENT, "Z:" + EXE.replace("/", "\\")])
-            os.execvp("wine", ["wine", EXE])
+            os.execvp("wine", ["wine", EXE, *args])
         self.raw = b""
         self.mark = 0  # text before this has been matched already
         self.status = None
@@ -127,7 +129,7 @@ def pause_waits_then_screen_clears(s, workdir):
 
 def chinese_name_saved_as_gbk(s, workdir):
     check(s.until(MENU_PROMPT), "no menu prompt", s)
-    s.type("4\r1\r7 张三 19 男 2004.05 北京 138 z@q.com\r")
+    s.type("4\r1\r" + STUDENT)
     for keys in ("x", "7\r", "x", "8\r"):
         check(s.until(PAUSE if keys == "x" else MENU_PROMPT), f"no prompt before {keys!r}", s)
         s.type(keys)
@@ -144,7 +146,88 @@ def typed_ahead_answer_survives_the_pause(s, workdir):
     check(s.until(PAUSE), "no pause", s)
     check(not s.ended(1.5), "ended without waiting for a key", s)
     s.type("x")
+    check(s.until(MENU_PROMPT + "8\r\n"), "the typed-ahead 8 was not shown after its prompt", s)
     check(s.ended(30) and s.status == 0, "the typed-ahead 8 was not answered", s)
+
+
+def answers_pasted_across_a_pause_show_after_their_prompts(s, workdir):
+    # Typed once: the console shows 6 as it reads it, after the new prompt.
+    check(s.until(MENU_PROMPT), "no menu prompt", s)
+    s.type("1\r6\r")
+    check(s.until(PAUSE), "no pause", s)
+    s.type("x")
+    check(s.until(MENU_PROMPT + "6\r\n所有学生的信息为:"), "6 not shown once after its prompt", s)
+
+
+def key_at_the_pause(name, key):
+    def case(s, workdir):
+        check(s.until(MENU_PROMPT), "no menu prompt", s)
+        s.type("6\r")
+        check(s.until(PAUSE), "no pause", s)
+        s.type(key)
+        check(s.until(MENU_PROMPT), "the key did not end the pause", s)
+        s.type("8\r")
+        check(s.ended(30) and s.status == 0, "part of the key was left for the answer", s)
+    case.__name__ = f"{name}_at_the_pause_is_one_key"
+    return case
+
+
+def a_paste_at_the_pause_keeps_all_but_its_first_key(s, workdir):
+    check(s.until(MENU_PROMPT), "no menu prompt", s)
+    s.type("6\r")
+    check(s.until(PAUSE), "no pause", s)
+    s.type("x8\r")
+    check(s.ended(30) and s.status == 0, "the 8 pasted after the key was not answered", s)
+
+
+# wine's console makes three presses of the last two.
+KEYS = [("alt_x", "\x1bx"), ("f1", "\x1bOP"), ("f5", "\x1b[15~"), ("up", "\x1b[A"),
+        ("chinese", "中"), ("emoji", "😀"), ("alt_chinese", "\x1b中"),
+        ("linux_console_f1", "\x1b[[A"), ("alt_up", "\x1b\x1b[A")]
+
+
+def name_not_in_gbk(name, char):
+    def case(s, workdir):
+        check(s.until(MENU_PROMPT), "no menu prompt", s)
+        s.type(f"4\r1\r7 {char}\r")
+        check(s.until("输入含有无法保存的字符,请重新输入\r\n请输入第 1 个学生的姓名:"),
+              "the name was not refused and asked again", s)
+    case.__name__ = f"a_name_with_{name}_is_refused"
+    return case
+
+
+def bogus_argument_shown_in_chinese(s, workdir):
+    check(s.ended(30) and s.status == 2, f"student --bogus ended with {s.status}", s)
+    want = ['student: 无法识别的参数 "--bogus"', "用法：student [-h | --help | --version]"]
+    check(lines(s.text())[-3:-1] == want, "the error is not shown right", s)
+
+
+bogus_argument_shown_in_chinese.args = ("--bogus",)
+
+
+def ending(name, typed, key, unsaved):
+    # The notice, and the shell's prompt after it, start lines of their own.
+    def case(s, workdir):
+        check(s.until(MENU_PROMPT), "no menu prompt", s)
+        if unsaved:
+            s.type("4\r1\r" + STUDENT)
+            check(s.until(PAUSE), "no pause", s)
+            s.type("x")
+            check(s.until(MENU_PROMPT), "no menu after the key", s)
+        s.type(typed)
+        check(s.until(typed), "the half-typed answer was not echoed", s)
+        s.type(key)
+        check(s.ended(30), "the session did not end", s)
+        tail = s.text()[s.text().rfind(MENU_PROMPT):].replace("\r", "")
+        notice = "\n有未保存的修改,已另存为student.unsaved.txt\n"
+        check(not unsaved or notice in tail, "the notice is not shown right on a line of its own", s)
+        check(tail.endswith("\n"), "the console was left mid-line", s)
+    case.__name__ = f"{name}_ends_on_a_line_of_its_own"
+    return case
+
+
+ENDINGS = [("ctrl_z", "", "\x1a\r", True), ("ctrl_c_in_a_half_typed_answer", "ab", "\x03", True),
+           ("ctrl_c_with_nothing_to_keep", "ab", "\x03", False)]
 
 
 def ctrl_c(where):
@@ -198,14 +281,18 @@ def only_a_key_press_ends_the_pause(s, workdir):
 
 CASES = [menu_shown_in_chinese, pause_waits_then_screen_clears, chinese_name_saved_as_gbk,
          typed_ahead_answer_survives_the_pause, ctrl_c("menu"), ctrl_c("pause"),
-         a_parents_console_mode_is_not_inherited_and_comes_back, only_a_key_press_ends_the_pause]
+         a_parents_console_mode_is_not_inherited_and_comes_back, only_a_key_press_ends_the_pause,
+         answers_pasted_across_a_pause_show_after_their_prompts, bogus_argument_shown_in_chinese,
+         a_paste_at_the_pause_keeps_all_but_its_first_key]
+CASES += [key_at_the_pause(*k) for k in KEYS] + [ending(*e) for e in ENDINGS]
+CASES += [name_not_in_gbk("an_emoji", "😀"), name_not_in_gbk("hangul", "한")]
 
 
 def main():
     failed = 0
     for case in CASES:
         workdir = tempfile.mkdtemp(prefix="student-console-")
-        s = Session(workdir, getattr(case, "under_parent", False))
+        s = Session(workdir, getattr(case, "under_parent", False), getattr(case, "args", ()))
         try:
             case(s, workdir)
             print(f"[ OK ] console.{case.__name__}")

@@ -107,7 +107,7 @@ std::string word()
     if (term_stopped())
         throw leave{};
     // Output is held back until input is awaited, never sent line by line.
-    std::fflush(out);
+    term_ask(out);
     int c;
     while ((c = std::getc(in)) != EOF && blank(c)) {
     }

@@ -13,6 +13,11 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty);
 // terminal. Call after term_open.
 std::FILE* term_err();
 
+// Called by the dialogue before each answer is read, in place of flushing
+// out: sends what was written so far on its way, and lets the platform show
+// an answer that was typed ahead after the prompt it answers.
+void term_ask(std::FILE* out);
+
 // Shows the press-a-key text and, when in_tty, waits for one key without
 // taking anything the operator has already typed ahead.
 void term_pause(std::FILE* out, bool in_tty, const char* text);

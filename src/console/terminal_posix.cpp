@@ -666,6 +666,12 @@ std::FILE* term_err()
     return ::isatty(2) && !gb_locale() ? bridged(err_bridge, stderr, true) : stderr;
 }
 
+void term_ask(std::FILE* out)
+{
+    // The reads show answers typed ahead themselves (read_typed).
+    std::fflush(out);
+}
+
 void term_pause(std::FILE* out, bool in_tty, const char* text)
 {
     std::fflush(out);

@@ -2,12 +2,14 @@
 // shows bytes in whatever code page it is on: 437 or 65001 as often as 936.
 // Its wide-character calls do not depend on the code page, so when a
 // standard stream is a console the C runtime's descriptor is moved onto a
-// pipe, and a thread converts between that pipe and the console's wide
-// calls (GB18030 where the system has it, which contains GBK; plain 936
-// where it does not, as under wine). Off a console every byte passes
-// unchanged. Pause and clear use the console itself, not the command
-// interpreter: no process is started and the texts are the program's own.
+// pipe, and threads convert between that pipe and the console's wide calls
+// (GB18030 where the system has it, which contains GBK; plain 936 where it
+// does not, as under wine). Off a console every byte passes unchanged.
+// Pause and clear use the console itself, not the command interpreter: no
+// process is started and the texts are the program's own.
 #include "console/terminal.h"
+
+#include "console/terminal_text.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -20,14 +22,13 @@
 namespace {
 
 UINT cp = 936;
-bool err_tty; // standard error is the console itself
 
 // A request to end the session: set once, never cleared.
 HANDLE stop_ev;
 volatile LONG stop_code;
-// Set with the request: from then on nothing more is shown, as a console
-// that is closing may block any call on it, and the operator's work is
-// written first.
+// Set with the request: from then on the dialogue is no longer shown, as a
+// console that is closing may block any call on it, and the operator's work
+// is written first.
 volatile LONG dropping;
 volatile LONG closing; // the window, the session or the system is ending
 
@@ -56,6 +57,21 @@ std::size_t whole(const unsigned char* p, std::size_t n)
         k += len;
     }
     return k;
+}
+
+std::wstring wide(const char* p, std::size_t n)
+{
+    std::wstring w(n, L'\0');
+    int len = n ? MultiByteToWideChar(cp, 0, p, static_cast<int>(n), w.data(), static_cast<int>(n)) : 0;
+    w.resize(len > 0 ? static_cast<std::size_t>(len) : 0);
+    return w;
+}
+
+void put_wide(HANDLE con, const wchar_t* w, DWORD n)
+{
+    for (DWORD at = 0, put = 0; at < n; at += put)
+        if (!WriteConsoleW(con, w + at, n - at, &put, nullptr) || put == 0)
+            return;
 }
 
 // A console handle of our own: moving the descriptor closes the one the
@@ -89,16 +105,9 @@ void show(const char* p, std::size_t n)
     shown.held.append(p, n);
     const auto* b = reinterpret_cast<const unsigned char*>(shown.held.data());
     std::size_t len = whole(b, shown.held.size());
-    if (len == 0)
-        return;
-    std::vector<wchar_t> w(len);
-    int wn = MultiByteToWideChar(cp, 0, shown.held.data(), static_cast<int>(len), w.data(),
-                                 static_cast<int>(len));
+    std::wstring w = wide(shown.held.data(), len);
     shown.held.erase(0, len);
-    for (DWORD at = 0, put = 0; wn > 0 && at < static_cast<DWORD>(wn); at += put)
-        if (!WriteConsoleW(shown.con, w.data() + at, static_cast<DWORD>(wn) - at, &put, nullptr) ||
-            put == 0)
-            return;
+    put_wide(shown.con, w.data(), static_cast<DWORD>(w.size()));
 }
 
 // Shows what the pipe holds, then answers the settles asked for before
@@ -127,11 +136,9 @@ DWORD WINAPI pump_out(void*)
     }
 }
 
-// Waits until everything written to out so far is on the console, so the
-// console can be worked on directly.
-void settle(std::FILE* out)
+// Waits until what has reached the pipe is on the console.
+void wait_shown()
 {
-    std::fflush(out);
     if (!shown.thread)
         return;
     LONG want = InterlockedIncrement(&shown.asked);
@@ -143,15 +150,10 @@ void settle(std::FILE* out)
             return;
 }
 
-void settle_stdout()
-{
-    settle(stdout);
-}
-
 bool open_output(HANDLE con)
 {
     HANDLE wr;
-    if (!(shown.con = own(con)) || !CreatePipe(&shown.rd, &wr, nullptr, 1 << 16))
+    if (!(shown.con = con) || !CreatePipe(&shown.rd, &wr, nullptr, 1 << 16))
         return false;
     std::fflush(stdout);
     int f = _open_osfhandle(reinterpret_cast<intptr_t>(wr), _O_WRONLY | _O_TEXT);
@@ -161,30 +163,107 @@ bool open_output(HANDLE con)
     shown.kick = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     shown.answered = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     shown.thread = CreateThread(nullptr, 0, pump_out, nullptr, 0, nullptr);
-    // A normal end of the program shows what is left before the thread goes.
-    std::atexit(settle_stdout);
+    return true;
+}
+
+// ---- notices ----------------------------------------------------------
+
+// Standard error at a console: the runtime writes notices to a pipe, and
+// they are shown, in the dialogue's place among its output, whenever that
+// output is settled.
+struct notices {
+    HANDLE con = nullptr;
+    HANDLE rd = nullptr;
+};
+
+notices told;
+
+bool pending(HANDLE rd)
+{
+    DWORD avail = 0;
+    return rd && PeekNamedPipe(rd, nullptr, 0, nullptr, &avail, nullptr) && avail > 0;
+}
+
+// Ends the line on con, when something is on it, so what follows (a
+// notice, the shell's prompt) starts a line of its own. Not on a console
+// that is going away, which may block any call.
+void end_line(HANDLE con)
+{
+    CONSOLE_SCREEN_BUFFER_INFO i;
+    if (con && !InterlockedCompareExchange(&closing, 0, 0) &&
+        GetConsoleScreenBufferInfo(con, &i) && i.dwCursorPosition.X != 0)
+        put_wide(con, L"\r\n", 2);
+}
+
+// Shows the notices written since the last look, from the start of a line.
+void show_notices()
+{
+    std::string text;
+    char buf[4096];
+    DWORD got;
+    while (pending(told.rd) && ReadFile(told.rd, buf, sizeof buf, &got, nullptr))
+        text.append(buf, got);
+    if (text.empty() || InterlockedCompareExchange(&closing, 0, 0))
+        return;
+    end_line(told.con);
+    std::wstring w = wide(text.data(), text.size());
+    put_wide(told.con, w.data(), static_cast<DWORD>(w.size()));
+}
+
+// Waits until everything written to out so far is on the console, the
+// notices in their place, so the console can be worked on directly.
+void settle(std::FILE* out)
+{
+    // Whatever came before the notices shows before them; what the program
+    // wrote since is still in out's buffer.
+    if (pending(told.rd)) {
+        wait_shown();
+        show_notices();
+    }
+    std::fflush(out);
+    wait_shown();
+}
+
+bool open_notices(HANDLE con)
+{
+    HANDLE wr;
+    if (!(told.con = con) || !CreatePipe(&told.rd, &wr, nullptr, 1 << 16))
+        return false;
+    std::fflush(stderr);
+    // Text mode, as on the console: a line ends in CR LF.
+    int f = _open_osfhandle(reinterpret_cast<intptr_t>(wr), _O_WRONLY | _O_TEXT);
+    if (f < 0 || _dup2(f, 2) != 0)
+        return false;
+    _close(f);
     return true;
 }
 
 // ---- input ----------------------------------------------------------
 
+// Lines are read from the console only when the program asks for an
+// answer, so whatever was typed ahead (during a pause, or while the
+// program was busy) is echoed by the console after the prompt it answers,
+// as if typed there. Answers left over from a line are handed over one at
+// a time and shown after their own prompts.
 struct input {
     HANDLE con = nullptr;
     HANDLE rd = nullptr;     // our copy of what the runtime reads standard input from
     HANDLE wr = nullptr;     // null once the input has been ended
     HANDLE thread = nullptr;
-    CRITICAL_SECTION taking; // held by whoever takes events from the console
+    HANDLE want = nullptr;   // the program asks for its next answer
     CRITICAL_SECTION ending; // guards wr
-    volatile LONG in_line = 0; // the pump waits for the operator to end a line
+    std::string ahead;       // GBK from the console, not handed over yet
+    wchar_t half = 0;        // a surrogate cut off at the end of a piece of a line
+    bool ended = false;      // the operator ended the input
 };
 
 input typed;
 
-void feed(const char* p, DWORD n)
+void feed(const char* p, std::size_t n)
 {
     EnterCriticalSection(&typed.ending);
     for (DWORD put = 0; typed.wr && n > 0; p += put, n -= put)
-        if (!WriteFile(typed.wr, p, n, &put, nullptr))
+        if (!WriteFile(typed.wr, p, static_cast<DWORD>(n), &put, nullptr))
             break;
     LeaveCriticalSection(&typed.ending);
 }
@@ -207,49 +286,162 @@ void end_input()
     LeaveCriticalSection(&typed.ending);
 }
 
-void feed_wide(const wchar_t* w, int n)
+// Typed text as GBK, the only encoding a value is stored in. A character
+// GBK cannot hold becomes 0xFF, which is never part of a GBK character,
+// so the answer is refused rather than stored with a '?' in its place.
+std::string to_gbk(const wchar_t* w, std::size_t n)
 {
-    if (n <= 0)
-        return;
-    std::string s(4 * static_cast<std::size_t>(n), '\0');
-    int len = WideCharToMultiByte(cp, 0, w, n, s.data(), static_cast<int>(s.size()), nullptr, nullptr);
-    if (len > 0)
-        feed(s.data(), static_cast<DWORD>(len));
+    std::string s;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (IS_HIGH_SURROGATE(w[k]) || IS_LOW_SURROGATE(w[k])) {
+            if (IS_HIGH_SURROGATE(w[k]) && k + 1 < n && IS_LOW_SURROGATE(w[k + 1]))
+                ++k;
+            s += '\xff';
+            continue;
+        }
+        char b[4];
+        BOOL lost = FALSE;
+        int len = WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, w + k, 1, b, sizeof b, nullptr, &lost);
+        if (len <= 0 || lost)
+            s += '\xff';
+        else
+            s.append(b, static_cast<std::size_t>(len));
+    }
+    return s;
 }
 
-// One line with the console's own editing. A line longer than the buffer
-// comes in pieces, and a surrogate pair cut between two waits for its half.
-void read_line()
+// As the runtime reads a console in text mode: CR LF is a line break, and
+// Ctrl-Z ends the input, with whatever follows it.
+void add_typed(const wchar_t* w, std::size_t n)
+{
+    for (char c : to_gbk(w, n)) {
+        if (c == '\x1a') {
+            typed.ended = true;
+            return;
+        }
+        if (c == '\n' && !typed.ahead.empty() && typed.ahead.back() == '\r')
+            typed.ahead.back() = '\n';
+        else
+            typed.ahead += c;
+    }
+}
+
+// Reads a line with the console's own editing onto what is ahead; a line
+// longer than the buffer comes in pieces. False when the input is over.
+bool read_piece()
 {
     const DWORD room = 1024;
     wchar_t w[room + 1];
-    DWORD keep = 0;
-    DWORD got;
-    do {
-        got = 0;
-        // Set only while the operator types: once the line is fed, the
-        // program may reach a pause before this thread lets go.
-        InterlockedExchange(&typed.in_line, 1);
-        BOOL ok = ReadConsoleW(typed.con, w + keep, room, &got, nullptr);
-        InterlockedExchange(&typed.in_line, 0);
-        if (!ok)
-            return;
-        // Nothing at all, not even a line break: Ctrl-C cut the line off.
-        // Windows also sends the event; wine's console, when its terminal
-        // passes Ctrl-C on as a key, only does this.
-        if (got == 0 && keep == 0) {
-            request(SIGINT);
-            return;
-        }
-        DWORD total = keep + got;
-        wchar_t last = w[total - 1];
-        keep = got == room && IS_HIGH_SURROGATE(last) ? 1 : 0;
-        feed_wide(w, static_cast<int>(total - keep));
-        w[0] = last;
-        if (last == L'\n')
-            return;
-    } while (got == room && !stopped());
+    DWORD keep = typed.half ? 1 : 0;
+    w[0] = typed.half;
+    typed.half = 0;
+    DWORD got = 0;
+    if (!ReadConsoleW(typed.con, w + keep, room, &got, nullptr))
+        return false;
+    // Nothing at all, not even a line break: Ctrl-C cut the line off.
+    // Windows also sends the event; wine's console, when its terminal
+    // passes Ctrl-C on as a key, only does this.
+    if (got == 0) {
+        request(SIGINT);
+        return false;
+    }
+    DWORD total = keep + got;
+    if (IS_HIGH_SURROGATE(w[total - 1]))
+        typed.half = w[--total];
+    add_typed(w, total);
+    return !typed.ended;
 }
+
+bool gap(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n';
+}
+
+// The end of the first answer in s: past the white space before it, the
+// answer and one byte of white space after it, as the program's read takes
+// it. npos when no answer ends in s yet.
+std::size_t answer_end(const std::string& s)
+{
+    std::size_t k = 0;
+    while (k < s.size() && gap(s[k]))
+        ++k;
+    while (k < s.size() && !gap(s[k]))
+        ++k;
+    return k < s.size() ? k + 1 : std::string::npos;
+}
+
+// Shows the answer at the start of the n bytes at p after its prompt, as if
+// typed there, and ends the line.
+void echo(const char* p, std::size_t n)
+{
+    std::size_t from = 0;
+    while (from < n && gap(p[from]))
+        ++from;
+    std::size_t to = from;
+    while (to < n && !gap(p[to]))
+        ++to;
+    if (to == from)
+        return; // white space before the end of input
+    std::string text(p + from, to - from);
+    mask_shown(text.data(), text.size());
+    std::wstring w = wide(text.data(), text.size()) + L"\r\n";
+    if (!InterlockedCompareExchange(&dropping, 0, 0))
+        put_wide(shown.con, w.data(), static_cast<DWORD>(w.size()));
+}
+
+// Hands the program its next answer. False once the input is over.
+bool serve()
+{
+    bool live = false; // the console read it, and echoed it, after the prompt
+    std::size_t end;
+    while ((end = answer_end(typed.ahead)) == std::string::npos && !typed.ended) {
+        if (!read_piece())
+            typed.ended = true;
+        live = true;
+    }
+    if (end == std::string::npos)
+        end = typed.ahead.size();
+    if (!live && shown.con)
+        echo(typed.ahead.data(), end);
+    feed(typed.ahead.data(), end);
+    typed.ahead.erase(0, end);
+    if (typed.ended && typed.ahead.empty()) {
+        end_input();
+        return false;
+    }
+    return true;
+}
+
+DWORD WINAPI pump_in(void*)
+{
+    HANDLE hs[2] = {stop_ev, typed.want};
+    while (WaitForMultipleObjects(2, hs, FALSE, INFINITE) == WAIT_OBJECT_0 + 1 && serve()) {
+    }
+    end_input();
+    return 0;
+}
+
+bool open_input(HANDLE con)
+{
+    HANDLE self = GetCurrentProcess();
+    if (!(typed.con = con) || !CreatePipe(&typed.rd, &typed.wr, nullptr, 1 << 16))
+        return false;
+    HANDLE rd = nullptr;
+    if (!DuplicateHandle(self, typed.rd, self, &rd, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return false;
+    int f = _open_osfhandle(reinterpret_cast<intptr_t>(rd), _O_RDONLY | _O_BINARY);
+    if (f < 0 || _dup2(f, 0) != 0)
+        return false;
+    _close(f);
+    // Unbuffered, so the runtime takes no more than the answer handed over.
+    std::setvbuf(stdin, nullptr, _IONBF, 0);
+    InitializeCriticalSection(&typed.ending);
+    typed.want = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    typed.thread = CreateThread(nullptr, 0, pump_in, nullptr, 0, nullptr);
+    return typed.thread != nullptr;
+}
+
+// ---- the pause ------------------------------------------------------------
 
 // A key the operator pressed: a key-down that gives a character (an input
 // method's result arrives so) or a named key. Not Shift, Ctrl, Alt or Win
@@ -266,64 +458,67 @@ bool is_press(const INPUT_RECORD& r)
            vk == VK_BACK || vk == VK_TAB;
 }
 
-// 1 when a key press is the next event, 0 when nothing is waiting, -1 on
-// an error. Events before it (releases, modifiers alone, focus, mouse) are
-// dropped: a line read would drop them too, and none of them starts one.
-int next_press()
+// What a terminal sends for the press e: its character in UTF-8 (with the
+// first half of a surrogate pair, high, when e has the second), after ESC
+// when Alt is held.
+std::string sent(wchar_t high, const KEY_EVENT_RECORD& e)
 {
-    INPUT_RECORD r;
-    DWORD n;
-    while (PeekConsoleInputW(typed.con, &r, 1, &n)) {
-        if (n == 0)
-            return 0;
-        if (is_press(r))
-            return 1;
-        if (!ReadConsoleInputW(typed.con, &r, 1, &n))
-            break;
-    }
-    return -1;
+    wchar_t u[2] = {high, e.uChar.UnicodeChar};
+    int n = high ? 2 : 1;
+    char b[8];
+    int len = WideCharToMultiByte(CP_UTF8, 0, u + 2 - n, n, b, sizeof b, nullptr, nullptr);
+    bool alt = e.dwControlKeyState & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED);
+    bool ctrl = e.dwControlKeyState & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED);
+    std::string s = alt && !ctrl ? "\x1b" : "";
+    return s.append(b, len > 0 ? static_cast<std::size_t>(len) : 0);
 }
 
-// Reads a line whenever the operator starts typing one, so the console's
-// line editing works as usual, but leaves the console alone while a pause
-// holds it.
-DWORD WINAPI pump_in(void*)
+// Past the last of the events from r[k], a press, that make one key: both
+// halves of a surrogate pair, and the presses wine's console makes of one
+// key its terminal sent (an Alt arrow, the Linux console's F1) read back as
+// the terminal sent them. 0 when the key may go on in events to come.
+DWORD key_end(const INPUT_RECORD* r, DWORD k, DWORD n)
 {
-    HANDLE hs[2] = {stop_ev, typed.con};
-    int next = 0;
-    while (next >= 0 && WaitForMultipleObjects(2, hs, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-        EnterCriticalSection(&typed.taking);
-        next = next_press();
-        if (next > 0)
-            read_line();
-        LeaveCriticalSection(&typed.taking);
-        if (next == 0)
-            Sleep(10); // woken with nothing to read
+    if (r[k].Event.KeyEvent.uChar.UnicodeChar == 0)
+        return k + 1;
+    std::string bytes;
+    wchar_t high = 0;
+    for (DWORD i = k; i < n; ++i) {
+        if (!is_press(r[i]))
+            continue;
+        const KEY_EVENT_RECORD& e = r[i].Event.KeyEvent;
+        if (e.uChar.UnicodeChar == 0)
+            return i; // a named key: whatever came before it was all of the key
+        if (IS_HIGH_SURROGATE(e.uChar.UnicodeChar) && !high) {
+            high = e.uChar.UnicodeChar;
+            continue;
+        }
+        bytes += sent(IS_LOW_SURROGATE(e.uChar.UnicodeChar) ? high : 0, e);
+        high = 0;
+        if (key_length(bytes.data(), bytes.size(), false) > 0)
+            return i + 1;
     }
-    end_input();
     return 0;
 }
 
-bool open_input(HANDLE con)
+// Takes the events of the key in r[k, end) out of the console. The first
+// old events were typed ahead: they are put back, in their order, for the
+// reads after the pause.
+void take_key(std::vector<INPUT_RECORD>& r, DWORD old, DWORD k, DWORD end)
 {
-    HANDLE self = GetCurrentProcess();
-    if (!(typed.con = own(con)) || !CreatePipe(&typed.rd, &typed.wr, nullptr, 1 << 16))
-        return false;
-    HANDLE rd = nullptr;
-    if (!DuplicateHandle(self, typed.rd, self, &rd, 0, FALSE, DUPLICATE_SAME_ACCESS))
-        return false;
-    // Text mode, like a console: CR LF becomes LF, and Ctrl-Z ends the input.
-    int f = _open_osfhandle(reinterpret_cast<intptr_t>(rd), _O_RDONLY | _O_TEXT);
-    if (f < 0 || _dup2(f, 0) != 0)
-        return false;
-    _close(f);
-    // Unbuffered, so that once the session is asked to end nothing typed
-    // ahead is left in the runtime to read.
-    std::setvbuf(stdin, nullptr, _IONBF, 0);
-    InitializeCriticalSection(&typed.taking);
-    InitializeCriticalSection(&typed.ending);
-    typed.thread = CreateThread(nullptr, 0, pump_in, nullptr, 0, nullptr);
-    return typed.thread != nullptr;
+    for (DWORD i = k; i < end; ++i)
+        if (is_press(r[i]) && r[i].Event.KeyEvent.uChar.UnicodeChar == 3)
+            request(SIGINT); // Ctrl-C passed on as a key, as by wine
+    DWORD got;
+    if (old == 0) {
+        ReadConsoleInputW(typed.con, r.data(), end, &got);
+        return;
+    }
+    if (!ReadConsoleInputW(typed.con, r.data(), static_cast<DWORD>(r.size()), &got))
+        return;
+    r.resize(got);
+    r.erase(r.begin() + old, r.begin() + end);
+    WriteConsoleInputW(typed.con, r.data(), static_cast<DWORD>(r.size()), &got);
 }
 
 // Waits for a key press beyond the first old events, which were typed ahead
@@ -332,6 +527,7 @@ void await_key(DWORD old)
 {
     HANDLE hs[2] = {stop_ev, typed.con};
     std::vector<INPUT_RECORD> r;
+    bool waited = false;
     for (;;) {
         DWORD n = 0;
         GetNumberOfConsoleInputEvents(typed.con, &n);
@@ -339,16 +535,22 @@ void await_key(DWORD old)
             r.resize(n);
             if (!PeekConsoleInputW(typed.con, r.data(), n, &n))
                 return;
-            for (DWORD k = old; k < n; ++k)
-                if (is_press(r[k])) {
-                    if (r[k].Event.KeyEvent.uChar.UnicodeChar == 3)
-                        request(SIGINT); // Ctrl-C passed on as a key, as by wine
-                    DWORD got;
-                    ReadConsoleInputW(typed.con, r.data(), k + 1, &got);
-                    if (old > 0)
-                        WriteConsoleInputW(typed.con, r.data(), old, &got);
+            r.resize(n);
+            DWORD k = old;
+            while (k < n && !is_press(r[k]))
+                ++k;
+            DWORD end = k < n ? key_end(r.data(), k, n) : 0;
+            // A key cut short gets a moment for its rest, as on a terminal.
+            if (k < n && end == 0 && !waited) {
+                waited = true;
+                if (WaitForSingleObject(stop_ev, 40) == WAIT_OBJECT_0)
                     return;
-                }
+                continue;
+            }
+            if (k < n) {
+                take_key(r, old, k, end ? end : n);
+                return;
+            }
             if (old == 0) // nothing to keep: drop the releases, or they keep waking this
                 ReadConsoleInputW(typed.con, r.data(), n, &n);
         }
@@ -356,16 +558,6 @@ void await_key(DWORD old)
         if (WaitForMultipleObjects(2, hs, FALSE, old ? 20 : INFINITE) == WAIT_OBJECT_0)
             return;
     }
-}
-
-// Takes the console once the pump has read its line; false when the
-// session is asked to end first.
-bool grab()
-{
-    while (!TryEnterCriticalSection(&typed.taking))
-        if (WaitForSingleObject(stop_ev, 10) == WAIT_OBJECT_0)
-            return false;
-    return true;
 }
 
 // ---- control events ---------------------------------------------------
@@ -446,6 +638,21 @@ void set_modes(HANDLE in, HANDLE out)
     std::atexit(restore_modes);
 }
 
+// Shows what is left, the notices too, and ends the line a prompt or a
+// half-typed answer is on, so the shell's prompt starts a line of its own.
+void at_end()
+{
+    settle(stdout);
+    end_line(shown.con ? shown.con : told.con);
+}
+
+DWORD WINAPI deadline(void*)
+{
+    Sleep(2000);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+    return 0;
+}
+
 } // namespace
 
 void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
@@ -455,16 +662,27 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
         cp = 54936;
     HANDLE con_in = GetStdHandle(STD_INPUT_HANDLE);
     HANDLE con_out = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE con_err = GetStdHandle(STD_ERROR_HANDLE);
     set_modes(con_in, con_out);
     SetConsoleCtrlHandler(on_control, TRUE);
     DWORD mode;
-    err_tty = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
+    bool err_tty = GetConsoleMode(con_err, &mode);
     in_tty = GetConsoleMode(con_in, &mode);
     out_tty = GetConsoleMode(con_out, &mode);
-    if (out_tty)
-        open_output(con_out);
-    if (in_tty)
-        open_input(con_in);
+    // All taken before any descriptor moves: two standard streams may
+    // share one handle, which the first move would close.
+    HANDLE own_in = in_tty ? own(con_in) : nullptr;
+    HANDLE own_out = out_tty ? own(con_out) : nullptr;
+    HANDLE own_err = err_tty ? own(con_err) : nullptr;
+    if (own_out)
+        open_output(own_out);
+    if (own_err)
+        open_notices(own_err);
+    if (own_in)
+        open_input(own_in);
+    // A normal end of the program shows what is left, and leaves the
+    // console on a fresh line.
+    std::atexit(at_end);
     in = stdin;
     out = stdout;
     // Held back until input is awaited, as on POSIX.
@@ -473,7 +691,15 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
 
 std::FILE* term_err()
 {
+    // At a console it reaches the console's wide calls (open_notices).
     return stderr;
+}
+
+void term_ask(std::FILE* out)
+{
+    settle(out);
+    if (typed.thread)
+        SetEvent(typed.want);
 }
 
 void term_pause(std::FILE* out, bool in_tty, const char* text)
@@ -481,25 +707,16 @@ void term_pause(std::FILE* out, bool in_tty, const char* text)
     // Once the session is to end, the console is left alone: the work is
     // written first.
     bool wait = in_tty && typed.thread && !stopped();
-    // The console is taken before the text shows, so that any key pressed
-    // once it shows counts and what was typed before stays typed ahead.
-    // Unless the operator is halfway through typing a line ahead: then the
-    // Enter that ends it is the key.
-    bool held = false;
-    while (wait && !(held = TryEnterCriticalSection(&typed.taking)) && !typed.in_line)
-        Sleep(1);
+    // Counted before the text shows, so that any key pressed once it shows
+    // counts and what was typed before stays typed ahead. The console is
+    // ours: lines are read only while the program asks for an answer.
     DWORD old = 0;
-    if (held)
+    if (wait)
         GetNumberOfConsoleInputEvents(typed.con, &old);
     std::fputs(text, out);
     if (wait) {
         settle(out);
-        if (held)
-            await_key(old);
-        else
-            held = grab();
-        if (held)
-            LeaveCriticalSection(&typed.taking);
+        await_key(old);
     }
     std::fputc('\n', out);
 }
@@ -525,17 +742,12 @@ void term_clear(std::FILE* out, bool out_tty)
 
 void term_deadline()
 {
-    // Output to the console is dropped once a request has come (request);
-    // notices to it are dropped too, so nothing before the work is kept,
-    // and nothing after it, waits on a console that may be closing.
-    if (!stopped() || !err_tty)
-        return;
-    std::fflush(stderr);
-    int nul = _open("NUL", _O_WRONLY);
-    if (nul >= 0) {
-        _dup2(nul, 2);
-        _close(nul);
-    }
+    // The dialogue is dropped once a request has come (request), and
+    // notices are not shown on a console that is closing (show_notices);
+    // whatever else blocks, a notice on a console whose output is held or
+    // standard error on a pipe nobody reads, is cut short here.
+    if (stopped())
+        CloseHandle(CreateThread(nullptr, 0, deadline, nullptr, 0, nullptr));
 }
 
 int term_stopped()
@@ -545,7 +757,7 @@ int term_stopped()
 
 void term_exit(int code)
 {
-    settle(stdout);
+    at_end();
     restore_modes();
     // What the system's own handler does for these events.
     ExitProcess(code ? STATUS_CONTROL_C_EXIT : 0);
