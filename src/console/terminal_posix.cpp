@@ -569,7 +569,6 @@ std::FILE* bridged(output& o, std::FILE* plain, bool convert)
 // typed-ahead answers. Stopped and continued, the pause shows again.
 void pause_wait(std::FILE* out, const char* text)
 {
-    continued = 0; // a stop before the pause showed is no reason to show it again
     for (;;) {
         int w = wait_key();
         if (w == -1)
@@ -691,6 +690,9 @@ void term_pause(std::FILE* out, bool in_tty, const char* text)
         ::tcsetattr(0, TCSANOW, &raw_mode);
         typed.take_pending(0, saved_mode.c_cc[VEOF]);
     }
+    // A stop before the pause shows is no reason to show it again; one
+    // from the moment it shows is.
+    continued = 0;
     std::fputs(text, out);
     std::fflush(out);
     show_tail();
