@@ -258,6 +258,9 @@ INSTANTIATE_TEST_SUITE_P(
         refused_csv{"a_control_byte", "5,a,1,m,b\x01,c,d,e\r\n", "2行: 出生年月含有控制字符"},
         refused_csv{"a_character_gbk_cannot_hold", utf8(u8"5,a,1,m,b,c,d,😀\r\n"),
                     "2行: E-mail含有无法保存的字符"},
+        // A stray byte in a file marked UTF-8, with a byte after it that
+        // would make a GBK pair of it.
+        refused_csv{"a_byte_that_is_no_utf8", "5,a,1,m,b,c\x81" "A,d,e\r\n", "2行: 地址含有无法保存的字符"},
         refused_csv{"an_empty_value", "5,,1,m,b,c,d,e\r\n", "2行: 姓名为空"},
         refused_csv{"a_quote_never_closed", good + "6,\"a,1,m,b,c,d,e\r\n", "3行: 引号不成对"},
         // A line break inside quotes is one row, as a spreadsheet counts.
