@@ -1,8 +1,10 @@
 // Registers other than student.txt: named on the command line, kept in
 // UTF-8, and traded with spreadsheets as CSV.
 #include "records/datafile.h"
+#include "records/encoding.h"
 #include "support.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -14,12 +16,27 @@ class register_file : public scratch {};
 const std::string one = "1 甲 19 男 2005.01 南京 025-1 a@b.cn\n";
 const std::string two = "2 乙 20 女 2004.12 苏州 0512-2 c@d.cn\n";
 
+std::string utf8(std::u8string_view s)
+{
+    return {reinterpret_cast<const char*>(s.data()), s.size()};
+}
+
+// A name as the program's messages show it: the Windows program was given
+// it in UTF-8 and its messages are GBK.
+std::string shown(const std::string& name)
+{
+    return under_runner() ? as_gbk(name) : name;
+}
+
+enum class platforms { both, posix, windows };
+
 // Where a register is named, and where it and its kept versions then go.
 struct named {
     const char* name;
     std::vector<std::string> args;
     std::string file;    // as given, for the notices
     std::string unsaved; // the recovery file's name, beside it
+    platforms on = platforms::both;
 };
 
 void PrintTo(const named& c, std::ostream* os) { *os << c.name; }
@@ -28,49 +45,55 @@ class naming : public register_file, public ::testing::WithParamInterface<named>
 
 TEST_P(naming, saves_backs_up_and_keeps_work_beside_the_file)
 {
-    fs::create_directory(dir + "/sub");
+    if (GetParam().on == (under_runner() ? platforms::posix : platforms::windows))
+        GTEST_SKIP() << "a name only this platform's command line takes";
     // "@" stands for the scratch folder, for the absolute names.
     auto given = [&](std::string p) { return p.starts_with("@") ? dir + p.substr(1) : p; };
-    auto at = [&](const std::string& p) { return p.starts_with("/") ? p : dir + "/" + p; };
+    auto at = [&](std::string p) {
+        if (under_runner())
+            std::replace(p.begin(), p.end(), '\\', '/');
+        return p.starts_with("/") ? p : dir + "/" + p;
+    };
     std::vector<std::string> args;
     for (const std::string& a : GetParam().args)
         args.push_back(given(a));
     std::string file = given(GetParam().file), unsaved = given(GetParam().unsaved);
+    fs::create_directories(fs::path(at(file)).parent_path());
 
     outcome o = run_program(dir, "4\n1\n" + one + "7\n8\n", args);
     EXPECT_EQ(o.err, "");
-    EXPECT_EQ(read_file(at(file)), one);
+    EXPECT_EQ(read_file(at(file)), saved(one));
     EXPECT_FALSE(exists(dir + "/student.txt"));
     // Saved again without a load: the old one is kept beside it.
     o = run_program(dir, "4\n1\n" + two + "7\n8\n", args);
-    EXPECT_EQ(o.err, file + "已被改动或未刷新,原文件已备份为" + file + ".bak\n");
-    EXPECT_EQ(read_file(at(file) + ".bak"), one);
+    EXPECT_EQ(o.err, shown(file) + "已被改动或未刷新,原文件已备份为" + shown(file) + ".bak\n");
+    EXPECT_EQ(read_file(at(file) + ".bak"), saved(one));
     // Work not saved goes beside it, under a name made from its own.
     o = run_program(dir, "1\n5\n2\n8\n", args);
-    EXPECT_EQ(o.err, "有未保存的修改,已另存为" + unsaved + "\n");
+    EXPECT_EQ(o.err, "有未保存的修改,已另存为" + shown(unsaved) + "\n");
     EXPECT_TRUE(exists(at(unsaved)));
     EXPECT_EQ(read_file(at(unsaved)), "") << "the one student there was deleted";
     // A backup that cannot be made names the file too.
     fs::create_directory(at(file) + ".2.bak");
     o = run_program(dir, "4\n1\n" + two + "7\n8\n", args);
-    EXPECT_NE(o.out.find("保存失败," + file + "未改变\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("保存失败," + shown(file) + "未改变\n"), std::string::npos) << o.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    cases, naming,
+    registers, naming,
     ::testing::Values(named{"relative", {"class2.txt"}, "class2.txt", "class2.unsaved.txt"},
                       named{"with_f", {"-f", "class2.txt"}, "class2.txt", "class2.unsaved.txt"},
                       named{"with_file", {"--file", "sub/c.txt"}, "sub/c.txt", "sub/c.unsaved.txt"},
                       named{"absolute", {"@/sub/c.txt"}, "@/sub/c.txt", "@/sub/c.unsaved.txt"},
                       named{"with_a_space", {"my class.txt"}, "my class.txt", "my class.unsaved.txt"},
-                      named{"in_chinese", {"二班.txt"}, "二班.txt", "二班.unsaved.txt"},
-                      named{"without_an_ending", {"reg"}, "reg", "reg.unsaved"}),
+                      named{"in_chinese", {utf8(u8"二班/学生.txt")}, utf8(u8"二班/学生.txt"),
+                            utf8(u8"二班/学生.unsaved.txt")},
+                      named{"in_gbk", {"二班.txt"}, "二班.txt", "二班.unsaved.txt", platforms::posix},
+                      named{"without_an_ending", {"reg"}, "reg", "reg.unsaved"},
+                      named{"in_a_folder_with_a_dot", {"v1.0/reg"}, "v1.0/reg", "v1.0/reg.unsaved"},
+                      named{"with_backslashes", {"v1.0\\reg"}, "v1.0\\reg", "v1.0\\reg.unsaved",
+                            platforms::windows}),
     [](const auto& info) { return std::string(info.param.name); });
-
-std::string utf8(std::u8string_view s)
-{
-    return {reinterpret_cast<const char*>(s.data()), s.size()};
-}
 
 const std::string bom = "\xEF\xBB\xBF";
 
@@ -116,9 +139,7 @@ std::string many(const std::string& first)
     return s;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    cases, encodings,
-    ::testing::Values(
+const encoded encoded_rows[] = {
         encoded{"utf8_with_its_mark", bom + utf8(u8"1 甲 19 男 2005.01 南京 025-1 a@b.cn\n"), 0, "甲",
                 bom + utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n")},
         encoded{"utf8_without_a_mark", utf8(u8"1 甲 19 男 2005.01 南京 025-1 a@b.cn\n"), 0, "甲",
@@ -136,8 +157,31 @@ INSTANTIATE_TEST_SUITE_P(
         encoded{"gbk", one, 0, "甲", "1 丙 19 男 2005.01 南京 025-1 a@b.cn\n"},
         // 女 alone in GBK is also UTF-8 (U+016E), which GBK has no room for.
         encoded{"gbk_that_is_utf8_too", "1 a 19 女 2005.01 nj 025-1 a@b.cn\n", 0, "a",
-                "1 丙 19 女 2005.01 nj 025-1 a@b.cn\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+                "1 丙 19 女 2005.01 nj 025-1 a@b.cn\n"}};
+
+INSTANTIATE_TEST_SUITE_P(cases, encodings, ::testing::ValuesIn(encoded_rows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The same through the program, whose conversions differ by platform.
+class saved_back : public register_file, public ::testing::WithParamInterface<encoded> {};
+
+TEST_P(saved_back, by_the_program_in_the_encoding_it_came_in)
+{
+    write_file("student.txt", GetParam().file);
+    if (GetParam().bad) {
+        outcome o = run_program(dir, "1\n8\n");
+        EXPECT_NE(o.out.find("文件第" + std::to_string(GetParam().bad) + "条记录格式错误,未刷新"),
+                  std::string::npos) << o.out;
+        EXPECT_EQ(read_file("student.txt"), GetParam().file);
+        return;
+    }
+    outcome o = run_program(dir, "1\n3\n1\n1\n丙\n7\n8\n");
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(read_file("student.txt"), saved(GetParam().saved));
+}
+
+INSTANTIATE_TEST_SUITE_P(registers, saved_back, ::testing::ValuesIn(encoded_rows),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Values that a spreadsheet would misread: a comma and a quote, formulas,
 // apostrophes before formulas, a negative age.
@@ -151,24 +195,26 @@ const std::string awkward_csv = utf8(u8"学号,姓名,年龄,性别,出生年月
 
 TEST_F(register_file, export_and_import_give_back_the_same_register)
 {
-    write_file("student.txt", awkward);
-    outcome o = run_program(dir, "", {"--export", "out.csv"});
+    const std::string reg = utf8(u8"二班.txt"), out = utf8(u8"导出.csv");
+    write_file(reg, awkward);
+    outcome o = run_program(dir, "", {reg, "--export", out});
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(read_file("out.csv"), bom + awkward_csv);
-    o = run_program(dir, "", {"--export", "-"});
-    EXPECT_EQ(o.out, bom + awkward_csv);
+    // The same bytes on every platform: the file is a spreadsheet's.
+    EXPECT_EQ(read_file(out), bom + awkward_csv);
+    o = run_program(dir, "", {"-f", reg, "--export", "-"});
+    EXPECT_EQ(o.raw, bom + awkward_csv);
     // Into a register that does not exist yet: it is created.
     fs::create_directory("empty");
-    fs::copy_file("out.csv", "empty/in.csv");
+    fs::copy_file(out, "empty/in.csv");
     o = run_program(dir + "/empty", "", {"--import", "in.csv"});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "已导入3名学生\n");
-    EXPECT_EQ(read_file("empty/student.txt"), awkward);
+    EXPECT_EQ(read_file("empty/student.txt"), saved(awkward));
     // A file in GBK, with LF line ends and no header, is read as well.
     write_file("empty/gbk.csv", "4,丁,21,男,2003.03,无锡,0510-3,e@f.cn\n");
     o = run_program(dir + "/empty", "", {"--import", "gbk.csv"});
     EXPECT_EQ(o.out, "已导入1名学生\n");
-    EXPECT_EQ(read_file("empty/student.txt"), awkward + "4 丁 21 男 2003.03 无锡 0510-3 e@f.cn\n");
+    EXPECT_EQ(read_file("empty/student.txt"), saved(awkward + "4 丁 21 男 2003.03 无锡 0510-3 e@f.cn\n"));
 }
 
 // Every row that cannot be a student refuses the whole file, naming the
@@ -198,7 +244,7 @@ TEST_P(import_refused, changes_nothing_and_says_where)
 const std::string good = "5,x,22,f,2002.02,cz,0519-5,g@h.cn\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
-    cases, import_refused,
+    registers, import_refused,
     ::testing::Values(
         refused_csv{"too_few_values", "5,a,19\r\n", "2行: 应有8项,实有3项"},
         refused_csv{"a_number_in_the_register", good + utf8(u8"1,甲,19,男,2005.01,南京,025-1,a@b.cn\r\n"),
@@ -212,6 +258,9 @@ INSTANTIATE_TEST_SUITE_P(
         refused_csv{"a_control_byte", "5,a,1,m,b\x01,c,d,e\r\n", "2行: 出生年月含有控制字符"},
         refused_csv{"a_character_gbk_cannot_hold", utf8(u8"5,a,1,m,b,c,d,😀\r\n"),
                     "2行: E-mail含有无法保存的字符"},
+        // A stray byte in a file marked UTF-8, with a byte after it that
+        // would make a GBK pair of it.
+        refused_csv{"a_byte_that_is_no_utf8", "5,a,1,m,b,c\x81" "A,d,e\r\n", "2行: 地址含有无法保存的字符"},
         refused_csv{"an_empty_value", "5,,1,m,b,c,d,e\r\n", "2行: 姓名为空"},
         refused_csv{"a_quote_never_closed", good + "6,\"a,1,m,b,c,d,e\r\n", "3行: 引号不成对"},
         // A line break inside quotes is one row, as a spreadsheet counts.
@@ -226,6 +275,14 @@ TEST_F(register_file, import_and_export_refuse_a_register_they_cannot_read)
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, "未找到该文件 请先创立该文件并将学生信息保存\n");
     EXPECT_FALSE(exists("out.csv"));
+    // The spreadsheet file is named as given.
+    write_file("student.txt", one);
+    const std::string table = utf8(u8"表");
+    fs::create_directory(table);
+    o = run_program(dir, "", {"--export", table});
+    EXPECT_EQ(o.err, "导出失败," + shown(table) + "未改变\n");
+    o = run_program(dir, "", {"--import", table + ".csv"});
+    EXPECT_EQ(o.err, "无法读取" + shown(table) + ".csv\n");
     write_file("student.txt", "1 a not-a-number m b a p e\n");
     write_file("in.csv", good);
     o = run_program(dir, "", {"--import", "in.csv"});

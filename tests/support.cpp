@@ -220,6 +220,7 @@ outcome finish_program(const running& r)
     }
     o.out = read_file(r.io + "/output");
     o.err = read_file(r.io + "/error");
+    o.raw = o.out;
     if (under_runner()) {
         o.out = lf_lines(o.out);
         o.err = lf_lines(o.err);

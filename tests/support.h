@@ -50,6 +50,7 @@ private:
 
 struct outcome {
     std::string out;
+    std::string raw; // standard output as the program wrote it, line ends and all
     std::string err;
     int status = -1; // exit status, or -1 when killed or hung
     int signal = 0;  // the signal that ended it, if one did

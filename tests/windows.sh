@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows program with mingw-w64 (statically linked), runs
 # the file layer's own tests under wine (tests/windows/file_test.cpp), then
-# the end-to-end transcript tests and the command-line table against the
-# .exe under wine. The transcripts are compared with CR LF line ends
+# the end-to-end transcript tests, the command-line table and the register
+# tests (registers named each way, UTF-8 registers, export and import)
+# against the .exe under wine. The transcripts are compared with CR LF line ends
 # brought to their POSIX form; the saved file must have CR LF line ends and
 # load back. Then the .exe runs at a pseudo-terminal, where wine gives it a
 # console on wine's default code page (tests/wine_console.py).
@@ -41,5 +42,5 @@ wineboot -i > /dev/null 2>&1 || true
 trap 'wineserver -k 2> /dev/null || true' EXIT
 wine build-win/student_file_tests.exe
 STUDENT_RUNNER=wine STUDENT_PROGRAM="$PWD/build-win/student.exe" \
-  build/student_tests --gtest_filter='program.*:args/command_line.*' --gtest_brief=1
+  build/student_tests --gtest_filter='program.*:args/command_line.*:registers/*:register_file.*' --gtest_brief=1
 python3 tests/wine_console.py build-win/student.exe build-win/console_parent.exe

@@ -198,11 +198,29 @@ def name_not_in_gbk(name, char):
 
 def bogus_argument_shown_in_chinese(s, workdir):
     check(s.ended(30) and s.status == 2, f"student --bogus ended with {s.status}", s)
-    want = ['student: 无法识别的参数 "--bogus"', "用法：student [文件] [--export 输出.csv | --import 输入.csv] | -h | --version"]
+    want = ['student: 无法识别的参数 "--bogus"',
+            "用法：student [文件] [--export 输出.csv | --import 输入.csv] | -h | --version"]
     check(lines(s.text())[-3:-1] == want, "the error is not shown right", s)
 
 
 bogus_argument_shown_in_chinese.args = ("--bogus",)
+
+
+def a_register_named_in_chinese_is_named_so_in_notices(s, workdir):
+    # The name comes from the wide command line and goes back through the
+    # console's wide calls, on a console not on 936.
+    check(s.until(MENU_PROMPT), "no menu prompt", s)
+    s.type("4\r1\r" + STUDENT)
+    check(s.until(PAUSE), "no pause", s)
+    s.type("x")
+    check(s.until(MENU_PROMPT), "no menu after the key", s)
+    s.type("8\r")
+    check(s.ended(30), "the session did not end", s)
+    check("有未保存的修改,已另存为二班.unsaved.txt" in s.text(), "the notice does not name the file", s)
+    check(os.path.exists(os.path.join(workdir, "二班.unsaved.txt")), "the file is not there", s)
+
+
+a_register_named_in_chinese_is_named_so_in_notices.args = ("二班.txt",)
 
 
 def ending(name, typed, key, unsaved):
@@ -283,6 +301,7 @@ CASES = [menu_shown_in_chinese, pause_waits_then_screen_clears, chinese_name_sav
          typed_ahead_answer_survives_the_pause, ctrl_c("menu"), ctrl_c("pause"),
          a_parents_console_mode_is_not_inherited_and_comes_back, only_a_key_press_ends_the_pause,
          answers_pasted_across_a_pause_show_after_their_prompts, bogus_argument_shown_in_chinese,
+         a_register_named_in_chinese_is_named_so_in_notices,
          a_paste_at_the_pause_keeps_all_but_its_first_key]
 CASES += [key_at_the_pause(*k) for k in KEYS] + [ending(*e) for e in ENDINGS]
 CASES += [name_not_in_gbk("an_emoji", "😀"), name_not_in_gbk("hangul", "한")]

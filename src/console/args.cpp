@@ -2,6 +2,7 @@
 
 #include "console/console.h"
 #include "console/screens.h"
+#include "console/terminal.h"
 #include "records/csv.h"
 #include "records/datafile.h"
 #include "records/file.h"
@@ -58,26 +59,28 @@ int refuse(const std::string& why)
 }
 
 // Reads the arguments into r; an error line when they make no sense.
-std::string parse(int argc, char** argv, request& r)
+std::string parse(const std::vector<std::string>& argv, request& r)
 {
     bool have_file = false;
-    for (int k = 1; k < argc; ++k) {
+    std::size_t argc = argv.size();
+    auto odd = [&](std::size_t k) { return format("无法识别的参数 \"%s\"", shown_name(argv[k]).c_str()); };
+    for (std::size_t k = 0; k < argc; ++k) {
         std::string_view a = argv[k];
         bool takes = a == "-f" || a == "--file" || a == "--export" || a == "--import";
         if (takes && k + 1 == argc)
-            return format("参数 \"%s\" 后缺少文件名", argv[k]);
+            return format("参数 \"%s\" 后缺少文件名", argv[k].c_str());
         if (a == "--export" || a == "--import") {
             if (r.exporting || r.importing)
-                return format("无法识别的参数 \"%s\"", argv[k]);
+                return odd(k);
             (a == "--export" ? r.exporting : r.importing) = true;
             r.csv = argv[++k];
         } else if (takes || (!a.empty() && a[0] != '-')) {
             if (have_file)
-                return format("无法识别的参数 \"%s\"", argv[takes ? k + 1 : k]);
+                return odd(takes ? k + 1 : k);
             have_file = true;
             r.file = argv[takes ? ++k : k];
         } else {
-            return format("无法识别的参数 \"%s\"", argv[k]);
+            return odd(k);
         }
     }
     return {};
@@ -102,15 +105,19 @@ int export_csv(const std::string& out)
         return 1;
     std::string text = csv_text();
     auto write = [&text](std::FILE* f) { return std::fwrite(text.data(), 1, text.size(), f) == text.size(); };
-    if (out == "-")
+    if (out == "-") {
+        term_bytes(stdout);
         return write(stdout) && std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    // Line ends and all as on every platform: the file is a spreadsheet's.
     replace_plan plan{};
     plan.path = out.c_str();
+    plan.bytes = true;
     file_stamp now;
     replace_result r = file_replace(plan, write, now);
     if (r.status == replace_status::ok)
         return 0;
-    notice("导出失败," + out + "未改变");
+    notice("导出失败," + shown_name(out) + "未改变");
     return 1;
 }
 
@@ -138,7 +145,7 @@ int import(const std::string& in)
     std::FILE* f = nullptr;
     file_stamp stamp;
     if (file_open(in.c_str(), f, stamp) != open_status::ok) {
-        notice("无法读取" + in);
+        notice("无法读取" + shown_name(in));
         return 1;
     }
     std::string text;
@@ -148,7 +155,7 @@ int import(const std::string& in)
     bool read_ok = !std::ferror(f);
     std::fclose(f);
     if (!read_ok) {
-        notice("无法读取" + in);
+        notice("无法读取" + shown_name(in));
         return 1;
     }
     if (!load_for_command(true))
@@ -156,7 +163,7 @@ int import(const std::string& in)
     int added = 0;
     csv_refusal r = import_csv(text, added);
     if (r.fault != csv_fault::none) {
-        notice(format("%s第%d行: ", in.c_str(), r.row) + refusal(r));
+        notice(format("%s第%d行: ", shown_name(in).c_str(), r.row) + refusal(r));
         return 1;
     }
     if (!tell_save(save_file(), notice))
@@ -168,19 +175,19 @@ int import(const std::string& in)
 
 } // namespace
 
-int args(int argc, char** argv)
+int args(const std::vector<std::string>& argv)
 {
-    if (argc <= 1)
+    if (argv.empty())
         return -1;
-    std::string_view a = argv[1];
-    if (argc == 2 && (a == "-h" || a == "--help")) {
+    std::string_view a = argv[0];
+    if (argv.size() == 1 && (a == "-h" || a == "--help")) {
         line(usage);
         for (const char* l : help)
             line(l);
         flush();
         return 0;
     }
-    if (argc == 2 && a == "--version") {
+    if (argv.size() == 1 && a == "--version") {
         line("student " STUDENT_VERSION);
         flush();
         return 0;
@@ -188,9 +195,9 @@ int args(int argc, char** argv)
     // A second argument is refused even after a good first one: an
     // operator who typed two meant something this program does not do.
     if (a == "-h" || a == "--help" || a == "--version")
-        return refuse(format("无法识别的参数 \"%s\"", argv[2]));
+        return refuse(format("无法识别的参数 \"%s\"", shown_name(argv[1]).c_str()));
     request r;
-    if (std::string why = parse(argc, argv, r); !why.empty())
+    if (std::string why = parse(argv, r); !why.empty())
         return refuse(why);
     if (!r.file.empty())
         use_file(r.file);

@@ -4,8 +4,11 @@
 // help and version.
 #pragma once
 
-// Handles the arguments of main. Call after console_std(), so the texts
-// reach a terminal in its encoding. With no argument, or only a register
+#include <string>
+#include <vector>
+
+// Handles the arguments after the program's name (see arguments). Call
+// after console_std(), so the texts reach a terminal in its encoding. With no argument, or only a register
 // (FILE, -f FILE or --file FILE), makes that the register and returns -1:
 // start the menu. With exactly one of -h, --help or --version prints the
 // help or the name and version and returns 0. --export OUT writes the
@@ -13,4 +16,4 @@
 // to the register and saves it: 0 when done, 1 with a message on standard
 // error when not. Anything else: a one-line error and the usage line on
 // standard error, and 2.
-int args(int argc, char** argv);
+int args(const std::vector<std::string>& argv);

@@ -5,11 +5,11 @@
 
 bool tell_save(const replace_result& r, void (*say_failure)(std::string_view))
 {
-    const std::string& file = file_path();
     if (r.status == replace_status::ok)
         return true;
+    std::string file = shown_name(file_path()), backup = shown_name(r.backup);
     if (r.status == replace_status::backed_up) {
-        notice(file + "已被改动或未刷新,原文件已备份为" + r.backup);
+        notice(file + "已被改动或未刷新,原文件已备份为" + backup);
         return true;
     }
     // A replace that the system broke off and that left the old register
@@ -19,13 +19,13 @@ bool tell_save(const replace_result& r, void (*say_failure)(std::string_view))
     // The reason, where there is one the operator can act on, apart from
     // the dialogue and after it.
     if (moved)
-        notice("原" + file + "现名为" + r.backup);
+        notice("原" + file + "现名为" + backup);
     else if (r.status == replace_status::busy)
         notice(file + "正被其他程序使用");
     else if (r.status == replace_status::no_backup && r.backup.empty())
         notice("无法备份原文件,未保存");
     else if (r.status == replace_status::no_backup)
-        notice("无法将原文件备份为" + r.backup + ",未保存");
+        notice("无法将原文件备份为" + backup + ",未保存");
     return false;
 }
 
@@ -41,6 +41,6 @@ bool keep_unsaved(void (*then)())
     if (then)
         then();
     if (dirty)
-        notice(kept ? "有未保存的修改,已另存为" + name : std::string("有未保存的修改,另存失败"));
+        notice(kept ? "有未保存的修改,已另存为" + shown_name(name) : std::string("有未保存的修改,另存失败"));
     return kept;
 }

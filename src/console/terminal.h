@@ -13,6 +13,10 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty);
 // terminal. Call after term_open.
 std::FILE* term_err();
 
+// From now on the bytes written to out reach it as they are, with no line
+// ends of the platform's put in (Windows writes CR LF for each line break).
+void term_bytes(std::FILE* out);
+
 // Called by the dialogue before each answer is read, in place of flushing
 // out: sends what was written so far on its way, and lets the platform show
 // an answer that was typed ahead after the prompt it answers.

@@ -762,3 +762,9 @@ void term_exit(int code)
     // What the system's own handler does for these events.
     ExitProcess(code ? STATUS_CONTROL_C_EXIT : 0);
 }
+
+void term_bytes(std::FILE* out)
+{
+    std::fflush(out);
+    _setmode(_fileno(out), _O_BINARY);
+}

@@ -283,8 +283,9 @@ const std::string& file_path()
 
 std::string extension(const std::string& path)
 {
-    std::size_t slash = path.find_last_of('/');
-    std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+    std::size_t base = path.size();
+    while (base > 0 && !separator(path[base - 1]))
+        --base;
     std::size_t dot = path.rfind('.');
     return dot != std::string::npos && dot > base ? path.substr(dot) : std::string();
 }

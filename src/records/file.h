@@ -8,6 +8,17 @@
 #include <functional>
 #include <string>
 
+// Names of files are the system's bytes on POSIX and UTF-8 on Windows,
+// where every call underneath is the wide one: so a name reaches the file
+// intact whatever the system's code page.
+
+// A name as the program's GBK messages show it: as it is on POSIX; on
+// Windows in GBK, with '?' for a character GBK cannot hold.
+std::string shown_name(const std::string& path);
+
+// Whether c ends a folder's name in a path.
+bool separator(char c);
+
 // One version of one file: which file it is, and its size and last change.
 // Equal stamps mean nobody has written or replaced the file in between.
 struct file_stamp {
@@ -47,6 +58,9 @@ struct replace_plan {
     // always, when there is an old file).
     bool guard = false;
     const file_stamp* known = nullptr;
+    // The bytes written go to the file as they are. Otherwise each line
+    // ends as the platform's text files do (CR LF on Windows).
+    bool bytes = false;
 };
 
 // failed: not replaced (no permission, no space, not a regular file, ...).

@@ -381,3 +381,13 @@ bool file_keep(const std::string& stem, const char* ext, const char* like,
         sync_folder(folder_of(name));
     return true;
 }
+
+std::string shown_name(const std::string& path)
+{
+    return path;
+}
+
+bool separator(char c)
+{
+    return c == '/';
+}

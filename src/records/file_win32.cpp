@@ -1,6 +1,5 @@
-// Windows file layer. The names are the program's own ASCII names relative
-// to the current folder, so the narrow calls reach any folder, Chinese or
-// not, whatever the system's code page.
+// Windows file layer. Names come in UTF-8 and every call is the wide one,
+// so a name reaches the file intact whatever the system's code page.
 #include "records/file.h"
 
 #include <cstdio>
@@ -10,6 +9,36 @@
 #include <windows.h>
 
 namespace {
+
+std::wstring wide(const std::string& s)
+{
+    if (s.empty())
+        return {};
+    int len = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(len > 0 ? len : 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), len);
+    return w;
+}
+
+HANDLE create(const std::string& name, DWORD access, DWORD share, DWORD how)
+{
+    return CreateFileW(wide(name).c_str(), access, share, nullptr, how, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+DWORD attributes(const std::string& name)
+{
+    return GetFileAttributesW(wide(name).c_str());
+}
+
+void erase(const std::string& name)
+{
+    DeleteFileW(wide(name).c_str());
+}
+
+bool move_file(const std::string& from, const std::string& to, DWORD flags)
+{
+    return MoveFileExW(wide(from).c_str(), wide(to).c_str(), flags);
+}
 
 const DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -61,8 +90,7 @@ bool stamp_of(HANDLE h, file_stamp& stamp)
 
 bool stamp_at(const std::string& path, file_stamp& stamp)
 {
-    HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = create(path, FILE_READ_ATTRIBUTES, share_all, OPEN_EXISTING);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     bool ok = stamp_of(h, stamp);
@@ -85,7 +113,7 @@ bool is_file(const std::string& name, const file_stamp& stamp)
 
 bool plain_file_at(const std::string& name)
 {
-    DWORD a = GetFileAttributesA(name.c_str());
+    DWORD a = attributes(name);
     return a != INVALID_FILE_ATTRIBUTES &&
            !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
 }
@@ -98,8 +126,7 @@ HANDLE create_fresh(const std::string& path, const char* suffix, std::string& na
     for (int tries = 0; tries < 100; ++tries) {
         name = path + "." + std::to_string(GetCurrentProcessId()) + "-" +
                std::to_string(GetTickCount() + serial++) + suffix;
-        HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE h = create(name, GENERIC_WRITE, 0, CREATE_NEW);
         if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
             return h;
     }
@@ -109,22 +136,23 @@ HANDLE create_fresh(const std::string& path, const char* suffix, std::string& na
 // Writes the new file under a fresh name beside path; false on failure,
 // with the fresh file removed.
 bool write_temp(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                std::string& temp)
+                bool bytes, std::string& temp)
 {
     if (fault(save_step::create))
         return false;
     HANDLE h = create_fresh(path, ".tmp", temp);
     if (h == INVALID_HANDLE_VALUE)
         return false;
-    // Text mode, so every line ends in CR LF as Windows programs expect.
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_TEXT);
+    // Text mode unless the bytes are to go as they are, so every line ends
+    // in CR LF as Windows programs expect.
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | (bytes ? _O_BINARY : _O_TEXT));
     std::FILE* f = fd < 0 ? nullptr : _fdopen(fd, "w");
     if (!f) {
         if (fd < 0)
             CloseHandle(h);
         else
             _close(fd);
-        DeleteFileA(temp.c_str());
+        erase(temp);
         return false;
     }
     bool ok = write(f);
@@ -133,7 +161,7 @@ bool write_temp(const std::string& path, const std::function<bool(std::FILE*)>& 
     bool closed = std::fclose(f) == 0 && !fault(save_step::close);
     if (ok && closed)
         return true;
-    DeleteFileA(temp.c_str());
+    erase(temp);
     return false;
 }
 
@@ -157,8 +185,7 @@ enum class turn_status { mine, moved, refused };
 turn_status open_turn(const std::string& path, turn& t, wait_budget& w, replace_status& why)
 {
     for (;;) {
-        t.h = CreateFileA(path.c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        t.h = create(path, GENERIC_READ, share_all, OPEN_EXISTING);
         if (t.h != INVALID_HANDLE_VALUE)
             return turn_status::mine;
         DWORD e = GetLastError();
@@ -211,13 +238,12 @@ bool claim_backup(const std::string& path, std::string& name, file_stamp& claim)
         name = numbered(path, ".bak", k);
         HANDLE h = fault(save_step::backup)
                        ? INVALID_HANDLE_VALUE
-                       : CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+                       : create(name, GENERIC_WRITE, 0, CREATE_NEW);
         if (h != INVALID_HANDLE_VALUE) {
             bool ok = stamp_of(h, claim);
             CloseHandle(h);
             if (!ok)
-                DeleteFileA(name.c_str());
+                erase(name);
             return ok;
         }
         if (!plain_file_at(name))
@@ -236,7 +262,7 @@ bool claim_fresh(const std::string& path, std::string& name, file_stamp& claim)
     bool ok = stamp_of(h, claim);
     CloseHandle(h);
     if (!ok)
-        DeleteFileA(name.c_str());
+        erase(name);
     return ok;
 }
 
@@ -252,12 +278,12 @@ bool replace_once(const std::string& path, const std::string& temp, const std::s
         return false;
     }
     if (fault(save_step::halfway)) {
-        MoveFileExA(path.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING);
+        move_file(path, kept, MOVEFILE_REPLACE_EXISTING);
         err = ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
         return false;
     }
-    if (ReplaceFileA(path.c_str(), temp.c_str(), kept.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
-                     nullptr, nullptr))
+    if (ReplaceFileW(wide(path).c_str(), wide(temp).c_str(), wide(kept).c_str(),
+                     REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
         return true;
     err = GetLastError();
     return false;
@@ -268,12 +294,12 @@ bool replace_once(const std::string& path, const std::string& temp, const std::s
 // times. False when it cannot be put back.
 bool put_back(const std::string& path, const std::string& kept, const file_stamp& claim)
 {
-    if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (attributes(path) != INVALID_FILE_ATTRIBUTES)
         return true;
     if (!plain_file_at(kept) || is_file(kept, claim))
         return true; // the old file never moved there: not this program's to find
     for (DWORD pause = 1; pause <= 256; pause *= 4) {
-        if (!fault(save_step::restore) && MoveFileExA(kept.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH))
+        if (!fault(save_step::restore) && move_file(kept, path, MOVEFILE_WRITE_THROUGH))
             return true;
         Sleep(pause);
     }
@@ -311,7 +337,7 @@ void swap_in(const std::string& path, const std::string& temp, bool due, turn& t
     std::string kept;
     file_stamp claim;
     if (!(due ? claim_backup(path, kept, claim) : claim_fresh(path, kept, claim))) {
-        DeleteFileA(temp.c_str());
+        erase(temp);
         r.status = due ? replace_status::no_backup : replace_status::failed;
         r.backup = due ? kept : std::string();
         return;
@@ -319,33 +345,33 @@ void swap_in(const std::string& path, const std::string& temp, bool due, turn& t
     bool done = replace_waiting(path, temp, kept, claim, w, r);
     t.release();
     if (!done) {
-        DeleteFileA(temp.c_str());
+        erase(temp);
         if (is_file(kept, claim))
-            DeleteFileA(kept.c_str()); // still the empty claim
+            erase(kept); // still the empty claim
         return;
     }
     r.status = due ? replace_status::backed_up : replace_status::ok;
     if (due)
         r.backup = kept;
     else
-        DeleteFileA(kept.c_str());
+        erase(kept);
 }
 
 // The first save of a register: put in place only if there still is none;
 // true to try again when one came meanwhile.
 bool create_first(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                  replace_result& r)
+                  bool bytes, replace_result& r)
 {
     r.status = replace_status::failed;
     std::string temp;
-    if (!write_temp(path, write, temp))
+    if (!write_temp(path, write, bytes, temp))
         return false;
-    if (!fault(save_step::rename) && MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (!fault(save_step::rename) && move_file(temp, path, MOVEFILE_WRITE_THROUGH)) {
         r.status = replace_status::ok;
         return false;
     }
     bool came = GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS;
-    DeleteFileA(temp.c_str());
+    erase(temp);
     return came;
 }
 
@@ -354,9 +380,9 @@ bool replace_at(const replace_plan& plan, const std::function<bool(std::FILE*)>&
                 wait_budget& w, replace_result& r)
 {
     std::string path = plan.path;
-    DWORD attrs = GetFileAttributesA(path.c_str());
+    DWORD attrs = attributes(path);
     if (attrs == INVALID_FILE_ATTRIBUTES)
-        return GetLastError() == ERROR_FILE_NOT_FOUND && create_first(path, write, r);
+        return GetLastError() == ERROR_FILE_NOT_FOUND && create_first(path, write, plan.bytes, r);
     r.status = replace_status::failed;
     // Refused as an overwrite in place would be: a folder, or read-only.
     if (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
@@ -370,7 +396,7 @@ bool replace_at(const replace_plan& plan, const std::function<bool(std::FILE*)>&
     file_stamp old;
     bool due = plan.guard && !(plan.known && stamp_of(t.h, old) && *plan.known == old);
     std::string temp;
-    if (!write_temp(path, write, temp))
+    if (!write_temp(path, write, plan.bytes, temp))
         return false;
     swap_in(path, temp, due, t, w, r);
     return false;
@@ -380,7 +406,7 @@ bool replace_at(const replace_plan& plan, const std::function<bool(std::FILE*)>&
 
 open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp)
 {
-    DWORD attrs = GetFileAttributesA(path);
+    DWORD attrs = attributes(path);
     if (attrs == INVALID_FILE_ATTRIBUTES) {
         DWORD e = GetLastError();
         return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? open_status::missing
@@ -389,7 +415,7 @@ open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp)
     if (attrs & FILE_ATTRIBUTE_DIRECTORY)
         return open_status::failed;
     // Bytes as they are: text mode would stop at the first Ctrl-Z byte.
-    f = std::fopen(path, "rb");
+    f = _wfopen(wide(path).c_str(), L"rb");
     if (!f)
         return open_status::failed;
     HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
@@ -423,17 +449,33 @@ bool file_keep(const std::string& stem, const char* ext, const char* like,
     // was first saved there.
     (void)like;
     std::string temp;
-    if (!write_temp(stem, write, temp))
+    if (!write_temp(stem, write, false, temp))
         return false;
     for (int k = 1; k <= series_cap; ++k) {
         name = numbered(stem, ext, k);
         // Moved only to a name nothing holds: never over a file, never
         // waiting for another program.
-        if (!fault(save_step::rename) && MoveFileExA(temp.c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH))
+        if (!fault(save_step::rename) && move_file(temp, name, MOVEFILE_WRITE_THROUGH))
             return true;
-        if (GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES)
+        if (attributes(name) == INVALID_FILE_ATTRIBUTES)
             break;
     }
-    DeleteFileA(temp.c_str());
+    erase(temp);
     return false;
+}
+
+std::string shown_name(const std::string& path)
+{
+    std::wstring w = wide(path);
+    if (w.empty())
+        return {};
+    int len = WideCharToMultiByte(936, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, "?", nullptr);
+    std::string s(static_cast<std::size_t>(len > 0 ? len : 0), '\0');
+    WideCharToMultiByte(936, 0, w.data(), static_cast<int>(w.size()), s.data(), len, "?", nullptr);
+    return s;
+}
+
+bool separator(char c)
+{
+    return c == '/' || c == '\\';
 }

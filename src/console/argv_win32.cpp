@@ -1,0 +1,83 @@
+// The wide command line split the way the C runtime splits it for main.
+// The system's own splitter lives in shell32, which loads user32, and a
+// console program that loads user32 no longer hears of a sign-out.
+#include "console/argv.h"
+
+#include <string_view>
+#include <windows.h>
+
+namespace {
+
+std::string utf8(const std::wstring& w)
+{
+    if (w.empty())
+        return {};
+    int len = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                  nullptr, nullptr);
+    std::string s(static_cast<std::size_t>(len > 0 ? len : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), len, nullptr,
+                        nullptr);
+    return s;
+}
+
+bool space(wchar_t c)
+{
+    return c == L' ' || c == L'\t';
+}
+
+// The rules of the runtime since 2008: 2n backslashes before a quote are n
+// backslashes and the quote opens or closes a quoted part; 2n + 1 are n and
+// a literal quote; two quotes inside a quoted part are one literal quote;
+// backslashes before anything else are themselves. The program's own name
+// is taken apart by quotes alone, as the system finds the program by it.
+std::vector<std::wstring> split(std::wstring_view line)
+{
+    std::vector<std::wstring> out;
+    std::size_t k = 0;
+    bool quoted = false;
+    while (k < line.size() && (quoted || !space(line[k]))) {
+        if (line[k] == L'"')
+            quoted = !quoted;
+        ++k;
+    }
+    for (;;) {
+        while (k < line.size() && space(line[k]))
+            ++k;
+        if (k == line.size())
+            return out;
+        std::wstring a;
+        quoted = false;
+        while (k < line.size() && (quoted || !space(line[k]))) {
+            std::size_t slashes = 0;
+            while (k < line.size() && line[k] == L'\\')
+                ++slashes, ++k;
+            if (k < line.size() && line[k] == L'"') {
+                a.append(slashes / 2, L'\\');
+                if (slashes % 2) {
+                    a += L'"';
+                } else if (quoted && k + 1 < line.size() && line[k + 1] == L'"') {
+                    a += L'"';
+                    ++k;
+                } else {
+                    quoted = !quoted;
+                }
+                ++k;
+            } else {
+                a.append(slashes, L'\\');
+                if (k < line.size() && (quoted || !space(line[k])))
+                    a += line[k++];
+            }
+        }
+        out.push_back(a);
+    }
+}
+
+} // namespace
+
+std::vector<std::string> arguments(int, char**)
+{
+    std::vector<std::string> out;
+    for (const std::wstring& w : split(GetCommandLineW()))
+        out.push_back(utf8(w));
+    return out;
+}
