@@ -12,14 +12,11 @@ void refresh()
     }
     int bad = 0;
     load_status st = load_file(bad);
-    if (st == load_status::ok) {
-        line("刷新完成");
-    } else if (st == load_status::close_failed) {
-        prompt("cannot close the file");
+    if (st == load_status::close_failed) {
+        prompt("cannot close the file"); // with no line break, as the program always said it
         throw leave{};
-    } else {
-        line(load_said(st, bad));
     }
+    line(load_said(st, bad));
 }
 
 std::string load_said(load_status st, int bad)
