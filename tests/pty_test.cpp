@@ -234,6 +234,17 @@ protected:
         return {"unshare", "--mount", "--propagation", "private", "sh", "-c", hide};
     }
 
+    // Starts the program with its line editor, or with it hidden; false
+    // when this machine cannot hide it.
+    bool start_with_editor(bool editor)
+    {
+        std::vector<std::string> prefix = editor ? std::vector<std::string>{} : without_editor();
+        if (!editor && prefix.empty())
+            return false;
+        start(nullptr, {}, prefix);
+        return true;
+    }
+
     // Builds the zh_CN locale with the given character map under dir and
     // returns the environment that selects it; empty if this machine cannot.
     // GB18030 is built from the GBK map under that name: the program only
@@ -942,10 +953,8 @@ class one_key : public terminal, public ::testing::WithParamInterface<key_form> 
 
 TEST_P(one_key, ends_the_pause_and_leaves_nothing_behind)
 {
-    std::vector<std::string> prefix;
-    if (!GetParam().editor && (prefix = without_editor()).empty())
+    if (!start_with_editor(GetParam().editor))
         GTEST_SKIP() << "hiding the library needs root, as CI has";
-    start(nullptr, {}, prefix);
     ASSERT_TRUE(read_until(menu_prompt, 5000));
     type("6\r");
     ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
@@ -971,10 +980,8 @@ class shown_ahead : public terminal, public ::testing::WithParamInterface<bool> 
 
 TEST_P(shown_ahead, an_answer_pasted_ahead_shows_after_its_prompt)
 {
-    std::vector<std::string> prefix;
-    if (!GetParam() && (prefix = without_editor()).empty())
+    if (!start_with_editor(GetParam()))
         GTEST_SKIP() << "hiding the library needs root, as CI has";
-    start(nullptr, {}, prefix);
     ASSERT_TRUE(read_until(menu_prompt, 5000));
     await_keys();
     type("1\r6\r");
@@ -1006,10 +1013,8 @@ class ends_at_a_terminal : public terminal, public ::testing::WithParamInterface
 
 TEST_P(ends_at_a_terminal, on_a_line_of_its_own)
 {
-    std::vector<std::string> prefix;
-    if (!GetParam().editor && (prefix = without_editor()).empty())
+    if (!start_with_editor(GetParam().editor))
         GTEST_SKIP() << "hiding the library needs root, as CI has";
-    start(nullptr, {}, prefix);
     ASSERT_TRUE(read_until(menu_prompt, 5000));
     if (GetParam().unsaved) {
         type("4\r1\r" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\r"));
