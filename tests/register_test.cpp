@@ -1,5 +1,6 @@
 // Registers other than student.txt: named on the command line, kept in
 // UTF-8, and traded with spreadsheets as CSV.
+#include "records/csv.h"
 #include "records/datafile.h"
 #include "records/encoding.h"
 #include "support.h"
@@ -149,6 +150,8 @@ const encoded encoded_rows[] = {
                 utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n")},
         encoded{"longer_than_one_read", many(utf8(u8"1 甲 19 男 2005.01 南京 025-1 a@b.cn\n")), 0, "甲",
                 many(utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n"))},
+        encoded{"a_two_byte_character", utf8(u8"1 José 19 男 2005.01 南京 025-1 a@b.cn\n"), 0,
+                "Jos\xa8\xa6", utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n")},
         encoded{"the_mark_on_ascii", bom + "1 a 19 m 2005.01 nj 025-1 a@b.cn\n", 0, "a",
                 bom + utf8(u8"1 丙 19 m 2005.01 nj 025-1 a@b.cn\n")},
         encoded{"a_character_gbk_cannot_hold",
@@ -268,6 +271,18 @@ INSTANTIATE_TEST_SUITE_P(
                     "5,\"x,\r\ny\",22,f,2002.02,cz,0519-5,g@h.cn\r\n6,a,x,m,b,c,d,e\r\n",
                     "2行: 姓名含有空白字符"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(register_file, an_import_counts_as_a_change_only_when_it_adds)
+{
+    int added = -1;
+    EXPECT_EQ(import_csv(utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,E-mail\r\n"), added).fault,
+              csv_fault::none);
+    EXPECT_EQ(added, 0);
+    EXPECT_FALSE(dirty);
+    EXPECT_EQ(import_csv(good, added).fault, csv_fault::none);
+    EXPECT_EQ(added, 1);
+    EXPECT_TRUE(dirty);
+}
 
 TEST_F(register_file, import_and_export_refuse_a_register_they_cannot_read)
 {

@@ -139,19 +139,15 @@ bool sniff_file(std::FILE* f, text_encoding& enc)
 
 std::string as_gbk(std::string_view text)
 {
+    // GBK is never longer than UTF-8, so one call converts all of it but a
+    // character cut off at the very end, which is no character.
     std::string out(text.size() + 4, '\0');
     const char* p = text.data();
     std::size_t left = text.size();
-    std::size_t got = 0;
     bool strict = true;
-    while (left > 0) {
-        std::size_t step = utf8_to_gbk(p, left, out.data() + got, out.size() - got, strict);
-        got += step;
-        if (step == 0) { // a character cut off at the very end: no character
-            out[got++] = no_gbk;
-            break;
-        }
-    }
+    std::size_t got = utf8_to_gbk(p, left, out.data(), out.size(), strict);
+    if (left > 0)
+        out[got++] = no_gbk;
     out.resize(got);
     return out;
 }

@@ -113,12 +113,12 @@ std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_
         if (l < 0)
             break; // the rest of it is still to come
         std::uint16_t g = 0;
+        // A strict three-byte character GBK holds went the fast way above;
+        // any other stands in as no_gbk.
         if (l == 1 && u[0] < 0x80)
             g = u[0];
         else if (l == 2)
             g = gbk_of[(u[0] & 0x1F) << 6 | (u[1] & 0x3F)];
-        else if (l == 3)
-            g = gbk_of[(u[0] & 0x0F) << 12 | (u[1] & 0x3F) << 6 | (u[2] & 0x3F)];
         if (g == 0 && u[0] != 0)
             *o++ = no_gbk;
         else if (g < 0x80)
