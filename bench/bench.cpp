@@ -7,6 +7,7 @@
 #include "records/datafile.h"
 #include "records/encoding.h"
 #include "records/table.h"
+#include "records/workbook.h"
 
 #include <benchmark/benchmark.h>
 
@@ -162,6 +163,18 @@ void bm_export(benchmark::State& state)
         benchmark::DoNotOptimize(csv_text());
 }
 BENCHMARK(bm_export)->Name("export/1000");
+
+// The workbook, written through its scratch file in the temporary folder
+// (TMPDIR=/dev/shm keeps the disk out of it, as for the other figures).
+void bm_workbook(benchmark::State& state)
+{
+    fill_sorted();
+    std::string bytes;
+    for (auto _ : state)
+        if (!workbook_bytes(bytes))
+            state.SkipWithError("no workbook");
+}
+BENCHMARK(bm_workbook)->Name("export/1000/workbook")->Unit(benchmark::kMillisecond);
 
 void bm_import(benchmark::State& state)
 {

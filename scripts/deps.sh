@@ -13,8 +13,12 @@ command -v make > /dev/null || need+=(make)
 # Line editing at a terminal: the header for the build, the library itself
 # is loaded only when a terminal is there.
 installed libedit-dev || need+=(libedit-dev)
+# Workbooks (.xlsx) are written with libxlsxwriter.
+installed libxlsxwriter-dev || need+=(libxlsxwriter-dev)
 if [[ ${1-} == tests ]]; then
   installed libgtest-dev || need+=(googletest libgtest-dev)
+  # The workbook tests have LibreOffice Calc read what the program wrote.
+  command -v soffice > /dev/null || need+=(libreoffice-calc-nogui)
 fi
 ((${#need[@]})) || exit 0
 

@@ -6,6 +6,7 @@
 #include "support.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 namespace {
@@ -218,6 +219,65 @@ TEST_F(register_file, export_and_import_give_back_the_same_register)
     o = run_program(dir + "/empty", "", {"--import", "gbk.csv"});
     EXPECT_EQ(o.out, "已导入1名学生\n");
     EXPECT_EQ(read_file("empty/student.txt"), saved(awkward + "4 丁 21 男 2003.03 无锡 0510-3 e@f.cn\n"));
+}
+
+// What LibreOffice Calc reads from the workbooks given, as CSV in UTF-8 (one
+// file per sheet, named after the workbook and the sheet) with every text
+// cell quoted and numbers bare, so each cell's type shows.
+void calc_reads(const std::vector<std::string>& books)
+{
+    std::string cmd = "soffice -env:UserInstallation=file://" + fs::current_path().string() +
+                      "/profile --headless --convert-to "
+                      "'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,true,true,false,false,false,-1'"
+                      " --outdir calc";
+    for (const std::string& b : books)
+        cmd += " '" + b + "'";
+    ASSERT_EQ(std::system((cmd + " > calc.log 2>&1").c_str()), 0) << read_file("calc.log");
+}
+
+TEST_F(register_file, a_workbook_keeps_every_value_as_the_register_holds_it)
+{
+    ASSERT_EQ(std::system("command -v soffice > /dev/null"), 0)
+        << "LibreOffice Calc is missing: bash scripts/deps.sh tests installs it";
+    const std::string numbers = "0001 张三 18 男 2000.10 北京 02012345678 =cmd|x\n";
+    write_file("student.txt", awkward + numbers);
+    fs::create_directory("empty");
+    write_file("empty/student.txt", "");
+    fs::create_directory("tmp");
+    std::vector<std::string> env = {"env", "TMPDIR=" + dir + "/tmp"};
+    for (const char* d : {".", "empty"}) {
+        outcome o = finish_program(start_program(dir + "/" + d, "", env, {"--export", utf8(u8"表.XLSX")}));
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(o.out + o.err, "");
+    }
+    // The scratch file the library wrote is gone.
+    EXPECT_EQ(names_in("tmp"), std::vector<std::string>{});
+    fs::copy_file("empty/" + utf8(u8"表.XLSX"), utf8(u8"空.xlsx"));
+    calc_reads({utf8(u8"表.XLSX"), utf8(u8"空.xlsx")});
+    const std::string header = utf8(u8"\"学号\",\"姓名\",\"年龄\",\"性别\",\"出生年月\",\"地址\",\"电话\",\"E-mail\"\n");
+    EXPECT_EQ(read_file(utf8(u8"calc/表-学生.csv")),
+              header + utf8(u8"\"1\",\"甲\",19,\"男\",\"2005.01\",\"南京\",\"025-1\",\"a@b.cn\"\n"
+                            u8"\"2\",\"a,b\"\"c\",-3,\"女\",\"=1+1\",\"@home\",\"+86-1\",\"-x\"\n"
+                            u8"\"3\",\"'=x\",20,\"m\",\"2000.10\",\"''@y\",\"0201\",\"e\"\n"
+                            u8"\"0001\",\"张三\",18,\"男\",\"2000.10\",\"北京\",\"02012345678\",\"=cmd|x\"\n"));
+    EXPECT_EQ(read_file(utf8(u8"calc/空-学生.csv")), header);
+    EXPECT_EQ(names_in("calc").size(), 2U) << "one sheet in each workbook";
+}
+
+TEST_F(register_file, a_workbook_that_cannot_be_written_leaves_nothing_behind)
+{
+    write_file("student.txt", one);
+    fs::create_directory("tmp");
+    std::vector<std::string> env = {"env", "TMPDIR=" + dir + "/tmp"};
+    for (const std::string out : {"no/such/folder/out.xlsx", "student.txt/out.xlsx"}) {
+        outcome o = finish_program(start_program(dir, "", env, {"--export", out}));
+        EXPECT_EQ(o.status, 1);
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err, "导出失败," + out + "未改变\n");
+        EXPECT_EQ(names_in("."), (std::vector<std::string>{"student.txt", "tmp"}));
+        EXPECT_EQ(names_in("tmp"), std::vector<std::string>{});
+        EXPECT_EQ(read_file("student.txt"), one);
+    }
 }
 
 // Every row that cannot be a student refuses the whole file, naming the

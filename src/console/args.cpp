@@ -7,7 +7,9 @@
 #include "records/datafile.h"
 #include "records/file.h"
 #include "records/table.h"
+#include "records/workbook.h"
 
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -99,11 +101,27 @@ bool load_for_command(bool missing_is_empty)
     return false;
 }
 
-int export_csv(const std::string& out)
+// Whether the name asks for a workbook: it ends in .xlsx, in any case.
+bool workbook_name(const std::string& name)
+{
+    const std::string_view ext = ".xlsx";
+    if (name.size() < ext.size())
+        return false;
+    for (std::size_t k = 0; k < ext.size(); ++k)
+        if (std::tolower(static_cast<unsigned char>(name[name.size() - ext.size() + k])) != ext[k])
+            return false;
+    return true;
+}
+
+int export_table(const std::string& out)
 {
     if (!load_for_command(false))
         return 1;
-    std::string text = csv_text();
+    std::string text;
+    if (workbook_name(out) ? !workbook_bytes(text) : (text = csv_text(), false)) {
+        notice("导出失败," + shown_name(out) + "未改变");
+        return 1;
+    }
     auto write = [&text](std::FILE* f) { return std::fwrite(text.data(), 1, text.size(), f) == text.size(); };
     if (out == "-") {
         term_bytes(stdout);
@@ -202,7 +220,7 @@ int args(const std::vector<std::string>& argv)
     if (!r.file.empty())
         use_file(r.file);
     if (r.exporting)
-        return export_csv(r.csv);
+        return export_table(r.csv);
     if (r.importing)
         return import(r.csv);
     return -1;

@@ -101,6 +101,11 @@ replace_result file_replace(const replace_plan& plan, const std::function<bool(s
 bool file_keep(const std::string& stem, const char* ext, const char* like,
                const std::function<bool(std::FILE*)>& write, std::string& name);
 
+// Creates an empty file of its own in the system's folder for temporary
+// files, readable only by its owner, and gives its name in the form the C
+// library's fopen and remove take (on Windows, the local code page).
+bool file_scratch(std::string& name);
+
 // Asked again and again while a save waits for another program's turn;
 // true ends the wait at once (stopped). Unset: the wait runs its course.
 extern bool (*save_give_up)();

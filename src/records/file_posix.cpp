@@ -382,6 +382,18 @@ bool file_keep(const std::string& stem, const char* ext, const char* like,
     return true;
 }
 
+bool file_scratch(std::string& name)
+{
+    const char* dir = std::getenv("TMPDIR");
+    std::string temp = std::string(dir && *dir ? dir : "/tmp") + "/student-XXXXXX";
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    name = temp;
+    return true;
+}
+
 std::string shown_name(const std::string& path)
 {
     return path;

@@ -464,6 +464,27 @@ bool file_keep(const std::string& stem, const char* ext, const char* like,
     return false;
 }
 
+bool file_scratch(std::string& name)
+{
+    wchar_t dir[MAX_PATH + 1], path[MAX_PATH + 1], brief[MAX_PATH + 1];
+    DWORD got = GetTempPathW(MAX_PATH + 1, dir);
+    if (got == 0 || got > MAX_PATH || GetTempFileNameW(dir, L"stu", 0, path) == 0)
+        return false;
+    // fopen takes the local code page: the short form of the name keeps a
+    // user folder's characters that the code page lacks out of it.
+    DWORD len = GetShortPathNameW(path, brief, MAX_PATH + 1);
+    const wchar_t* use = len > 0 && len <= MAX_PATH ? brief : path;
+    char local[4 * MAX_PATH];
+    BOOL lost = FALSE;
+    int k = WideCharToMultiByte(CP_ACP, 0, use, -1, local, sizeof local, nullptr, &lost);
+    if (k == 0 || lost) {
+        DeleteFileW(path);
+        return false;
+    }
+    name = local;
+    return true;
+}
+
 std::string shown_name(const std::string& path)
 {
     std::wstring w = wide(path);
