@@ -73,6 +73,18 @@ version=$(sed -n 's/^Version: //p' "$dsc")
 # With Debian's own patches applied, as in the Linux build's library.
 step "dpkg-source -x" dpkg-source -x "$dsc" "$work/src/libxlsxwriter"
 
+# Under MinGW the library hides _WIN32 from itself and opens the workbook
+# with fopen, so a UTF-8 name holding Chinese reaches the ANSI code page
+# mangled. Its MSVC path turns the name into UTF-16 and opens it with
+# CreateFileW (minizip's iowin32); MinGW takes that path too.
+src=$work/src/libxlsxwriter
+for f in src/packager.c src/utility.c; do
+  perl -0pi -e '$n = s/#ifdef __MINGW32__\n#undef _WIN32\n#endif\n//g; END { exit($n != 1) }' "$src/$f" ||
+    fail "$f: not the MinGW lines this script changes (a new libxlsxwriter?)"
+done
+perl -0pi -e '$n = s/if\(MSVC\)(\s+list\(APPEND LXW_SOURCES third_party\/minizip\/iowin32\.c\))/if(WIN32)$1/; END { exit($n != 1) }' \
+  "$src/CMakeLists.txt" || fail "CMakeLists.txt: no iowin32.c line for MSVC (a new libxlsxwriter?)"
+
 # Static, for the -static .exe; zlib is found under the toolchain's root.
 # Each build gets a fresh install: nothing of an older one stays behind.
 step "cmake configure" cmake -S "$work/src/libxlsxwriter" -B "$work/build" \
