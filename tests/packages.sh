@@ -61,6 +61,7 @@ session "$scratch/deb" "$scratch/root/usr/bin/student" | grep -qF "$loaded" ||
 echo "$deb: installed, and loads the sample register"
 
 # Windows.
+scripts/xlsxwriter-mingw.sh build-win/deps
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DSTUDENT_TESTS=OFF > /dev/null
 cmake --build build-win -j2 --target student
 rm -f build-win/student-*-win64.zip
