@@ -6,10 +6,11 @@
 # tmpfileplus and with zlib from Debian's libz-mingw-w64-dev, and installs
 # PREFIX/include/xlsxwriter.h, PREFIX/include/xlsxwriter/ and
 # PREFIX/lib/libxlsxwriter.a. Does nothing when PREFIX holds a library this
-# script built (PREFIX/lib/xlsxwriter-mingw.stamp names the script's own
-# checksum and the toolchain file's; a change to either builds it again). Installs the Debian
-# packages it needs when they are missing. Prints nothing on success; on
-# failure says what failed on standard error and exits non-zero.
+# script built (PREFIX/lib/xlsxwriter-mingw.stamp holds the checksum of the
+# script and of the toolchain file; a change to either builds it again).
+# Installs the Debian packages it needs when they are missing. Prints
+# nothing on success; on failure says what failed on standard error and
+# exits non-zero.
 set -euo pipefail
 
 fail() { echo "xlsxwriter-mingw: $*" >&2; exit 1; }
@@ -32,9 +33,6 @@ step() {
   shift
   "$@" >> "$log" 2>&1 || { tail -n 40 "$log" >&2; fail "$what failed (see above)"; }
 }
-# Other builds may use apt at the same time.
-apt() { flock /tmp/apt.lock apt-get "$@"; }
-
 installed() { dpkg-query -W -f='${Status}' "$1" 2> /dev/null | grep -q 'ok installed'; }
 need=()
 for p in libz-mingw-w64-dev gcc-mingw-w64-x86-64 dpkg-dev cmake make; do
@@ -43,6 +41,7 @@ done
 if ((${#need[@]})); then
   sudo=()
   ((EUID == 0)) || sudo=(sudo)
+  # Every apt-get here holds /tmp/apt.lock: other builds may use apt at once.
   step "apt-get update" "${sudo[@]}" flock /tmp/apt.lock apt-get -qq update
   step "installing ${need[*]}" "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
     flock /tmp/apt.lock apt-get -qq -y install "${need[@]}"
@@ -54,10 +53,14 @@ fi
 conf=$work/apt
 mkdir -p "$conf/parts" "$conf/lists/partial" "$conf/cache/archives/partial" "$work/src"
 for f in /etc/apt/sources.list.d/*.sources; do
-  [[ -e $f ]] && sed -E 's/^Types:.*/Types: deb-src/' "$f" > "$conf/parts/$(basename "$f")"
+  if [[ -e $f ]]; then
+    sed -E 's/^Types:.*/Types: deb-src/' "$f" > "$conf/parts/$(basename "$f")"
+  fi
 done
 for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-  [[ -e $f ]] && sed -nE 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$f" > "$conf/parts/$(basename "$f")"
+  if [[ -e $f ]]; then
+    sed -nE 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$f" > "$conf/parts/$(basename "$f")"
+  fi
 done
 # The checks are the usual ones: the Release files' signatures, then the
 # checksums of each downloaded file. Only where the files go is private.
@@ -70,7 +73,7 @@ step "apt-get update of the source lists" flock /tmp/apt.lock apt-get "${private
 dsc=$(echo "$work"/src/libxlsxwriter_*.dsc)
 [[ -f $dsc ]] || fail "apt-get source gave no libxlsxwriter .dsc"
 version=$(sed -n 's/^Version: //p' "$dsc")
-# With Debian's own patches applied, as in the Linux build's library.
+# With whatever patches Debian applies to its own build of it.
 step "dpkg-source -x" dpkg-source -x "$dsc" "$work/src/libxlsxwriter"
 
 # Under MinGW the library hides _WIN32 from itself and opens the workbook
