@@ -221,6 +221,16 @@ TEST_F(register_file, export_and_import_give_back_the_same_register)
     EXPECT_EQ(read_file("empty/student.txt"), saved(awkward + "4 丁 21 男 2003.03 无锡 0510-3 e@f.cn\n"));
 }
 
+// The command prefix that has the program make its scratch files in tmp/.
+// Wine makes a folder of its own wherever TMPDIR points, so the Windows
+// program keeps the system's temporary folder.
+std::vector<std::string> scratch_here()
+{
+    if (under_runner())
+        return {};
+    return {"env", "TMPDIR=" + fs::current_path().string() + "/tmp"};
+}
+
 // What LibreOffice Calc reads from the workbooks given, as CSV in UTF-8 (one
 // file per sheet, named after the workbook and the sheet) with every text
 // cell quoted and numbers bare, so each cell's type shows.
@@ -244,14 +254,16 @@ TEST_F(register_file, a_workbook_keeps_every_value_as_the_register_holds_it)
     fs::create_directory("empty");
     write_file("empty/student.txt", "");
     fs::create_directory("tmp");
-    std::vector<std::string> env = {"env", "TMPDIR=" + dir + "/tmp"};
+    std::vector<std::string> env = scratch_here();
     for (const char* d : {".", "empty"}) {
         outcome o = finish_program(start_program(dir + "/" + d, "", env, {"--export", utf8(u8"表.XLSX")}));
         EXPECT_EQ(o.status, 0) << o.err;
         EXPECT_EQ(o.out + o.err, "");
     }
     // The scratch file the library wrote is gone.
-    EXPECT_EQ(names_in("tmp"), std::vector<std::string>{});
+    if (!under_runner()) {
+        EXPECT_EQ(names_in("tmp"), std::vector<std::string>{});
+    }
     fs::copy_file("empty/" + utf8(u8"表.XLSX"), utf8(u8"空.xlsx"));
     calc_reads({utf8(u8"表.XLSX"), utf8(u8"空.xlsx")});
     const std::string header = utf8(u8"\"学号\",\"姓名\",\"年龄\",\"性别\",\"出生年月\",\"地址\",\"电话\",\"E-mail\"\n");
@@ -268,14 +280,16 @@ TEST_F(register_file, a_workbook_that_cannot_be_written_leaves_nothing_behind)
 {
     write_file("student.txt", one);
     fs::create_directory("tmp");
-    std::vector<std::string> env = {"env", "TMPDIR=" + dir + "/tmp"};
+    std::vector<std::string> env = scratch_here();
     for (const std::string out : {"no/such/folder/out.xlsx", "student.txt/out.xlsx"}) {
         outcome o = finish_program(start_program(dir, "", env, {"--export", out}));
         EXPECT_EQ(o.status, 1);
         EXPECT_EQ(o.out, "");
         EXPECT_EQ(o.err, "导出失败," + out + "未改变\n");
         EXPECT_EQ(names_in("."), (std::vector<std::string>{"student.txt", "tmp"}));
-        EXPECT_EQ(names_in("tmp"), std::vector<std::string>{});
+        if (!under_runner()) {
+            EXPECT_EQ(names_in("tmp"), std::vector<std::string>{});
+        }
         EXPECT_EQ(read_file("student.txt"), one);
     }
 }

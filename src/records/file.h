@@ -102,9 +102,15 @@ bool file_keep(const std::string& stem, const char* ext, const char* like,
                const std::function<bool(std::FILE*)>& write, std::string& name);
 
 // Creates an empty file of its own in the system's folder for temporary
-// files, readable only by its owner, and gives its name in the form the C
-// library's fopen and remove take (on Windows, the local code page).
+// files, readable only by its owner, and gives its name.
 bool file_scratch(std::string& name);
+
+// Opens a file to read it as it is, line ends and all; nullptr when it
+// cannot.
+std::FILE* file_open_bytes(const std::string& path);
+
+// Removes a file, if it is there.
+void file_remove(const std::string& path);
 
 // Asked again and again while a save waits for another program's turn;
 // true ends the wait at once (stopped). Unset: the wait runs its course.

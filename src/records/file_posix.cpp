@@ -394,6 +394,16 @@ bool file_scratch(std::string& name)
     return true;
 }
 
+std::FILE* file_open_bytes(const std::string& path)
+{
+    return std::fopen(path.c_str(), "rb");
+}
+
+void file_remove(const std::string& path)
+{
+    ::unlink(path.c_str());
+}
+
 std::string shown_name(const std::string& path)
 {
     return path;

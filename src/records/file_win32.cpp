@@ -466,23 +466,27 @@ bool file_keep(const std::string& stem, const char* ext, const char* like,
 
 bool file_scratch(std::string& name)
 {
-    wchar_t dir[MAX_PATH + 1], path[MAX_PATH + 1], brief[MAX_PATH + 1];
+    wchar_t dir[MAX_PATH + 1], path[MAX_PATH + 1];
     DWORD got = GetTempPathW(MAX_PATH + 1, dir);
     if (got == 0 || got > MAX_PATH || GetTempFileNameW(dir, L"stu", 0, path) == 0)
         return false;
-    // fopen takes the local code page: the short form of the name keeps a
-    // user folder's characters that the code page lacks out of it.
-    DWORD len = GetShortPathNameW(path, brief, MAX_PATH + 1);
-    const wchar_t* use = len > 0 && len <= MAX_PATH ? brief : path;
-    char local[4 * MAX_PATH];
-    BOOL lost = FALSE;
-    int k = WideCharToMultiByte(CP_ACP, 0, use, -1, local, sizeof local, nullptr, &lost);
-    if (k == 0 || lost) {
+    char utf8[4 * MAX_PATH];
+    if (WideCharToMultiByte(CP_UTF8, 0, path, -1, utf8, sizeof utf8, nullptr, nullptr) == 0) {
         DeleteFileW(path);
         return false;
     }
-    name = local;
+    name = utf8;
     return true;
+}
+
+std::FILE* file_open_bytes(const std::string& path)
+{
+    return _wfopen(wide(path).c_str(), L"rb");
+}
+
+void file_remove(const std::string& path)
+{
+    erase(path);
 }
 
 std::string shown_name(const std::string& path)

@@ -61,7 +61,7 @@ void fill(lxw_workbook* wb, lxw_worksheet* ws)
 
 bool slurp(const std::string& path, std::string& bytes)
 {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = file_open_bytes(path);
     if (!f)
         return false;
     std::string got;
@@ -93,6 +93,6 @@ bool workbook_bytes(std::string& bytes)
     if (wb && !ws)
         workbook_close(wb);
     ok = ok && slurp(scratch, bytes);
-    std::remove(scratch.c_str());
+    file_remove(scratch);
     return ok;
 }
