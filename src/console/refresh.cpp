@@ -1,6 +1,14 @@
 #include "console/console.h"
 #include "console/screens.h"
 #include "records/datafile.h"
+#include "records/file.h"
+
+#include <cstdio>
+#include <cstring>
+
+#ifndef STUDENT_SAMPLE
+#error "the build passes where it installs the sample register as STUDENT_SAMPLE"
+#endif
 
 void refresh()
 {
@@ -17,6 +25,8 @@ void refresh()
         throw leave{};
     }
     line(load_said(st, bad));
+    if (st == load_status::missing)
+        hint_sample();
 }
 
 std::string load_said(load_status st, int bad)
@@ -30,4 +40,43 @@ std::string load_said(load_status st, int bad)
     case load_status::close_failed: break;
     }
     return "cannot close the file";
+}
+
+std::string installed_sample()
+{
+    std::string path = STUDENT_SAMPLE;
+    std::FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+    if (!f)
+        return {};
+    std::fclose(f);
+    return path;
+}
+
+namespace {
+
+// name as a shell takes it: quoted when it holds anything but the
+// characters file names are usually made of.
+std::string for_shell(const std::string& name)
+{
+    const char* plain = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-/+";
+    bool odd = name.empty() || name[0] == '-';
+    for (char c : name)
+        odd = odd || (static_cast<unsigned char>(c) < 0x80 && !std::strchr(plain, c));
+    if (!odd)
+        return name;
+    std::string q = name[0] == '-' ? "'./" : "'";
+    for (char c : name)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+} // namespace
+
+void hint_sample()
+{
+    // Off the dialogue: a first-time user who finds nothing to load learns
+    // where a register to try comes from, and the transcript stays as it was.
+    std::string sample = installed_sample();
+    if (!sample.empty())
+        notice("可先用示例数据：cp " + sample + " " + for_shell(shown_name(file_path())));
 }
