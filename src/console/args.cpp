@@ -21,8 +21,9 @@ namespace {
 
 const char* const usage = "用法：student [文件] [--export 输出.csv | --import 输入.csv] | -h | --version";
 
-// One screen at most, so it is read whole before it scrolls away; the
-// platform's editing keys and the sample's line go in where marked (null).
+// One screen at most, so it is read whole before it scrolls away: these,
+// the platform's editing keys, the sample when it is installed, and the
+// options.
 const char* const help[] = {
     "学生信息登记：在控制台用编号菜单登记、查询、修改、删除和列出学生。数据默认在",
     "启动时所在文件夹的 student.txt 中，最多 1000 名；只有菜单 1 读它，只有 7 写它。",
@@ -39,8 +40,9 @@ const char* const help[] = {
     "保存前若 student.txt 非本次所读或所存，先把它留作 student.txt.bak（.2.bak…）；",
     "退出或重读时未保存的修改存入 student.unsaved.txt（或 .unsaved.2.txt…）。",
     "程序从不读、不删这些文件：要用哪个，就把它改名为 student.txt。",
-    nullptr,
-    nullptr,
+};
+
+const char* const options[] = {
     "选项：",
     "  文件, -f 文件, --file 文件  用这个数据文件代替 student.txt",
     "  --export 输出.csv   把数据文件导出为表格（- 为标准输出），不进菜单",
@@ -84,17 +86,14 @@ int refuse(const std::string& why)
 
 int show_help()
 {
-    std::string sample = installed_sample();
     std::vector<std::string> lines{own_text(usage, stdout)};
-    bool keys = false;
-    for (const char* l : help) {
-        if (l)
-            lines.push_back(own_text(l, stdout));
-        else if (!keys)
-            lines.push_back(own_text(editing_keys(), stdout)), keys = true;
-        else if (!sample.empty())
-            lines.push_back(own_text("示例数据（先复制到这里，再选 1）：cp ", stdout) + sample + " .");
-    }
+    for (const char* l : help)
+        lines.push_back(own_text(l, stdout));
+    lines.push_back(own_text(editing_keys(), stdout));
+    if (std::string sample = installed_sample(); !sample.empty())
+        lines.push_back(own_text("示例数据（先复制到这里，再选 1）：cp ", stdout) + sample + " .");
+    for (const char* l : options)
+        lines.push_back(own_text(l, stdout));
     tell(stdout, lines);
     return 0;
 }
@@ -137,8 +136,6 @@ bool load_for_command(bool missing_is_empty)
     if (st == load_status::ok || (st == load_status::missing && missing_is_empty))
         return true;
     notice(load_said(st, bad));
-    if (st == load_status::missing)
-        hint_sample();
     return false;
 }
 

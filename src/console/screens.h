@@ -35,10 +35,6 @@ std::string load_said(load_status st, int bad);
 // beside the program as the student.txt it opens.
 std::string installed_sample();
 
-// After a load that found no register: one line on standard error naming
-// the installed sample and how to copy it there, when there is one.
-void hint_sample();
-
 // Keeps changes not yet saved in a recovery file of their own and says so
 // on standard error, after calling then (when given) between the two. True
 // when they were kept, or there were none.
