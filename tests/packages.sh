@@ -93,12 +93,12 @@ echo "$deb: passes lintian, installed, names its sample on a first run, and load
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DSTUDENT_TESTS=OFF > /dev/null
 cmake --build build-win -j2 --target student
 rm -f build-win/student-*-win64.zip
-# The guide's Chinese name is written to the zip in UTF-8 only in a UTF-8
-# locale; in another, cpack fails on it.
+# The guide's Chinese name goes in and out of the zip in UTF-8 only in a
+# UTF-8 locale; in another, cpack and cmake -E tar fail on it.
 (cd build-win && LC_ALL=C.UTF-8 cpack -G ZIP > "$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; fail "cpack"; }
 zip="$PWD/build-win/student-$version-win64.zip"
 [[ -f $zip ]] || fail "no $zip"
-(cd "$scratch" && cmake -E tar tf "$zip" | LC_ALL=C sort > list && cmake -E tar xf "$zip")
+(cd "$scratch" && LC_ALL=C.UTF-8 cmake -E tar tf "$zip" | LC_ALL=C sort > list && LC_ALL=C.UTF-8 cmake -E tar xf "$zip")
 top=student-$version-win64
 guide="$top/使用说明.txt"
 printf '%s\n' "$top/student.exe" "$top/student.txt" "$guide" | LC_ALL=C sort | diff - "$scratch/list" ||
