@@ -25,8 +25,8 @@ const char* const usage = "用法：student [文件] [--export 输出.csv | --im
 // the platform's editing keys, the sample when it is installed, and the
 // options.
 const char* const help[] = {
-    "学生信息登记：在控制台用编号菜单登记、查询、修改、删除和列出学生。数据默认在",
-    "启动时所在文件夹的 student.txt 中，最多 1000 名；只有菜单 1 读它，只有 7 写它。",
+    "学生信息登记：在控制台用编号菜单登记、查询、修改、删除和列出学生，最多 1000 名。",
+    "数据默认在启动时所在文件夹的 student.txt 中；只有菜单 1 读它，只有菜单 7 写它。",
     "菜单：",
     "  1 刷新学生信息      从数据文件读入，取代内存中的全部记录",
     "  2 查询学生信息      按学号或姓名",
