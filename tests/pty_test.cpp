@@ -410,12 +410,13 @@ TEST_F(terminal, a_refused_argument_is_told_in_utf8)
     EXPECT_EQ(wait_exit(5000), 2);
 }
 
-TEST_F(terminal, a_refused_argument_told_to_a_file_stays_gbk)
+TEST_F(terminal, a_refused_argument_told_to_a_file_follows_the_locale)
 {
-    // Standard output is the terminal, standard error a file.
+    // Standard output is the terminal, standard error a file, the locale
+    // UTF-8: the file is read in the locale's encoding, not the dialogue's.
     start("--bogus", {}, {"sh", "-c", "exec 2>err; exec \"$0\" \"$1\""});
     EXPECT_EQ(wait_exit(5000), 2);
-    EXPECT_NE(read_file(dir + "/err").find("无法识别的参数 \"--bogus\""), std::string::npos)
+    EXPECT_NE(read_file(dir + "/err").find(utf8(u8"无法识别的参数 \"--bogus\"")), std::string::npos)
         << read_file(dir + "/err");
 }
 

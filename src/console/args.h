@@ -8,10 +8,13 @@
 #include <vector>
 
 // Handles the arguments after the program's name (see arguments). Call
-// after console_std(), so the texts reach a terminal in its encoding. With no argument, or only a register
+// after console_std(). The help, the version and the refusals are written
+// in the locale's encoding (see own_text); the notices of an export or an
+// import are the dialogue's. With no argument, or only a register
 // (FILE, -f FILE or --file FILE), makes that the register and returns -1:
 // start the menu. With exactly one of -h, --help or --version prints the
-// help or the name and version and returns 0. --export OUT writes the
+// help (naming the installed sample, when it is there) or the name and
+// version and returns 0. --export OUT writes the
 // register as CSV to OUT ("-": standard output), --import IN adds IN's rows
 // to the register and saves it: 0 when done, 1 with a message on standard
 // error when not. Anything else: a one-line error and the usage line on

@@ -81,3 +81,13 @@ std::vector<std::string> arguments(int, char**)
         out.push_back(utf8(w));
     return out;
 }
+
+std::string own_text(std::string_view gbk, std::FILE*)
+{
+    return std::string(gbk);
+}
+
+const char* editing_keys()
+{
+    return "编辑回答用控制台的键：方向键、Home、End，Esc 清空，上下键或 F7 取回先前的回答";
+}

@@ -1,6 +1,45 @@
 #include "console/console.h"
 #include "console/screens.h"
 #include "records/datafile.h"
+#include "records/file.h"
+
+#include <cstdio>
+#include <cstring>
+
+#ifndef STUDENT_SAMPLE
+#error "the build passes where it installs the sample register as STUDENT_SAMPLE"
+#endif
+
+namespace {
+
+// name as a shell takes it: quoted when it holds anything but the
+// characters file names are usually made of.
+std::string for_shell(const std::string& name)
+{
+    const char* plain = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-/+";
+    bool odd = name.empty() || name[0] == '-';
+    for (char c : name)
+        odd = odd || (static_cast<unsigned char>(c) < 0x80 && !std::strchr(plain, c));
+    if (!odd)
+        return name;
+    std::string q = name[0] == '-' ? "'./" : "'";
+    for (char c : name)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// After menu 1 found no register: one line on standard error naming the
+// installed sample and how to copy it there, when there is one.
+void hint_sample()
+{
+    // Off the dialogue: a first-time user who finds nothing to load learns
+    // where a register to try comes from, and the transcript stays as it was.
+    std::string sample = installed_sample();
+    if (!sample.empty())
+        notice("可先用示例数据：cp " + sample + " " + for_shell(shown_name(file_path())));
+}
+
+} // namespace
 
 void refresh()
 {
@@ -17,6 +56,8 @@ void refresh()
         throw leave{};
     }
     line(load_said(st, bad));
+    if (st == load_status::missing)
+        hint_sample();
 }
 
 std::string load_said(load_status st, int bad)
@@ -31,3 +72,14 @@ std::string load_said(load_status st, int bad)
     }
     return "cannot close the file";
 }
+
+std::string installed_sample()
+{
+    std::string path = STUDENT_SAMPLE;
+    std::FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+    if (!f)
+        return {};
+    std::fclose(f);
+    return path;
+}
+

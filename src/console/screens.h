@@ -30,6 +30,11 @@ bool tell_save(const replace_result& r, void (*say_failure)(std::string_view));
 // What a load that did not succeed says (the load's own lines).
 std::string load_said(load_status st, int bad);
 
+// The sample register installed with the program, when it is there to be
+// copied; empty otherwise, and always on Windows, where the sample comes
+// beside the program as the student.txt it opens.
+std::string installed_sample();
+
 // Keeps changes not yet saved in a recovery file of their own and says so
 // on standard error, after calling then (when given) between the two. True
 // when they were kept, or there were none.
