@@ -199,7 +199,7 @@ def name_not_in_gbk(name, char):
 def bogus_argument_shown_in_chinese(s, workdir):
     check(s.ended(30) and s.status == 2, f"student --bogus ended with {s.status}", s)
     want = ['student: 无法识别的参数 "--bogus"',
-            "用法：student [文件] [--export 输出.csv | --import 输入.csv] | -h | --version"]
+            "用法：student [文件] [--export 输出文件 | --import 输入.csv] | -h | --version"]
     check(lines(s.text())[-3:-1] == want, "the error is not shown right", s)
 
 

@@ -21,7 +21,7 @@
 
 namespace {
 
-const char* const usage = "用法：student [文件] [--export 输出.csv | --import 输入.csv] | -h | --version";
+const char* const usage = "用法：student [文件] [--export 输出文件 | --import 输入.csv] | -h | --version";
 
 // One screen at most, so it is read whole before it scrolls away: these,
 // the platform's editing keys, the sample when it is installed, and the
@@ -48,6 +48,7 @@ const char* const options[] = {
     "选项：",
     "  文件, -f 文件, --file 文件  用这个数据文件代替 student.txt",
     "  --export 输出.csv   把数据文件导出为表格（- 为标准输出），不进菜单",
+    "  --export 输出.xlsx  导出为工作簿：每格有类型，学号、电话等保持原样，不被误读",
     "  --import 输入.csv   把表格中的学生加入数据文件并保存，不进菜单",
     "  -h, --help          显示本说明        --version   显示名称和版本",
 };
