@@ -1,6 +1,7 @@
 #include "console/args.h"
 
 #include "console/console.h"
+#include "console/menu.h"
 #include "console/screens.h"
 #include "console/terminal.h"
 #include "records/csv.h"
@@ -26,14 +27,10 @@ const char* const help[] = {
     "数据默认在启动时所在文件夹的 student.txt 中（GBK 或 UTF-8，每行一名学生，",
     "八项用空格分开），最多 1000 名。只有菜单 1 读它，只有菜单 7 写它。",
     "菜单：",
-    "  1 刷新学生信息      从数据文件读入，取代内存中的全部记录",
-    "  2 查询学生信息      按学号或姓名",
-    "  3 修改学生信息      改一名学生的一项",
-    "  4 增加学生信息      录入后按学号排序",
-    "  5 按学号删除信息",
-    "  6 显示当前信息      列出内存中的全部记录",
-    "  7 保存当前学生信息  写回数据文件",
-    "  8 退出系统          未保存的修改另存为 student.unsaved.txt",
+};
+
+// After the menu's entries (menu.h).
+const char* const help_tail[] = {
     "第一次运行请先选 1；增加、修改或删除后选 7 保存。",
     "选项：",
     "  文件, -f 文件, --file 文件  用这个数据文件代替 student.txt",
@@ -183,6 +180,10 @@ int args(const std::vector<std::string>& argv)
     if (argv.size() == 1 && (a == "-h" || a == "--help")) {
         line(usage);
         for (const char* l : help)
+            line(l);
+        for (const menu_entry& e : menu_entries())
+            line(help_line(e));
+        for (const char* l : help_tail)
             line(l);
         flush();
         return 0;

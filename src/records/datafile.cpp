@@ -10,15 +10,6 @@
 #include <cstring>
 #include <string_view>
 
-bool (*save_fault)(save_step);
-bool (*save_give_up)();
-bool save_sync = true;
-
-bool fault(save_step step)
-{
-    return save_fault && save_fault(step);
-}
-
 namespace {
 
 // The register, as the operator named it, and the encoding it was last
