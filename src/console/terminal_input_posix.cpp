@@ -7,6 +7,7 @@
 #include "console/lineedit.h"
 #include "console/recode.h"
 #include "console/terminal_held.h"
+#include "console/terminal_text.h"
 #include "console/terminal_wait_posix.h"
 
 #include <algorithm>
@@ -31,12 +32,6 @@ ssize_t read_input(char* buf, std::size_t size)
 ssize_t read_piped(void*, char* buf, std::size_t size)
 {
     return read_input(buf, size);
-}
-
-// White space between answers, as the reads see it.
-bool gap(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n';
 }
 
 // What the terminal gives, converted, and not yet handed to the reader:
@@ -185,14 +180,10 @@ bool editing = false;
 // npos when the answer may go on in what the terminal has yet to give.
 std::size_t answer_end(const std::string& r, std::size_t pos)
 {
-    std::size_t k = pos;
-    while (k < r.size() && gap(r[k]))
-        ++k;
-    if (k == r.size())
-        return k; // white space alone
-    while (k < r.size() && !gap(r[k]))
-        ++k;
-    return k < r.size() ? k + 1 : std::string::npos;
+    answer_at a = first_answer(r.data() + pos, r.size() - pos);
+    if (pos + a.from == r.size())
+        return r.size(); // white space alone
+    return pos + a.to < r.size() ? pos + a.to + 1 : std::string::npos;
 }
 
 // One answer at a time, so that each one typed ahead shows after its own
@@ -226,14 +217,9 @@ ssize_t read_typed(void*, char* buf, std::size_t size)
     std::size_t got = std::min(size, end - typed.pos);
     const char* from = typed.ready.data() + typed.pos;
     if (echoing() && !live) {
-        std::size_t skip = 0;
-        while (skip < got && gap(from[skip]))
-            ++skip;
-        std::size_t len = skip;
-        while (len < got && !gap(from[len]))
-            ++len;
-        if (len > skip)
-            echo_answer(from + skip, len - skip, len < got || end == typed.ready.size());
+        answer_at a = first_answer(from, got);
+        if (a.to > a.from)
+            echo_answer(from + a.from, a.to - a.from, a.to < got || end == typed.ready.size());
     }
     std::memcpy(buf, from, got);
     typed.pos += got;

@@ -124,21 +124,12 @@ bool read_piece()
     return !typed.ended;
 }
 
-bool gap(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n';
-}
-
 // The end of the first answer in s: past the white space before it, the
 // answer and one byte of white space after it, as the program's read takes
 // it. npos when no answer ends in s yet.
 std::size_t answer_end(const std::string& s)
 {
-    std::size_t k = 0;
-    while (k < s.size() && gap(s[k]))
-        ++k;
-    while (k < s.size() && !gap(s[k]))
-        ++k;
+    std::size_t k = first_answer(s.data(), s.size()).to;
     return k < s.size() ? k + 1 : std::string::npos;
 }
 
@@ -146,15 +137,10 @@ std::size_t answer_end(const std::string& s)
 // typed there, and ends the line.
 void echo(const char* p, std::size_t n)
 {
-    std::size_t from = 0;
-    while (from < n && gap(p[from]))
-        ++from;
-    std::size_t to = from;
-    while (to < n && !gap(p[to]))
-        ++to;
-    if (to == from)
+    answer_at a = first_answer(p, n);
+    if (a.to == a.from)
         return; // white space before the end of input
-    std::string text(p + from, to - from);
+    std::string text(p + a.from, a.to - a.from);
     mask_shown(text.data(), text.size());
     show_line(text);
 }
