@@ -26,6 +26,15 @@ void PrintTo(const row& r, std::ostream* os)
 
 const row rows[] = {
     {"help", {"--help"}, 0, {"用法：student", "student.txt", "1 刷新学生信息", "8 退出系统"}, {}},
+    // The menu's lines, whole, their help in one column.
+    {"help_menu", {"--help"}, 0, {"\n  1 刷新学生信息      从数据文件读入，取代内存中的全部记录\n",
+                                  "\n  2 查询学生信息      按学号或姓名\n",
+                                  "\n  3 修改学生信息      改一名学生的一项\n",
+                                  "\n  4 增加学生信息      录入后按学号排序\n",
+                                  "\n  5 按学号删除信息\n",
+                                  "\n  6 显示当前信息      列出内存中的全部记录\n",
+                                  "\n  7 保存当前学生信息  写回数据文件\n",
+                                  "\n  8 退出系统          未保存的修改另存为 student.unsaved.txt\n"}, {}},
     {"short_help", {"-h"}, 0, {"用法：student", "student.txt"}, {}},
     {"version", {"--version"}, 0, {"student " STUDENT_VERSION "\n"}, {}},
     {"unknown_option", {"--bogus"}, 2, {}, {"\"--bogus\"", "用法：student"}},

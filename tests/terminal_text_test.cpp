@@ -98,4 +98,27 @@ INSTANTIATE_TEST_SUITE_P(
                       c1_case{"\xc2\xa0", "\xc2\xa0"}, c1_case{"\xc3\x80", "\xc3\x80"},
                       c1_case{"ab\xc2", "ab\xc2"}, c1_case{"", ""}));
 
+struct answer_case {
+    std::string typed;
+    std::size_t from, to; // where its first answer lies
+};
+
+void PrintTo(const answer_case& c, std::ostream* os) { PrintTo(key_case{c.typed, false, 0}, os); }
+
+class answer_in : public ::testing::TestWithParam<answer_case> {};
+
+TEST_P(answer_in, is_the_first_word_between_white_space)
+{
+    const answer_case& c = GetParam();
+    answer_at a = first_answer(c.typed.data(), c.typed.size());
+    EXPECT_EQ(a.from, c.from);
+    EXPECT_EQ(a.to, c.to);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    typed, answer_in,
+    ::testing::Values(answer_case{"12 34\n", 0, 2}, answer_case{" \t\r\v\f\n8\n", 6, 7},
+                      answer_case{"\xd5\xc5\xc8\xfd", 0, 4}, answer_case{std::string("a\0b c", 5), 0, 3},
+                      answer_case{"  \n", 3, 3}, answer_case{"", 0, 0}));
+
 } // namespace

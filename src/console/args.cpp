@@ -2,6 +2,7 @@
 
 #include "console/argv.h"
 #include "console/console.h"
+#include "console/menu.h"
 #include "console/screens.h"
 #include "console/terminal.h"
 #include "records/csv.h"
@@ -30,14 +31,10 @@ const char* const help[] = {
     "学生信息登记：在控制台用编号菜单登记、查询、修改、删除和列出学生，最多 1000 名。",
     "数据默认在启动时所在文件夹的 student.txt 中；只有菜单 1 读它，只有菜单 7 写它。",
     "菜单：",
-    "  1 刷新学生信息      从数据文件读入，取代内存中的全部记录",
-    "  2 查询学生信息      按学号或姓名",
-    "  3 修改学生信息      改一名学生的一项",
-    "  4 增加学生信息      录入后按学号排序",
-    "  5 按学号删除信息",
-    "  6 显示当前信息      列出内存中的全部记录",
-    "  7 保存当前学生信息  写回数据文件",
-    "  8 退出系统          未保存的修改另存为 student.unsaved.txt",
+};
+
+// After the menu's entries (menu.h).
+const char* const help_tail[] = {
     "第一次运行请先选 1；增加、修改或删除后选 7 保存。",
     "保存前若 student.txt 非本次所读或所存，先把它留作 student.txt.bak（.2.bak…）；",
     "退出或重读时未保存的修改存入 student.unsaved.txt（或 .unsaved.2.txt…）。",
@@ -91,6 +88,10 @@ int show_help()
 {
     std::vector<std::string> lines{own_text(usage, stdout)};
     for (const char* l : help)
+        lines.push_back(own_text(l, stdout));
+    for (const menu_entry& e : menu_entries())
+        lines.push_back(own_text(help_line(e), stdout));
+    for (const char* l : help_tail)
         lines.push_back(own_text(l, stdout));
     lines.push_back(own_text(editing_keys(), stdout));
     if (std::string sample = installed_sample(); !sample.empty())

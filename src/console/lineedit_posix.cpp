@@ -98,7 +98,7 @@ bool drop_key(bool& rang)
 
 } // namespace
 
-edited edit_line(const std::string& prompt, const std::string& begun, int (*wait)(), std::string& line)
+edited edit_line(const std::string& prompt, const std::string& begun, waited (*wait)(), std::string& line)
 {
     done = false;
     got = nullptr;
@@ -117,14 +117,14 @@ edited edit_line(const std::string& prompt, const std::string& begun, int (*wait
         lib.redraw();
     }
     while (!done) {
-        int w = wait();
-        if (w < 0) {
+        waited w = wait();
+        if (w == waited::resized || w == waited::continued) {
             lib.resize();
-            if (w == -2) // on a new line, after what the shell wrote
+            if (w == waited::continued) // on a new line, after what the shell wrote
                 lib.redraw();
             continue;
         }
-        if (w == 0) {
+        if (w == waited::stop) {
             lib.remove();
             (void)!::write(1, "\n", 1); // off the line that was cut short
             return edited::stopped;

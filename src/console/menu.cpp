@@ -1,48 +1,67 @@
+#include "console/menu.h"
+
 #include "console/console.h"
 #include "console/screens.h"
 #include "console/terminal.h"
 #include "records/datafile.h"
 #include "records/table.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
-// The notice and the menu, shown before every choice. The menu lines are
-// padded to one width so they line up under the title.
+// The last entry: its screen is leaving the loop.
+void quit()
+{
+    throw leave{};
+}
+
+const menu_entry entries[] = {
+    {1, "刷新学生信息", refresh, "从数据文件读入，取代内存中的全部记录"},
+    {2, "查询学生信息", seek, "按学号或姓名"},
+    {3, "修改学生信息", modify, "改一名学生的一项"},
+    {4, "增加学生信息", add, "录入后按学号排序"},
+    {5, "按学号删除信息", dele, ""},
+    {6, "显示当前信息", show, "列出内存中的全部记录"},
+    {7, "保存当前学生信息", save, "写回数据文件"},
+    {8, "退出系统", quit, "未保存的修改另存为 student.unsaved.txt"},
+};
+
+// The longest label, in bytes: the column the padding lines up to.
+std::size_t widest()
+{
+    std::size_t w = 0;
+    for (const menu_entry& e : entries)
+        w = std::max(w, std::strlen(e.label));
+    return w;
+}
+
+std::string padded(std::string text, std::size_t width)
+{
+    if (text.size() < width)
+        text.append(width - text.size(), ' ');
+    return text;
+}
+
+// The notice and the menu, shown before every choice.
 void menu()
 {
-    static const char* const rows[] = {
-        "\t\t\t\t     注意事项      ",
-        "\t\t      一：第一次运行请先刷新系统！！！！     ",
-        "\t\t      二：增加学生信息后务必保存信息！！！！    \n",
-        "\t\t\t          系统功能菜单         ",
-        "\t\t\t      1.刷新学生信息         ",
-        "\t\t\t      2.查询学生信息         ",
-        "\t\t\t      3.修改学生信息         ",
-        "\t\t\t      4.增加学生信息         ",
-        "\t\t\t      5.按学号删除信息       ",
-        "\t\t\t      6.显示当前信息         ",
-        "\t\t\t      7.保存当前学生信息     ",
-        "\t\t\t      8.退出系统             ",
-    };
-    for (const char* r : rows)
-        line(r);
+    line("\t\t\t\t     注意事项      ");
+    line("\t\t      一：第一次运行请先刷新系统！！！！     ");
+    line("\t\t      二：增加学生信息后务必保存信息！！！！    \n");
+    line("\t\t\t          系统功能菜单         ");
+    for (const menu_entry& e : entries)
+        line(menu_line(e));
 }
 
 void dispatch(std::int32_t choice)
 {
-    switch (choice) {
-    case 1: refresh(); break;
-    case 2: seek(); break;
-    case 3: modify(); break;
-    case 4: add(); break;
-    case 5: dele(); break;
-    case 6: show(); break;
-    case 7: save(); break;
-    case 8: throw leave{};
-    default: line("请在1-8之间选择"); break;
-    }
+    for (const menu_entry& e : entries)
+        if (e.number == choice)
+            return e.screen();
+    line("请在1-8之间选择");
 }
 
 // However the session ends, changes the operator has not saved are kept
@@ -73,4 +92,22 @@ int run()
     }
     end_session();
     return 0;
+}
+
+std::span<const menu_entry> menu_entries()
+{
+    return entries;
+}
+
+// Under the title, with each label's line as wide as the longest one's
+// and five spaces more.
+std::string menu_line(const menu_entry& e)
+{
+    return "\t\t\t      " + padded(std::to_string(e.number) + "." + e.label, widest() + 7);
+}
+
+std::string help_line(const menu_entry& e)
+{
+    std::string l = "  " + std::to_string(e.number) + " ";
+    return *e.help ? l + padded(e.label, widest() + 2) + e.help : l + e.label;
 }

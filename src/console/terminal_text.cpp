@@ -58,3 +58,19 @@ void mask_shown(char* p, std::size_t n)
         k += len ? len : 1;
     }
 }
+
+bool gap(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n';
+}
+
+answer_at first_answer(const char* p, std::size_t n)
+{
+    std::size_t from = 0;
+    while (from < n && gap(p[from]))
+        ++from;
+    std::size_t to = from;
+    while (to < n && !gap(p[to]))
+        ++to;
+    return {from, to};
+}

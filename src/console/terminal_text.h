@@ -1,5 +1,5 @@
 // Bytes on their way from and to a terminal, apart from any terminal: where
-// a key ends, and which characters must not reach the screen.
+// a key or an answer ends, and which characters must not reach the screen.
 #pragma once
 
 #include "records/encoding.h"
@@ -23,3 +23,14 @@ std::size_t no_c1(char* p, std::size_t n);
 // value came from a file anyone may have written, and at a terminal such
 // bytes could move the cursor, set the title or start an escape sequence.
 void mask_shown(char* p, std::size_t n);
+
+// White space between answers, as the program's reads see it.
+bool gap(char c);
+
+// Where the first answer in the n bytes at p lies: from is past the white
+// space before it, to is past the answer; from == to when there is none.
+struct answer_at {
+    std::size_t from;
+    std::size_t to;
+};
+answer_at first_answer(const char* p, std::size_t n);

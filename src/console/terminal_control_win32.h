@@ -1,0 +1,39 @@
+// Control events at a Windows console: the request to end the session, the
+// console's modes, and the deadline once a request has come. Used only by
+// the Windows terminal layer.
+#pragma once
+
+#include <windows.h>
+
+// Sets up the request's event and catches Ctrl-C, Ctrl-Break and the
+// window, the session or the system ending. Call first.
+void control_open();
+
+// Asks the session to end, as the signal code would on POSIX; the first
+// request's code is kept.
+void request(LONG code);
+
+// Whether a request has come, and its code (0 until one has).
+bool stopped();
+int stop_code();
+
+// Set once a request has come, never cleared; a wait can watch it.
+HANDLE stop_event();
+
+// Whether the dialogue is no longer shown (a request has come), and whether
+// the console itself is going away, when any call on it may block.
+bool dropping();
+bool closing();
+
+// Takes over the console's modes and its control events for the dialogue;
+// the modes it had are put back by restore_modes, and when the program
+// ends.
+void set_modes(HANDLE in, HANDLE out);
+void restore_modes();
+
+// A handle of the program's own on h: moving a descriptor closes the one
+// the runtime held. Null when it cannot be had.
+HANDLE own(HANDLE h);
+
+// Ends the process within two seconds, whatever blocks meanwhile.
+void start_deadline();

@@ -1,0 +1,187 @@
+// GBK on its way to a UTF-8 terminal is converted with iconv; off a
+// terminal every byte passes unchanged. All output goes through write_all,
+// so a request to end the session can cut it short.
+#include "console/terminal_output_posix.h"
+
+#include "console/recode.h"
+#include "console/terminal_held.h"
+#include "console/terminal_wait_posix.h"
+
+#include <cerrno>
+#include <iconv.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+const iconv_t none = reinterpret_cast<iconv_t>(-1);
+
+// Whether answers typed ahead are shown: input and output are one terminal.
+bool echo_on = false;
+
+// GBK answers on their way to the terminal when they are shown.
+recoder echo_rc = {none};
+
+// Whether the terminal's cursor is at the start of a line, as far as the
+// program's output and the answers typed at its prompts tell.
+bool at_line_start = true;
+
+// Writes all of p, unless a request to end the session interrupts a write
+// that cannot go on (a terminal whose output is stopped, a full pipe). Once
+// one has come the dialogue is dropped, so nothing delays keeping the
+// operator's work; notices still go out.
+bool write_all(int fd, const char* p, std::size_t len)
+{
+    if (fd == 1 && len > 0)
+        at_line_start = p[len - 1] == '\n';
+    while (len > 0) {
+        if (stop_signal() && fd == 1)
+            return false;
+        ssize_t w = ::write(fd, p, len);
+        if (w < 0 && errno == EINTR && !stop_signal())
+            continue;
+        if (w <= 0)
+            return false;
+        p += w;
+        len -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+// GBK on its way to the terminal.
+struct output {
+    int fd;
+    recoder rc = {none};
+    std::string text = {}; // rc's output, kept to save allocations
+    bool hold = false;     // keep the unfinished last line in tail
+    std::string tail = {};
+    std::string shown = {}; // the unfinished last line, once it is shown
+};
+
+output out_bridge{1};
+output err_bridge{2};
+
+bool emit(output& o, const char* p, std::size_t len)
+{
+    if (!o.hold)
+        return write_all(o.fd, p, len);
+    o.tail.append(p, len);
+    std::size_t cut = o.tail.rfind('\n');
+    if (o.tail.size() > 4096) // no prompt is this long
+        cut = o.tail.size() - 1;
+    if (cut == std::string::npos)
+        return true;
+    bool ok = write_all(o.fd, o.tail.data(), cut + 1);
+    o.tail.erase(0, cut + 1);
+    o.shown.clear();
+    return ok;
+}
+
+ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
+{
+    output& o = *static_cast<output*>(cookie);
+    if (&o == &err_bridge) {
+        show_held(); // a notice comes after the dialogue so far, on a line of its own
+        end_line();
+    }
+    if (o.rc.cd == none)
+        return emit(o, buf, size) ? static_cast<ssize_t>(size) : -1;
+    o.text.clear();
+    recode(o.rc, buf, size, o.text);
+    bool ok = emit(o, o.text.data(), o.text.size());
+    if (&o == &err_bridge && size > 0 && buf[size - 1] == '\n')
+        at_line_start = true;
+    return ok ? static_cast<ssize_t>(size) : -1;
+}
+
+// A stream to the terminal at o.fd that converts what is written to it
+// (when convert is set) and may hold back its last line; plain when it
+// would do neither, or cannot be had.
+std::FILE* bridged(output& o, std::FILE* plain, bool convert)
+{
+    if (convert && (o.rc.cd = iconv_open("UTF-8", "GB18030")) == none)
+        return plain;
+    cookie_io_functions_t io{nullptr, write_shown, nullptr, nullptr};
+    std::FILE* f = fopencookie(&o, "w", io);
+    return f ? f : plain;
+}
+
+} // namespace
+
+void echo_answers(bool convert)
+{
+    echo_on = true;
+    if (convert)
+        echo_rc.cd = iconv_open("UTF-8", "GB18030");
+}
+
+std::FILE* output_stream(std::FILE* plain, bool convert, bool hold)
+{
+    out_bridge.hold = hold;
+    return bridged(out_bridge, plain, convert);
+}
+
+std::FILE* notice_stream()
+{
+    return bridged(err_bridge, stderr, true);
+}
+
+void end_line()
+{
+    if (echo_on && !at_line_start && ::write(1, "\n", 1) == 1)
+        at_line_start = true;
+}
+
+// ---- the held prompt (terminal_held.h) ----
+
+void show_held()
+{
+    write_all(out_bridge.fd, out_bridge.tail.data(), out_bridge.tail.size());
+    out_bridge.shown += out_bridge.tail;
+    out_bridge.tail.clear();
+}
+
+std::string take_held()
+{
+    // Part of the line already shown (an answer typed ahead began after its
+    // prompt): the editor draws all of it again from the start of the line,
+    // so its idea of where the answer starts is right.
+    if (!out_bridge.shown.empty())
+        write_all(out_bridge.fd, "\r", 1);
+    std::string t = out_bridge.shown + out_bridge.tail;
+    out_bridge.shown.clear();
+    out_bridge.tail.clear();
+    return t;
+}
+
+bool echoing()
+{
+    return echo_on;
+}
+
+void echo_answer(const char* p, std::size_t n, bool whole)
+{
+    show_held();
+    std::string text;
+    if (echo_rc.cd != none)
+        recode(echo_rc, p, n, text);
+    else
+        text.assign(p, n);
+    if (whole)
+        text += '\n';
+    write_all(1, text.data(), text.size());
+}
+
+std::string shown_form(const std::string& gbk)
+{
+    if (echo_rc.cd == none)
+        return gbk;
+    std::string text;
+    recode(echo_rc, gbk.data(), gbk.size(), text);
+    return text;
+}
+
+void typed_to(bool line_start)
+{
+    at_line_start = line_start;
+}

@@ -1,0 +1,23 @@
+// Output at a POSIX terminal: the bridges that convert GBK to the
+// terminal's encoding, and what the terminal shows. Used only by the POSIX
+// terminal layer; the input reaches it through terminal_held.h.
+#pragma once
+
+#include <cstdio>
+
+// Shows answers typed ahead from now on (input and output are one
+// terminal), converted to UTF-8 when convert is set.
+void echo_answers(bool convert);
+
+// Standard output as a stream that converts what is written to it (when
+// convert is set) and holds back its unfinished last line (when hold is
+// set); plain when it would do neither, or cannot be had.
+std::FILE* output_stream(std::FILE* plain, bool convert, bool hold);
+
+// Standard error converted, each notice after the dialogue so far on a
+// line of its own; plain stderr when that cannot be had.
+std::FILE* notice_stream();
+
+// Ends the line on the terminal, when something is on it, so what follows
+// (a notice, the shell's prompt) starts a line of its own.
+void end_line();

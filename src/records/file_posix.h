@@ -1,0 +1,34 @@
+// What the POSIX file layer's parts share: file_posix.cpp (where a file is,
+// who may read it, the turn between programs) and replace_posix.cpp
+// (writing a file whole or not at all). Used by them alone.
+#pragma once
+
+#include "records/file.h"
+
+#include <string>
+#include <sys/stat.h>
+
+file_stamp stamp_of(const struct stat& st);
+
+// The folder that holds path: "." for a bare name.
+std::string folder_of(const std::string& path);
+
+// The name a chain of symbolic links starting at path ends at; the file
+// there need not exist. Empty when the chain loops, cannot be read, or
+// holds a link that may not be followed.
+std::string resolve(const std::string& path);
+
+// Gives the new file at fd the owner, group, permissions and access list of
+// the old one (like, at like_path; none when like is null), as far as the
+// process may. With owner_rw the owner may always read and write it.
+void copy_access(int fd, const char* like_path, const struct stat* like, bool owner_rw);
+
+// Syncs the folder dir, so a rename in it survives a power loss.
+void sync_folder(const std::string& dir);
+
+// Milliseconds on a clock that only goes forward.
+long now_ms();
+
+// Waits for the turn to save, a lock on fd, until the save's time is up
+// (at until, in now_ms's milliseconds).
+replace_status take_turn(int fd, long until);

@@ -1,0 +1,199 @@
+// Reading a data file into the table: one pass over large blocks, tokens
+// taken in place, and the records it overwrites kept until it is over.
+#include "records/reader.h"
+
+#include "records/datafile.h"
+#include "records/number.h"
+#include "records/table.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+// The records in use that a load has overwritten so far, put back when
+// the file turns out bad. Only slots below n are kept: the rest are outside
+// the register, so a first load needs no room here at all.
+student kept[STUDENT_CAPACITY];
+
+bool blank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Splits a file into white-space separated tokens in one pass, reading it
+// in large blocks, with no allocation per token.
+struct scanner {
+    std::FILE* f = nullptr;
+    char buf[1 << 14];
+    std::size_t pos = 0;
+    std::size_t len = 0;
+    bool huge = false; // a token did not fit the buffer; nothing is read after it
+    bool ended = false;
+    bool utf8 = false; // the file is UTF-8: converted to GBK as it is read
+    bool strict = true; // and all of it read so far was strict UTF-8
+    char raw[1 << 14];
+    std::size_t rawlen = 0;
+
+    // Reads up to room bytes, as GBK, into to; 0 only at the end.
+    std::size_t read(char* to, std::size_t room)
+    {
+        if (!utf8)
+            return std::fread(to, 1, room, f);
+        std::size_t got = 0;
+        while (got == 0 && room >= 4) {
+            // No more in than fits out: GBK is never longer than UTF-8.
+            std::size_t want = std::min(sizeof raw - rawlen, room - std::min(room, rawlen));
+            std::size_t in = std::fread(raw + rawlen, 1, want, f);
+            if (in == 0 && want > 0) {
+                if (rawlen == 0)
+                    return 0;
+                rawlen = 0; // a character cut off at the very end: no character
+                to[0] = no_gbk;
+                strict = false;
+                return 1;
+            }
+            rawlen += in;
+            const char* p = raw;
+            std::size_t left = rawlen;
+            got = utf8_to_gbk(p, left, to, room, strict);
+            std::memmove(raw, p, left);
+            rawlen = left;
+        }
+        return got;
+    }
+
+    // Keeps bytes from start on and reads more behind them.
+    bool refill(std::size_t start)
+    {
+        std::memmove(buf, buf + start, len - start);
+        len -= start;
+        pos -= start;
+        std::size_t got = read(buf + len, sizeof buf - len);
+        len += got;
+        // Old DOS editors end a file with one Ctrl-Z; anywhere else it is
+        // a byte like any other.
+        if (got == 0 && !ended && len > 0 && buf[len - 1] == '\x1a') {
+            --len;
+            pos = std::min(pos, len);
+        }
+        ended = ended || got == 0;
+        return got > 0;
+    }
+
+    // The next token; empty at the end of the file, on a read error, or
+    // when the token is longer than the whole buffer (then huge is set).
+    std::string_view next()
+    {
+        for (;;) {
+            while (pos < len && blank(buf[pos]))
+                ++pos;
+            if (pos < len)
+                break;
+            if (!refill(len))
+                return {};
+        }
+        std::size_t start = pos;
+        for (;;) {
+            while (pos < len && !blank(buf[pos]))
+                ++pos;
+            if (pos < len)
+                break;
+            // Longer than the whole buffer: no field takes it, and the
+            // record it is in is refused, so nothing after it is read.
+            if (start == 0 && len == sizeof buf) {
+                huge = true;
+                return {};
+            }
+            bool got = refill(start); // the token now starts the buffer
+            start = 0;
+            if (!got)
+                break;
+        }
+        return {buf + start, pos - start};
+    }
+};
+
+template <std::size_t N>
+bool text(scanner& s, char (&field)[N])
+{
+    std::string_view t = s.next();
+    // A NUL byte would cut the value short when it is stored and shift the
+    // fields of the next save, so a token holding one is refused, as is a
+    // character of a UTF-8 file that GBK cannot hold.
+    if (s.huge || t.empty() || t.size() >= N || t.find('\0') != t.npos ||
+        (s.utf8 && t.find(no_gbk) != t.npos))
+        return false;
+    put(field, t);
+    return true;
+}
+
+// Fills r from the tokens after its id; false if any is missing or bad.
+bool rest(scanner& s, student& r)
+{
+    if (!text(s, r.name))
+        return false;
+    std::string_view age = s.next();
+    if (s.huge || !parse_int(age, r.age))
+        return false;
+    return text(s, r.sex) && text(s, r.birth) && text(s, r.address) &&
+           text(s, r.phone) && text(s, r.email);
+}
+
+load_status read_records(scanner& s, int& count, int& bad)
+{
+    for (;;) {
+        std::string_view id = s.next();
+        if (std::ferror(s.f))
+            return load_status::unreadable;
+        if (id.empty() && !s.huge)
+            return load_status::ok;
+        if (count == STUDENT_CAPACITY)
+            return load_status::too_many;
+        if (count < n)
+            kept[count] = stu[count];
+        student& r = stu[count++];
+        r = student{};
+        // The id is stored before reading on: the next reads reuse its bytes.
+        bool good = !s.huge && id.size() <= ID_CAP && id.find('\0') == id.npos &&
+                    !(s.utf8 && id.find(no_gbk) != id.npos);
+        if (good) {
+            put(r.id, id);
+            good = rest(s, r);
+        }
+        if (std::ferror(s.f))
+            return load_status::unreadable;
+        if (!good) {
+            bad = count;
+            return load_status::bad_record;
+        }
+    }
+}
+
+} // namespace
+
+void undo_load(int count)
+{
+    std::copy(kept, kept + std::min(count, n), stu);
+}
+
+load_status load_as(std::FILE* f, int& count, int& bad, text_encoding enc, bool& strict)
+{
+    scanner s;
+    s.f = f;
+    s.utf8 = enc != text_encoding::gbk;
+    count = 0;
+    load_status st = read_records(s, count, bad);
+    if (st != load_status::ok)
+        undo_load(count);
+    strict = s.strict;
+    return st;
+}
+
+load_status load(std::FILE* f, int& count, int& bad, text_encoding enc)
+{
+    bool strict;
+    return load_as(f, count, bad, enc, strict);
+}

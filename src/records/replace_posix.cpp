@@ -1,0 +1,238 @@
+// Writing a file whole or not at all: a fresh file beside it, renamed over
+// it once it is safely written, a backup where one is due, and the turn
+// between programs saving the same register.
+#include "records/file.h"
+#include "records/file_posix.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstdio>
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+// Writes a new file under a fresh name made from base; false on failure,
+// with the fresh file removed. On success temp names it.
+bool write_temp(const std::string& base, const char* like_path, const struct stat* like,
+                const std::function<bool(std::FILE*)>& write, std::string& temp, file_stamp& now,
+                bool owner_rw = false)
+{
+    temp = base + ".XXXXXX";
+    int fd = ::mkstemp(temp.data()); // O_EXCL and mode 0600: ours alone
+    if (fd < 0)
+        return false;
+    std::FILE* f = fault(save_step::create) ? nullptr : ::fdopen(fd, "w");
+    if (!f) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    bool ok = write(f);
+    ok = ok && !fault(save_step::flush) && std::fflush(f) == 0 && !std::ferror(f);
+    if (ok)
+        copy_access(fd, like_path, like, owner_rw);
+    ok = ok && !fault(save_step::sync) && (!save_sync || ::fsync(fd) == 0);
+    struct stat st;
+    ok = ok && ::fstat(fd, &st) == 0;
+    bool closed = std::fclose(f) == 0 && !fault(save_step::close);
+    if (ok && closed) {
+        now = stamp_of(st);
+        return true;
+    }
+    ::unlink(temp.c_str());
+    return false;
+}
+
+// A copy of the old file (open at fd) under a fresh name beside stem, with
+// its access; it takes a backup's name only when complete.
+bool copy_old(int fd, const std::string& target, const struct stat& old, const std::string& stem,
+              std::string& temp)
+{
+    file_stamp ignored;
+    return write_temp(stem, target.c_str(), &old, [fd](std::FILE* f) {
+        char buf[1 << 14];
+        off_t at = 0;
+        ssize_t got;
+        while ((got = ::pread(fd, buf, sizeof buf, at)) > 0) {
+            if (std::fwrite(buf, 1, static_cast<std::size_t>(got), f) != static_cast<std::size_t>(got))
+                return false;
+            at += got;
+        }
+        return got == 0;
+    }, temp, ignored);
+}
+
+// Gives temp the name to, only if nothing holds that name: 0, or the
+// reason it could not (EEXIST when the name is taken).
+int put_new(const std::string& temp, const std::string& to)
+{
+    if (::link(temp.c_str(), to.c_str()) == 0) {
+        ::unlink(temp.c_str());
+        return 0;
+    }
+    int e = errno;
+    if (e != EPERM && e != ENOTSUP && e != EOPNOTSUPP)
+        return e;
+    // A file system without hard links may still rename without replacing.
+    return ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+}
+
+// Names temp as the first free name of the series stem + ext. A taken name
+// moves on to the next one; with any_taken clear, only an earlier version
+// (a regular file) does, and anything else there stops the search. name is
+// the name given, or the one that stopped it.
+bool claim(const std::string& temp, const std::string& stem, const char* ext, bool any_taken,
+           std::string& name)
+{
+    for (int k = 1; k <= series_cap; ++k) {
+        name = numbered(stem, ext, k);
+        int e = put_new(temp, name);
+        if (e == 0)
+            return true;
+        struct stat st;
+        if (e != EEXIST || ::lstat(name.c_str(), &st) != 0 || (!any_taken && !S_ISREG(st.st_mode)))
+            return false;
+    }
+    return false;
+}
+
+// Puts temp at target: over the old file (or a link replaced as a name),
+// or, where there was none, only if there still is none (false with exists
+// set when one came meanwhile).
+bool publish(const std::string& temp, const std::string& target, bool& exists)
+{
+    if (fault(save_step::rename))
+        return false;
+    if (exists)
+        return ::rename(temp.c_str(), target.c_str()) == 0;
+    int e = put_new(temp, target);
+    exists = e == EEXIST;
+    return e == 0;
+}
+
+// The old file, open, so that two programs saving at once take turns, and
+// each sees the file the other left.
+struct locked {
+    int fd = -1;
+    ~locked()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// Another program's turn is waited for this long at most, in ms.
+const long turn_wait = 5000;
+
+// again: the file changed hands meanwhile, so the attempt starts over.
+struct attempt {
+    replace_result result;
+    bool again = false;
+};
+
+attempt ended(replace_status st, std::string name = {})
+{
+    return {{st, std::move(name)}, false};
+}
+
+attempt replace_at(const replace_plan& plan, const std::string& target,
+                   const std::function<bool(std::FILE*)>& write, file_stamp& now, long until)
+{
+    struct stat old;
+    bool exists = ::lstat(target.c_str(), &old) == 0;
+    if (!exists && errno != ENOENT)
+        return ended(replace_status::failed);
+    // Refused as an overwrite in place would be: not a plain file, or not
+    // writable by this user (root may write anything, as with open).
+    if (exists && (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0))
+        return ended(replace_status::failed);
+    locked lock;
+    if (exists && (lock.fd = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)) >= 0) {
+        replace_status turn = take_turn(lock.fd, until);
+        if (turn != replace_status::ok)
+            return ended(turn);
+        struct stat now_there;
+        if (::fstat(lock.fd, &old) != 0 || ::lstat(target.c_str(), &now_there) != 0 ||
+            now_there.st_ino != old.st_ino || now_there.st_dev != old.st_dev)
+            return {{}, true}; // replaced while this one waited its turn
+    }
+    bool backup = exists && plan.guard && !(plan.known && *plan.known == stamp_of(old));
+    std::string temp, bak_temp, bak;
+    if (!write_temp(target, target.c_str(), exists ? &old : nullptr, write, temp, now))
+        return ended(replace_status::failed);
+    // The old file is kept before it is replaced, or it is not replaced
+    // (one it may not read cannot be kept).
+    if (backup && (lock.fd < 0 || !copy_old(lock.fd, target, old, plan.path, bak_temp))) {
+        ::unlink(temp.c_str());
+        return ended(replace_status::no_backup);
+    }
+    bak = numbered(plan.path, ".bak", 1);
+    if (backup && (fault(save_step::backup) || !claim(bak_temp, plan.path, ".bak", false, bak))) {
+        ::unlink(temp.c_str());
+        ::unlink(bak_temp.c_str());
+        return ended(replace_status::no_backup, bak);
+    }
+    bool was = exists;
+    if (!publish(temp, target, exists)) {
+        ::unlink(temp.c_str());
+        if (backup)
+            ::unlink(bak.c_str()); // ours, and the register is still in place
+        return exists != was ? attempt{{}, true} : ended(replace_status::failed);
+    }
+    if (save_sync) {
+        sync_folder(folder_of(target));
+        if (backup)
+            sync_folder(folder_of(bak));
+    }
+    return backup ? ended(replace_status::backed_up, bak) : ended(replace_status::ok);
+}
+
+} // namespace
+
+replace_result file_replace(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
+                            file_stamp& now)
+{
+    // One bound for the whole save, however often the file changes hands
+    // while it waits: other programs saving one after another are busy too.
+    long until = now_ms() + turn_wait;
+    for (;;) {
+        std::string target = resolve(plan.path);
+        if (target.empty())
+            return {};
+        attempt a = replace_at(plan, target, write, now, until);
+        if (!a.again)
+            return a.result;
+        if (now_ms() >= until)
+            return {replace_status::busy, {}};
+    }
+}
+
+bool file_keep(const std::string& stem, const char* ext, const char* like,
+               const std::function<bool(std::FILE*)>& write, std::string& name)
+{
+    // The register's access is copied only through links a save would
+    // follow: a link planted by another user must not choose who may read
+    // the operator's work.
+    std::string like_path = like ? resolve(like) : std::string();
+    struct stat like_st;
+    bool have_like = !like_path.empty() && ::stat(like_path.c_str(), &like_st) == 0 &&
+                     S_ISREG(like_st.st_mode);
+    std::string temp;
+    file_stamp ignored;
+    if (!write_temp(stem, like_path.c_str(), have_like ? &like_st : nullptr, write, temp, ignored, true))
+        return false;
+    if (fault(save_step::rename) || !claim(temp, stem, ext, true, name)) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    if (save_sync)
+        sync_folder(folder_of(name));
+    return true;
+}
+
