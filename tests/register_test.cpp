@@ -249,7 +249,8 @@ TEST_F(register_file, a_workbook_keeps_every_value_as_the_register_holds_it)
 {
     ASSERT_EQ(std::system("command -v soffice > /dev/null"), 0)
         << "LibreOffice Calc is missing: bash scripts/deps.sh tests installs it";
-    const std::string numbers = "0001 张三 18 男 2000.10 北京 02012345678 =cmd|x\n";
+    const std::string numbers = "0001 张三 18 男 2000.10 北京 02012345678 =cmd|x\n"
+                                "5 _x0007_ 21 f _x005F_x0041_ _x000D_ _x0041_ _x12\n";
     write_file("student.txt", awkward + numbers);
     fs::create_directory("empty");
     write_file("empty/student.txt", "");
@@ -271,28 +272,62 @@ TEST_F(register_file, a_workbook_keeps_every_value_as_the_register_holds_it)
               header + utf8(u8"\"1\",\"甲\",19,\"男\",\"2005.01\",\"南京\",\"025-1\",\"a@b.cn\"\n"
                             u8"\"2\",\"a,b\"\"c\",-3,\"女\",\"=1+1\",\"@home\",\"+86-1\",\"-x\"\n"
                             u8"\"3\",\"'=x\",20,\"m\",\"2000.10\",\"''@y\",\"0201\",\"e\"\n"
-                            u8"\"0001\",\"张三\",18,\"男\",\"2000.10\",\"北京\",\"02012345678\",\"=cmd|x\"\n"));
+                            u8"\"0001\",\"张三\",18,\"男\",\"2000.10\",\"北京\",\"02012345678\",\"=cmd|x\"\n"
+                            u8"\"5\",\"_x0007_\",21,\"f\",\"_x005F_x0041_\",\"_x000D_\",\"_x0041_\",\"_x12\"\n"));
     EXPECT_EQ(read_file(utf8(u8"calc/空-学生.csv")), header);
     EXPECT_EQ(names_in("calc").size(), 2U) << "one sheet in each workbook";
 }
 
-TEST_F(register_file, a_workbook_that_cannot_be_written_leaves_nothing_behind)
+// An export that cannot be made says why, leaves the register and any
+// earlier export as they were, and leaves nothing behind.
+struct refused_export {
+    const char* name;
+    std::string reg;
+    std::string out;
+    std::string said;
+    bool posix_only = false;
+};
+
+void PrintTo(const refused_export& c, std::ostream* os) { *os << c.name; }
+
+class export_refused : public register_file, public ::testing::WithParamInterface<refused_export> {};
+
+TEST_P(export_refused, keeps_everything_as_it_was)
 {
-    write_file("student.txt", one);
+    const refused_export& c = GetParam();
+    if (c.posix_only && under_runner())
+        GTEST_SKIP() << "symbolic links";
+    write_file("student.txt", c.reg);
+    write_file("old.xlsx", "old");
     fs::create_directory("tmp");
-    std::vector<std::string> env = scratch_here();
-    for (const std::string out : {"no/such/folder/out.xlsx", "student.txt/out.xlsx"}) {
-        outcome o = finish_program(start_program(dir, "", env, {"--export", out}));
-        EXPECT_EQ(o.status, 1);
-        EXPECT_EQ(o.out, "");
-        EXPECT_EQ(o.err, "导出失败," + out + "未改变\n");
-        EXPECT_EQ(names_in("."), (std::vector<std::string>{"student.txt", "tmp"}));
-        if (!under_runner()) {
-            EXPECT_EQ(names_in("tmp"), std::vector<std::string>{});
-        }
-        EXPECT_EQ(read_file("student.txt"), one);
+    if (c.posix_only)
+        fs::create_symlink("student.txt", "link.xlsx");
+    std::vector<std::string> before = names_in(".");
+    outcome o = finish_program(start_program(dir, "", scratch_here(), {"--export", c.out}));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, c.said);
+    EXPECT_EQ(names_in("."), before);
+    if (!under_runner()) {
+        EXPECT_EQ(names_in("tmp"), std::vector<std::string>{});
     }
+    EXPECT_EQ(read_file("student.txt"), c.reg);
+    EXPECT_EQ(read_file("old.xlsx"), "old");
 }
+
+const std::string bad_byte = "1 a 19 m b c d e\n2 x\x80y 20 f b c d e\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    registers, export_refused,
+    ::testing::Values(
+        refused_export{"no_such_folder", one, "no/such/folder/out.xlsx", "导出失败,no/such/folder/out.xlsx未改变\n"},
+        refused_export{"a_file_for_a_folder", one, "student.txt/out.xlsx", "导出失败,student.txt/out.xlsx未改变\n"},
+        refused_export{"a_byte_that_is_no_character", bad_byte, "old.xlsx",
+                       "第2名学生的姓名含有无法导出的字符\n导出失败,old.xlsx未改变\n"},
+        refused_export{"the_register_itself", one, "student.txt", "student.txt是数据文件本身,未导出\n"},
+        refused_export{"the_register_itself_as_csv", one, "./student.txt", "./student.txt是数据文件本身,未导出\n"},
+        refused_export{"a_link_to_the_register", one, "link.xlsx", "link.xlsx是数据文件本身,未导出\n", true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Every row that cannot be a student refuses the whole file, naming the
 // row as a spreadsheet counts it.

@@ -56,6 +56,51 @@ TEST_F(full_disk, a_failed_save_keeps_the_register_whole)
     EXPECT_EQ(names_in(disk), (std::vector<std::string>{"filler", "student.txt"}));
 }
 
+// A workbook is made through temporary files whose failed writes its
+// library does not report: as the room for them runs out step by step,
+// every export either gives the whole workbook or fails and keeps the old.
+TEST_F(full_disk, a_workbook_export_short_of_room_is_whole_or_refused)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a small disk needs root, as CI has";
+    const char* names[] = {"张伟", "王芳", "李娜", "刘洋", "陈静"};
+    std::string reg;
+    for (int k = 0; k < 1000; ++k) {
+        char line[128];
+        std::snprintf(line, sizeof line, "%d %s %d %s 2005.%02d 北京市海淀区 138%08d s%d@x.cn\n", k + 1,
+                      names[k % 5], 18 + k % 5, k % 2 ? "男" : "女", k % 12 + 1, k, k);
+        reg += line;
+    }
+    write_file("student.txt", reg);
+    ASSERT_EQ(run_program(dir, "", {"--export", "old.xlsx"}).status, 0);
+    const std::string old = read_file("old.xlsx");
+    disk = dir + "/disk";
+    fs::create_directory(disk);
+    ASSERT_EQ(mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=4m"), 0) << std::strerror(errno);
+    mounted = true;
+    // Plenty, then less and less, down to where the parts no longer fit but
+    // a workbook of what was written of them would.
+    std::vector<int> taken = {0, 1024, 2048, 3072, 3584};
+    for (int k = 4096 - 64; k < 4096 - 8; ++k)
+        taken.push_back(k);
+    int whole = 0;
+    for (int used : taken) {
+        write_file(disk + "/filler", std::string(static_cast<std::size_t>(used) * 1024, 'x'));
+        write_file("out.xlsx", "old");
+        outcome o = finish_program(start_program(dir, "", {"env", "TMPDIR=" + disk}, {"--export", "out.xlsx"}));
+        if (o.status == 0) {
+            ++whole;
+            EXPECT_GT(read_file("out.xlsx").size(), old.size() - 64) << "cut short, " << used << " KiB taken";
+        } else {
+            EXPECT_EQ(o.status, 1);
+            EXPECT_EQ(read_file("out.xlsx"), "old") << used;
+        }
+        EXPECT_EQ(names_in(disk), std::vector<std::string>{"filler"}) << used;
+    }
+    EXPECT_GT(whole, 0);
+    EXPECT_LT(whole, static_cast<int>(taken.size()));
+}
+
 // The register as the program should hold it, in plain strings.
 using record = std::array<std::string, 8>;
 

@@ -5,13 +5,10 @@
 #include "console/menu.h"
 #include "console/screens.h"
 #include "console/terminal.h"
-#include "records/csv.h"
+#include "console/transfer.h"
 #include "records/datafile.h"
 #include "records/file.h"
-#include "records/table.h"
-#include "records/workbook.h"
 
-#include <cctype>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -130,109 +127,6 @@ std::string parse(const std::vector<std::string>& argv, request& r)
     return {};
 }
 
-// Loads the register for a command without the menu; false, with its
-// message, when it cannot. A missing register is an empty one only where
-// missing is allowed.
-bool load_for_command(bool missing_is_empty)
-{
-    int bad = 0;
-    load_status st = load_file(bad);
-    if (st == load_status::ok || (st == load_status::missing && missing_is_empty))
-        return true;
-    notice(load_said(st, bad));
-    return false;
-}
-
-// Whether the name asks for a workbook: it ends in .xlsx, in any case.
-bool workbook_name(const std::string& name)
-{
-    const std::string_view ext = ".xlsx";
-    if (name.size() < ext.size())
-        return false;
-    for (std::size_t k = 0; k < ext.size(); ++k)
-        if (std::tolower(static_cast<unsigned char>(name[name.size() - ext.size() + k])) != ext[k])
-            return false;
-    return true;
-}
-
-int export_table(const std::string& out)
-{
-    if (!load_for_command(false))
-        return 1;
-    std::string text;
-    if (workbook_name(out) ? !workbook_bytes(text) : (text = csv_text(), false)) {
-        notice("导出失败," + shown_name(out) + "未改变");
-        return 1;
-    }
-    auto write = [&text](std::FILE* f) { return std::fwrite(text.data(), 1, text.size(), f) == text.size(); };
-    if (out == "-") {
-        term_bytes(stdout);
-        return write(stdout) && std::fflush(stdout) == 0 ? 0 : 1;
-    }
-    // Line ends and all as on every platform: the file is a spreadsheet's.
-    replace_plan plan{};
-    plan.path = out.c_str();
-    plan.bytes = true;
-    file_stamp now;
-    replace_result r = file_replace(plan, write, now);
-    if (r.status == replace_status::ok)
-        return 0;
-    notice("导出失败," + shown_name(out) + "未改变");
-    return 1;
-}
-
-std::string refusal(const csv_refusal& r)
-{
-    const char* col = csv_columns[r.field];
-    switch (r.fault) {
-    case csv_fault::quote: return "引号不成对";
-    case csv_fault::fields: return format("应有8项,实有%d项", r.field);
-    case csv_fault::empty: return format("%s为空", col);
-    case csv_fault::blank: return format("%s含有空白字符", col);
-    case csv_fault::control: return format("%s含有控制字符", col);
-    case csv_fault::not_gbk: return format("%s含有无法保存的字符", col);
-    case csv_fault::too_long: return format("%s过长,最多%d个字节", col, static_cast<int>(r.cap));
-    case csv_fault::age: return "年龄不是整数";
-    case csv_fault::taken: return "学号已存在";
-    case csv_fault::too_many: return "学生超过1000名";
-    case csv_fault::none: break;
-    }
-    return {};
-}
-
-int import(const std::string& in)
-{
-    std::FILE* f = nullptr;
-    file_stamp stamp;
-    if (file_open(in.c_str(), f, stamp) != open_status::ok) {
-        notice("无法读取" + shown_name(in));
-        return 1;
-    }
-    std::string text;
-    char buf[1 << 14];
-    for (std::size_t got; (got = std::fread(buf, 1, sizeof buf, f)) > 0;)
-        text.append(buf, got);
-    bool read_ok = !std::ferror(f);
-    std::fclose(f);
-    if (!read_ok) {
-        notice("无法读取" + shown_name(in));
-        return 1;
-    }
-    if (!load_for_command(true))
-        return 1;
-    int added = 0;
-    csv_refusal r = import_csv(text, added);
-    if (r.fault != csv_fault::none) {
-        notice(format("%s第%d行: ", shown_name(in).c_str(), r.row) + refusal(r));
-        return 1;
-    }
-    if (!tell_save(save_file(), notice))
-        return 1;
-    say("已导入%d名学生\n", added);
-    flush();
-    return 0;
-}
-
 } // namespace
 
 int args(const std::vector<std::string>& argv)
@@ -256,8 +150,8 @@ int args(const std::vector<std::string>& argv)
     if (!r.file.empty())
         use_file(r.file);
     if (r.exporting)
-        return export_table(r.csv);
+        return export_register(r.csv);
     if (r.importing)
-        return import(r.csv);
+        return import_register(r.csv);
     return -1;
 }

@@ -105,6 +105,10 @@ bool file_keep(const std::string& stem, const char* ext, const char* like,
 // files, readable only by its owner, and gives its name.
 bool file_scratch(std::string& name);
 
+// Whether the disk holding the file name has room for bytes more; true
+// when the system does not tell.
+bool file_room(const std::string& name, std::uint64_t bytes);
+
 // Opens a file to read it as it is, line ends and all; nullptr when it
 // cannot.
 std::FILE* file_open_bytes(const std::string& path);

@@ -10,6 +10,7 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
@@ -176,6 +177,14 @@ bool file_scratch(std::string& name)
     ::close(fd);
     name = temp;
     return true;
+}
+
+bool file_room(const std::string& name, std::uint64_t bytes)
+{
+    struct statvfs fs;
+    if (::statvfs(folder_of(name).c_str(), &fs) != 0)
+        return true;
+    return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize >= bytes;
 }
 
 std::FILE* file_open_bytes(const std::string& path)

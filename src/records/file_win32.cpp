@@ -186,6 +186,16 @@ bool file_scratch(std::string& name)
     return true;
 }
 
+bool file_room(const std::string& name, std::uint64_t bytes)
+{
+    std::wstring w = wide(name);
+    std::size_t cut = w.find_last_of(L"\\/");
+    ULARGE_INTEGER avail;
+    if (cut == std::wstring::npos || !GetDiskFreeSpaceExW(w.substr(0, cut + 1).c_str(), &avail, nullptr, nullptr))
+        return true;
+    return avail.QuadPart >= bytes;
+}
+
 std::FILE* file_open_bytes(const std::string& path)
 {
     return _wfopen(wide(path).c_str(), L"rb");

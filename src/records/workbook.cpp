@@ -8,6 +8,8 @@
 #include <xlsxwriter.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
 
@@ -16,11 +18,26 @@ namespace {
 // UTF-8 bytes, whatever the compiler does with the source's texts: 学生.
 const char* const sheet_name = "\xe5\xad\xa6\xe7\x94\x9f";
 
-std::string utf8(std::string_view gbk)
+// A value as the workbook holds it: UTF-8, with every "_x" that starts what
+// the format reads as an escaped character (_x, four hex digits, _)
+// escaped itself, as _x005F_x. False when the value holds bytes that are no
+// character, which a workbook cannot hold.
+bool cell_text(std::string_view gbk, std::string& out)
 {
-    std::string out;
-    gbk_to_utf8(gbk, out);
-    return out;
+    std::string u;
+    gbk_to_utf8(gbk, u);
+    out.clear();
+    for (std::size_t k = 0; k < u.size();) {
+        int len = utf8_length(reinterpret_cast<const unsigned char*>(u.data() + k), u.size() - k);
+        if (len <= 0)
+            return false;
+        if (u.compare(k, 2, "_x") == 0 && k + 7 <= u.size() && u[k + 6] == '_' &&
+            std::all_of(u.begin() + k + 2, u.begin() + k + 6, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+            out += "_x005F";
+        out.append(u, k, static_cast<std::size_t>(len));
+        k += static_cast<std::size_t>(len);
+    }
+    return true;
 }
 
 // A GBK value's width on screen is its length in bytes: one column for
@@ -30,13 +47,15 @@ void widen(double (&width)[8], int col, std::size_t bytes)
     width[col] = std::max(width[col], static_cast<double>(bytes) + 1);
 }
 
-void fill(lxw_workbook* wb, lxw_worksheet* ws)
+workbook_result fill(lxw_workbook* wb, lxw_worksheet* ws)
 {
     lxw_format* bold = workbook_add_format(wb);
     format_set_bold(bold);
     double width[8] = {};
+    std::string cell;
     for (int c = 0; c < 8; ++c) {
-        worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c), utf8(csv_columns[c]).c_str(), bold);
+        cell_text(csv_columns[c], cell);
+        worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c), cell.c_str(), bold);
         widen(width, c, std::string_view(csv_columns[c]).size());
     }
     for (int k = 0; k < n; ++k) {
@@ -50,13 +69,16 @@ void fill(lxw_workbook* wb, lxw_worksheet* ws)
                 widen(width, c, std::to_string(r.age).size());
                 continue;
             }
-            worksheet_write_string(ws, row, col, utf8(texts[c]).c_str(), nullptr);
+            if (!cell_text(texts[c], cell))
+                return {workbook_fault::value, k + 1, c};
+            worksheet_write_string(ws, row, col, cell.c_str(), nullptr);
             widen(width, c, std::string_view(texts[c]).size());
         }
     }
     for (int c = 0; c < 8; ++c)
         worksheet_set_column(ws, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), width[c], nullptr);
     worksheet_freeze_panes(ws, 1, 0);
+    return {};
 }
 
 bool slurp(const std::string& path, std::string& bytes)
@@ -75,24 +97,37 @@ bool slurp(const std::string& path, std::string& bytes)
     return ok;
 }
 
+// The most the library's temporary files and the workbook can take: it
+// writes each part to a file of its own in the same folder and does not
+// check those writes, so a part cut short for want of room would end up in
+// a workbook it calls good. Per row: each cell's markup, each value
+// escaped at worst six times its length, twice over for the workbook made
+// from them; the fixed parts besides.
+std::uint64_t temporary_room()
+{
+    return 64 * 1024 + static_cast<std::uint64_t>(n + 1) * 2 * (8 * 64 + 6 * sizeof(student));
+}
+
 } // namespace
 
-bool workbook_bytes(std::string& bytes)
+workbook_result workbook_bytes(std::string& bytes)
 {
     // The library writes only to a named file, so the workbook is made in
     // a scratch file and handed on as bytes: the caller then puts them in
     // place the way every file of the register is put in place.
     std::string scratch;
     if (!file_scratch(scratch))
-        return false;
+        return {workbook_fault::failed};
+    if (!file_room(scratch, temporary_room())) {
+        file_remove(scratch);
+        return {workbook_fault::room};
+    }
     lxw_workbook* wb = workbook_new(scratch.c_str());
     lxw_worksheet* ws = wb ? workbook_add_worksheet(wb, sheet_name) : nullptr;
-    if (ws)
-        fill(wb, ws);
-    bool ok = wb && ws && workbook_close(wb) == LXW_NO_ERROR;
-    if (wb && !ws)
-        workbook_close(wb);
-    ok = ok && slurp(scratch, bytes);
+    workbook_result r = ws ? fill(wb, ws) : workbook_result{workbook_fault::failed};
+    bool closed = wb && workbook_close(wb) == LXW_NO_ERROR;
+    if (r.fault == workbook_fault::none && (!closed || !slurp(scratch, bytes)))
+        r.fault = workbook_fault::failed;
     file_remove(scratch);
-    return ok;
+    return r;
 }
