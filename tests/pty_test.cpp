@@ -97,7 +97,7 @@ protected:
     }
 
     // Plays the turns in order: waits (up to ms) for each text, then types
-    // its keys.
+    // its keys. An empty text is there at once: its keys go straight away.
     ::testing::AssertionResult play(const std::vector<turn>& turns, int ms = 5000)
     {
         for (std::size_t k = 0; k < turns.size(); ++k) {
