@@ -14,6 +14,8 @@
 #include <poll.h>
 #include <functional>
 #include <pty.h>
+#include <sstream>
+#include <utmp.h>
 #include <sys/ioctl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -37,6 +39,13 @@ public:
         std::string key = "x"; // that ends a pause
     };
 
+    // One turn of a dialogue: what the program shows, then the keys typed
+    // once it has.
+    struct turn {
+        std::string shows;
+        std::string keys;
+    };
+
 protected:
     // Starts the program at a new terminal, under the command prefix when
     // one is given, with the environment's locale (C.UTF-8 unless env sets
@@ -44,25 +53,23 @@ protected:
     void start(const char* arg = nullptr, const std::vector<std::string>& env = {},
                const std::vector<std::string>& prefix = {})
     {
-        pid = forkpty(&master, nullptr, nullptr, nullptr);
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
+        int slave = -1;
+        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        std::vector<std::string> argv = prefix;
+        argv.push_back(STUDENT_EXE);
+        if (arg)
+            argv.push_back(arg);
+        pid = launch(dir, argv, [&] {
+            close(master);
+            if (login_tty(slave) != 0)
+                _exit(126);
             setenv("LC_ALL", "C.UTF-8", 1);
             setenv("TERM", "xterm", 1);
             for (const std::string& e : env)
                 putenv(const_cast<char*>(e.c_str()));
-            if (chdir(dir.c_str()) != 0)
-                _exit(126);
-            std::vector<char*> argv;
-            for (const std::string& p : prefix)
-                argv.push_back(const_cast<char*>(p.c_str()));
-            argv.push_back(const_cast<char*>(STUDENT_EXE));
-            if (arg)
-                argv.push_back(const_cast<char*>(arg));
-            argv.push_back(nullptr);
-            execvp(argv[0], argv.data());
-            _exit(127);
-        }
+        });
+        close(slave);
+        ASSERT_GE(pid, 0);
     }
 
     void TearDown() override
@@ -89,17 +96,32 @@ protected:
         return true;
     }
 
+    // Plays the turns in order: waits (up to ms) for each text, then types
+    // its keys. An empty text is there at once: its keys go straight away.
+    ::testing::AssertionResult play(const std::vector<turn>& turns, int ms = 5000)
+    {
+        for (std::size_t k = 0; k < turns.size(); ++k) {
+            if (!read_until(turns[k].shows, ms))
+                return ::testing::AssertionFailure() << "turn " << k << " never showed \""
+                                                     << turns[k].shows << "\": " << seen;
+            if (!typed(turns[k].keys))
+                return ::testing::AssertionFailure() << "turn " << k << ": the keys were refused";
+        }
+        return ::testing::AssertionSuccess();
+    }
+
     // Takes what the program wrote within ms, so it never blocks on a full
     // terminal.
     void drain(int ms)
     {
         pollfd p{master, POLLIN, 0};
         char buf[4096];
-        ssize_t r;
-        if (poll(&p, 1, ms) == 1 && (r = read(master, buf, sizeof buf)) > 0)
+        ssize_t r = 0;
+        int ready = poll(&p, 1, ms);
+        if (ready == 1 && (r = read(master, buf, sizeof buf)) > 0)
             seen.append(buf, static_cast<std::size_t>(r));
-        else
-            usleep(static_cast<useconds_t>(ms) * 1000);
+        else if (ready == 1)
+            usleep(static_cast<useconds_t>(ms) * 1000); // closed: poll would not wait
     }
 
     // Takes everything the program wrote, once it has ended.
@@ -112,24 +134,64 @@ protected:
             seen.append(buf, static_cast<std::size_t>(r));
     }
 
-    void type(const std::string& keys)
+    bool typed(const std::string& keys)
     {
-        ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+        return write(master, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
     }
 
-    // The exit status, or -1 if the program is still running after ms.
+    void type(const std::string& keys) { ASSERT_TRUE(typed(keys)); }
+
+    // The exit status (-2 when a signal ended it), or -1 if the program is
+    // still running after ms.
     int wait_exit(int ms)
     {
-        long end = now_ms() + ms;
-        while (now_ms() < end) {
-            int st;
-            if (waitpid(pid, &st, WNOHANG) == pid) {
-                exited = true;
-                return WIFEXITED(st) ? WEXITSTATUS(st) : -2;
-            }
-            drain(20);
+        int st = await_end(pid, ms, master, &seen);
+        if (st == -1)
+            return -1;
+        exited = true;
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -2;
+    }
+
+    // Whether the program, with everything it wrote taken, waits for input
+    // for good (in a read, or a poll without a time limit): what it does
+    // at a pause or a prompt with nothing more to answer. False once it has
+    // ended or if it never settles within 5 s.
+    bool waits_for_input()
+    {
+        for (long end = now_ms() + 5000; now_ms() < end; drain(2)) {
+            if (wait_exit(0) != -1)
+                return false;
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, 0) == 1)
+                continue;
+            std::vector<std::string> call = in_call();
+            // poll's time limit is an int: -1 arrives as its 32 bits.
+            if (call[0] == "0" || (call[0] == "7" && (call[3] == "0xffffffff" ||
+                                                      call[3] == "0xffffffffffffffff")))
+                return true;
         }
-        return -1;
+        return false;
+    }
+
+    // Waits (up to 5 s, reading nothing) until the program is held in a
+    // write to the terminal, as when nobody reads what it shows.
+    bool waits_to_write()
+    {
+        for (long end = now_ms() + 5000; now_ms() < end; usleep(1000))
+            if (std::string nr = in_call()[0]; nr == "1" || nr == "20")
+                return true;
+        return false;
+    }
+
+    // The system call the program waits in, and its arguments; "running"
+    // while it runs.
+    std::vector<std::string> in_call()
+    {
+        std::istringstream line(read_file("/proc/" + std::to_string(pid) + "/syscall"));
+        std::vector<std::string> call(4);
+        for (std::string& field : call)
+            line >> field;
+        return call;
     }
 
     // <chrono> cannot be used here: its micro sign has no GBK form.
@@ -139,16 +201,15 @@ protected:
         clock_gettime(CLOCK_MONOTONIC, &t);
         return t.tv_sec * 1000 + t.tv_nsec / 1000000;
     }
+
     // From the menu: saves, passes the pause and leaves, as an operator does.
     void save_and_leave()
     {
-        ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
-        type("7\n");
-        ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
-        EXPECT_EQ(wait_exit(100), -1) << "the pause after the save did not wait";
+        ASSERT_TRUE(play({{menu_prompt, "7\n"}, {pause_prompt, ""}}));
+        EXPECT_TRUE(waits_for_input()) << "the pause after the save did not wait";
+        EXPECT_FALSE(read_until(menu_prompt, 0)) << "the pause after the save did not wait";
         type("x");
-        ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
-        type("8\n");
+        ASSERT_TRUE(play({{menu_prompt, "8\n"}}));
         EXPECT_EQ(wait_exit(5000), 0) << seen;
     }
 
@@ -168,10 +229,7 @@ protected:
     void list_and_leave()
     {
         type("\r");
-        ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
-        type("x");
-        ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
-        type("8\r");
+        ASSERT_TRUE(play({{pause_prompt, "x"}, {menu_prompt, "8\r"}}));
         EXPECT_EQ(wait_exit(5000), 0) << seen;
     }
 
@@ -187,8 +245,17 @@ protected:
     // waits for keys.
     void await_keys()
     {
-        for (int k = 0; k < 250 && (program_mode().c_lflag & ICANON); ++k)
-            drain(20);
+        for (int k = 0; k < 1000 && (program_mode().c_lflag & ICANON); ++k)
+            drain(5);
+    }
+
+    // At a prompt: waits for the line editor to take the terminal, when the
+    // program has one; without it the terminal's line mode reads the answer
+    // and there is nothing to wait for.
+    void await_editor()
+    {
+        if (editor)
+            await_keys();
     }
 
     // Writes keys however many there are, taking what the program shows
@@ -210,11 +277,20 @@ protected:
     }
 
     // Waits (up to 5 s, taking what the terminal shows meanwhile) until the
-    // file the dialogue goes to holds the pause.
+    // file the dialogue goes to holds the pause, or the program has ended
+    // without one.
     void await_pause_in(const std::string& file)
     {
-        for (int k = 0; k < 250 && read_file(file).find("请按任意键继续") == std::string::npos; ++k)
-            drain(20);
+        for (int k = 0; k < 1000 && !ended() && read_file(file).find("请按任意键继续") == std::string::npos; ++k)
+            drain(5);
+    }
+
+    // Whether the program has ended; it is left to be reaped as usual.
+    bool ended()
+    {
+        siginfo_t info{};
+        return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+               info.si_pid == pid;
     }
 
     // The command prefix that starts the program with its line editing
@@ -234,35 +310,55 @@ protected:
         return {"unshare", "--mount", "--propagation", "private", "sh", "-c", hide};
     }
 
-    // Starts the program with its line editor, or with it hidden; false
-    // when this machine cannot hide it.
-    bool start_with_editor(bool editor)
+    // Starts the program without its line editor, after setup (as
+    // without_editor takes it); false when this machine cannot hide it.
+    bool start_without_editor(const std::string& setup = "true",
+                              const std::string& stand_in = "/dev/null")
     {
-        std::vector<std::string> prefix = editor ? std::vector<std::string>{} : without_editor();
-        if (!editor && prefix.empty())
+        std::vector<std::string> prefix = without_editor(setup, stand_in);
+        if (prefix.empty())
             return false;
+        editor = false;
         start(nullptr, {}, prefix);
         return true;
     }
 
-    // Builds the zh_CN locale with the given character map under dir and
-    // returns the environment that selects it; empty if this machine cannot.
-    // GB18030 is built from the GBK map under that name: the program only
-    // asks the name, and the full map takes half a minute to build.
-    std::vector<std::string> zh_locale(const std::string& charmap)
+    // Starts the program with its line editor, or with it hidden; false
+    // when this machine cannot hide it.
+    bool start_with_editor(bool with)
     {
-        std::string locales = dir + "/locales";
-        std::string make = "mkdir -p " + locales, map = charmap;
+        if (!with)
+            return start_without_editor();
+        start();
+        return true;
+    }
+
+    // The environment that selects the zh_CN locale with the given character
+    // map, built beside the program for every test of this build (each runs
+    // in a process of its own, two at a time under ctest -j2); empty if this
+    // machine cannot build it. GB18030 is built from the GBK map under that
+    // name: the program only asks the name, and the full map takes half a
+    // minute to build.
+    static std::vector<std::string> zh_locale(const std::string& charmap)
+    {
+        std::string locales = std::string(STUDENT_EXE);
+        locales = locales.substr(0, locales.rfind('/')) + "/test-locales";
+        std::string name = "zh_CN." + charmap, map = charmap, make;
         if (charmap == "GB18030") {
-            map = locales + "/GB18030";
-            make += " && zcat /usr/share/i18n/charmaps/GBK.gz | sed "
-                    "'s/^<code_set_name> GBK$/<code_set_name> GB18030/' > " + map;
+            map = locales + "/" + name + ".charmap";
+            make = "zcat /usr/share/i18n/charmaps/GBK.gz | sed "
+                   "'s/^<code_set_name> GBK$/<code_set_name> GB18030/' > " + map + " && ";
         }
-        make += " && localedef -f " + map + " -i zh_CN " + locales + "/zh_CN." + charmap +
-                " > /dev/null 2>&1";
-        if (std::system(make.c_str()) != 0)
+        // Built under another name and renamed, so a build cut short is
+        // never taken for a whole one; the lock makes the rest wait for it.
+        make += "localedef -f " + map + " -i zh_CN " + locales + "/new." + name +
+                " > /dev/null 2>&1; mv " + locales + "/new." + name + " " + locales + "/" + name;
+        std::string once = "mkdir -p " + locales + " && exec 9> " + locales + "/lock && flock 9 && "
+                           "{ test -d " + locales + "/" + name + " || { " + make + "; }; } && "
+                           "test -d " + locales + "/" + name;
+        if (std::system(once.c_str()) != 0)
             return {};
-        return {"LOCPATH=" + locales, "LC_ALL=zh_CN." + charmap};
+        return {"LOCPATH=" + locales, "LC_ALL=" + name};
     }
 
     // Adds one student, typing keys for the name (after doing first, once
@@ -270,32 +366,22 @@ protected:
     void add_with_name(const std::string& keys, const texts& t, const std::string& rest,
                        const std::function<void()>& first = [] {})
     {
-        ASSERT_TRUE(read_until(t.menu, 5000)) << seen;
-        type("4\r");
-        ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
-        type("1\r");
-        ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
-        type("7\r");
-        ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
+        ASSERT_TRUE(play({{t.menu, "4\r"}, {":\r\n", "1\r"}, {":\r\n", "7\r"}, {":\r\n", ""}}));
         // Keys typed in the instant between a prompt and the editor taking
         // the terminal go through its line mode first; no hand is that fast.
-        await_keys();
+        await_editor();
         first();
         type(keys + "\r");
-        ASSERT_TRUE(read_until(t.age, 5000)) << seen;
-        type(rest + "\r");
-        for (int k = 0; k < 3; ++k) { // the pause after the add, a save, its pause
-            ASSERT_TRUE(read_until(k == 1 ? t.menu : t.pause, 5000)) << seen;
-            type(k == 1 ? "7\r" : t.key);
-        }
-        ASSERT_TRUE(read_until(t.menu, 5000)) << seen;
-        type("8\r");
+        // The pause after the add, a save, its pause.
+        ASSERT_TRUE(play({{t.age, rest + "\r"}, {t.pause, t.key}, {t.menu, "7\r"},
+                          {t.pause, t.key}, {t.menu, "8\r"}}));
         EXPECT_EQ(wait_exit(5000), 0) << seen;
     }
 
     pid_t pid = -1;
     int master = -1;
     bool exited = false;
+    bool editor = true; // the program has its line editor
     std::string seen;
     std::size_t from = 0;
 };
@@ -326,29 +412,22 @@ std::string without_cr(const std::string& s)
 TEST_F(terminal, shows_the_menu_in_utf8_and_clears_the_screen)
 {
     start();
-    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    ASSERT_TRUE(play({{menu_prompt, ""}}));
     EXPECT_NE(seen.find(utf8(u8"\t\t\t      5.按学号删除信息       ")), std::string::npos);
-    type("0\n");
-    ASSERT_TRUE(read_until(utf8(u8"请在1-8之间选择"), 5000)) << seen;
-    ASSERT_TRUE(read_until(pause_prompt, 5000));
-    type("k");
-    ASSERT_TRUE(read_until("\x1b[H\x1b[2J\x1b[3J", 5000)) << seen;
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("8\n");
+    ASSERT_TRUE(play({{"", "0\n"}, {utf8(u8"请在1-8之间选择"), ""}, {pause_prompt, "k"},
+                      {"\x1b[H\x1b[2J\x1b[3J", ""}, {menu_prompt, "8\n"}}));
     EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
 
 TEST_F(terminal, the_pause_waits_for_a_key)
 {
     start();
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("6\n");
-    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    ASSERT_TRUE(play({{menu_prompt, "6\n"}, {pause_prompt, ""}}));
     resize(30, 100); // a resize is no key
-    EXPECT_FALSE(read_until(menu_prompt, 500)) << "the menu came back without a key";
+    EXPECT_TRUE(waits_for_input()) << seen;
+    EXPECT_FALSE(read_until(menu_prompt, 0)) << "the menu came back without a key";
     type(" ");
-    EXPECT_TRUE(read_until(menu_prompt, 5000)) << seen;
-    type("8\n");
+    EXPECT_TRUE(play({{menu_prompt, "8\n"}}));
     EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
 
@@ -359,10 +438,9 @@ class typed_ahead : public terminal, public ::testing::WithParamInterface<std::s
 TEST_P(typed_ahead, survives_the_pause_and_ends_the_session)
 {
     start();
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type(GetParam());
-    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
-    EXPECT_EQ(wait_exit(500), -1) << "ended without waiting for a key";
+    ASSERT_TRUE(play({{menu_prompt, GetParam()}, {pause_prompt, ""}}));
+    EXPECT_TRUE(waits_for_input()) << "ended without waiting for a key";
+    EXPECT_FALSE(read_until(menu_prompt, 0)) << "went on without waiting for a key";
     type("x");
     type("\n"); // ends a line begun before the pause
     EXPECT_EQ(wait_exit(5000), 0) << seen;
@@ -385,13 +463,10 @@ INSTANTIATE_TEST_SUITE_P(keys, typed_ahead,
 TEST_F(terminal, a_notice_at_the_end_of_input_follows_the_prompt_it_ended)
 {
     start();
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
     // An add with the end of input typed behind it: the next menu's prompt
     // is never answered, and the work is kept unsaved.
-    type("4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n") + "\x04");
-    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
-    type("x");
-    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    ASSERT_TRUE(play({{menu_prompt, "4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n") + "\x04"},
+                      {pause_prompt, "x"}, {menu_prompt, ""}}));
     EXPECT_TRUE(read_until(utf8(u8"有未保存的修改,已另存为student.unsaved.txt"), 5000)) << seen;
     EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
@@ -438,38 +513,30 @@ TEST_F(terminal, a_long_listing_arrives_whole_in_utf8)
     std::string listing = gbk_to_utf8(piped.out.substr(from_at, to_at - from_at));
 
     start();
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("1\n");
-    ASSERT_TRUE(read_until(pause_prompt, 5000));
-    type("x");
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    ASSERT_TRUE(play({{menu_prompt, "1\n"}, {pause_prompt, "x"}, {menu_prompt, ""}}));
     std::size_t mark = seen.size();
     type("6\n");
-    // Nobody reads for a while, so the program waits to write; resizes
-    // meanwhile interrupt those writes, which must go on where they were.
-    usleep(300000);
+    // Nobody reads, so the program waits to write; resizes meanwhile
+    // interrupt those writes, which must go on where they were.
+    ASSERT_TRUE(waits_to_write());
     for (unsigned short cols : {100, 90, 80}) {
         resize(30, cols);
-        usleep(50000);
+        ASSERT_TRUE(waits_to_write()) << "the write did not go on";
         drain(1); // a little at a time: writes go on partly
-        usleep(50000);
+        ASSERT_TRUE(waits_to_write());
     }
     ASSERT_TRUE(read_until(pause_prompt, 10000));
     std::string shown = without_cr(seen.substr(mark));
     EXPECT_NE(shown.find(listing + pause_prompt), std::string::npos);
-    type("x");
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("8\n");
+    ASSERT_TRUE(play({{"", "x"}, {menu_prompt, "8\n"}}));
     EXPECT_EQ(wait_exit(5000), 0);
 }
 
 TEST_F(terminal, what_the_operator_types_is_stored_as_gbk)
 {
     start();
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n"));
-    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
-    type("x");
+    ASSERT_TRUE(play({{menu_prompt, "4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n")},
+                      {pause_prompt, "x"}}));
     save_and_leave();
     EXPECT_EQ(read_file(dir + "/student.txt"), "7 张三 19 男 2004.05 北京 138 z@q.com\n");
 }
@@ -489,11 +556,11 @@ TEST_F(terminal, a_long_paste_across_the_pauses_of_adds_is_stored_exactly)
     std::string keys = gbk_to_utf8(paste);
     ASSERT_GT(keys.size(), 4096u); // more than a terminal's line buffer
     start();
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type(keys);
+    ASSERT_TRUE(play({{menu_prompt, keys}}));
     for (int k = 0; k < 40; ++k) {
         ASSERT_TRUE(read_until(pause_prompt, 10000)) << "pause " << k;
-        EXPECT_EQ(wait_exit(100), -1) << "a pasted byte ended pause " << k;
+        EXPECT_TRUE(waits_for_input()) << "a pasted byte ended pause " << k;
+        EXPECT_FALSE(read_until(menu_prompt, 0)) << "a pasted byte ended pause " << k;
         type("x");
     }
     save_and_leave();
@@ -509,16 +576,10 @@ TEST_F(terminal, control_bytes_in_stored_values_are_never_sent_to_the_terminal)
     write_file(dir + "/student.txt",
                "1 a\x1b]0;owned\x07 19 m \x1b]52;c;ZXZpbA==\x07 b\x1b[2J \xff" "中 \x81\x30\x83\x39" "e\n");
     start();
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("1\n");
-    ASSERT_TRUE(read_until(pause_prompt, 5000));
-    type("x");
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    ASSERT_TRUE(play({{menu_prompt, "1\n"}, {pause_prompt, "x"}, {menu_prompt, ""}}));
     std::size_t mark = seen.size();
-    type("6\n2\n1\n1\n3\n");
-    ASSERT_TRUE(read_until(pause_prompt, 5000));
-    type("x");
-    ASSERT_TRUE(read_until(pause_prompt, 5000)); // after the query
+    ASSERT_TRUE(play({{"", "6\n2\n1\n1\n3\n"}, {pause_prompt, "x"},
+                      {pause_prompt, ""}})); // the second after the query
     std::string shown = seen.substr(mark);
     EXPECT_EQ(shown.find("\x1b]"), std::string::npos);
     EXPECT_EQ(shown.find("\x07"), std::string::npos);
@@ -528,9 +589,7 @@ TEST_F(terminal, control_bytes_in_stored_values_are_never_sent_to_the_terminal)
     EXPECT_NE(shown.find("?0?9e"), std::string::npos) << shown;
     EXPECT_NE(shown.find("?" + utf8(u8"中")), std::string::npos) << shown;
     EXPECT_EQ(shown.find("\xff"), std::string::npos) << shown;
-    type("x");
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("8\n");
+    ASSERT_TRUE(play({{"", "x"}, {menu_prompt, "8\n"}}));
     EXPECT_EQ(wait_exit(5000), 0);
 }
 
@@ -541,9 +600,8 @@ class key_at_the_pause : public terminal, public ::testing::WithParamInterface<i
 TEST_P(key_at_the_pause, signals_as_at_a_prompt)
 {
     start();
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n"));
-    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    ASSERT_TRUE(play({{menu_prompt, "4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n")},
+                      {pause_prompt, ""}}));
     await_keys();
     type(GetParam() == SIGINT ? "\x03" : "\x1c");
     int st = 0;
@@ -560,20 +618,15 @@ INSTANTIATE_TEST_SUITE_P(keys, key_at_the_pause, ::testing::Values(SIGINT, SIGQU
 TEST_F(terminal, ctrl_z_at_a_pause_stops_and_fg_shows_the_pause_again)
 {
     start(nullptr, {}, {"bash", "-c", "set -m; \"$0\"; read -r; fg > /dev/null"});
-    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
-    type("6\n");
-    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    ASSERT_TRUE(play({{menu_prompt, "6\n"}, {pause_prompt, ""}}));
     await_keys();
-    type("\x1a");
-    ASSERT_TRUE(read_until("Stopped", 5000)) << seen;
+    ASSERT_TRUE(play({{"", "\x1a"}, {"Stopped", ""}}));
     EXPECT_EQ(program_mode().c_lflag & (ICANON | ECHO | ISIG), tcflag_t{ICANON | ECHO | ISIG});
     type("\n");
     ASSERT_TRUE(read_until(pause_prompt, 5000)) << "the pause did not show again: " << seen;
     await_keys();
     EXPECT_EQ(seen.find(menu_prompt, from), std::string::npos) << "the stop was taken as the key";
-    type("x");
-    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
-    type("8\n");
+    ASSERT_TRUE(play({{"", "x"}, {menu_prompt, "8\n"}}));
     EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
 
@@ -592,10 +645,7 @@ TEST_F(terminal, a_mebibyte_on_one_line_is_cut_and_refused)
     await_keys();
     paste("x" + huge + "\r");
     ASSERT_TRUE(read_until(utf8(u8"请在1-8之间选择"), 20000)) << seen.substr(seen.size() - 200);
-    ASSERT_TRUE(read_until(pause_prompt, 5000));
-    type("x");
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("8\r");
+    ASSERT_TRUE(play({{pause_prompt, "x"}, {menu_prompt, "8\r"}}));
     EXPECT_EQ(wait_exit(5000), 0) << seen.substr(seen.size() - 200);
 }
 
@@ -637,11 +687,10 @@ TEST_P(out_of_line_mode, a_signal_in_the_pause_with_the_dialogue_in_a_file_leave
 TEST_P(out_of_line_mode, a_signal_in_the_pause_leaves_the_terminal_as_it_was)
 {
     start();
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
     // An add, then a delete and a save typed ahead: neither may run once
     // the signal has come.
-    type("4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n") + "5\n7\n7\n");
-    ASSERT_TRUE(read_until(pause_prompt, 5000));
+    ASSERT_TRUE(play({{menu_prompt, "4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n") + "5\n7\n7\n"},
+                      {pause_prompt, ""}}));
     await_keys();
     signal_ends_it();
     // Work is kept on the signals that end a session; a quit only quits.
@@ -660,16 +709,9 @@ class paste_at_the_pause : public terminal, public ::testing::WithParamInterface
 TEST_P(paste_at_the_pause, ends_it_with_its_first_key_and_keeps_the_rest)
 {
     start();
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("6\n");
-    ASSERT_TRUE(read_until(pause_prompt, 5000));
-    type(GetParam() + "4\n1\n" + utf8(u8"9 张三 19 男 2004.05 北京 138 z@q.com\n") + "7\n");
-    for (int k = 0; k < 2; ++k) {
-        ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
-        type("x");
-    }
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("8\n");
+    ASSERT_TRUE(play({{menu_prompt, "6\n"},
+                      {pause_prompt, GetParam() + "4\n1\n" + utf8(u8"9 张三 19 男 2004.05 北京 138 z@q.com\n") + "7\n"},
+                      {pause_prompt, "x"}, {pause_prompt, "x"}, {menu_prompt, "8\n"}}));
     EXPECT_EQ(wait_exit(5000), 0) << seen;
     EXPECT_EQ(read_file(dir + "/student.txt"), "9 张三 19 男 2004.05 北京 138 z@q.com\n");
 }
@@ -786,11 +828,7 @@ TEST_F(line_editing, a_signal_while_editing_ends_the_line_it_cut_short)
     // Standard error elsewhere, and standard input open only for reading:
     // the line still ends on the terminal the answer was typed at.
     start(nullptr, {}, {"sh", "-c", "exec </dev/tty 2>/dev/null; exec \"$0\""});
-    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
-    for (const char* answer : {"4\r", "1\r", "7\r"}) {
-        type(answer);
-        ASSERT_TRUE(read_until(":\r\n", 5000)) << seen;
-    }
+    ASSERT_TRUE(play({{menu_prompt, "4\r"}, {":\r\n", "1\r"}, {":\r\n", "7\r"}, {":\r\n", ""}}));
     await_keys();
     type(utf8(u8"张"));
     ASSERT_TRUE(read_until(utf8(u8"张"), 5000)) << seen;
@@ -805,11 +843,7 @@ TEST_F(line_editing, a_signal_while_editing_ends_the_line_it_cut_short)
 TEST_F(line_editing, an_answer_begun_in_the_pause_is_the_start_of_the_edited_line)
 {
     start();
-    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
-    type("6\r");
-    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
-    type("x9");
-    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    ASSERT_TRUE(play({{menu_prompt, "6\r"}, {pause_prompt, "x9"}, {menu_prompt, ""}}));
     EXPECT_TRUE(read_until("9", 5000)) << "not shown: " << seen;
     await_keys();
     type("\x7f" "8\r"); // taken back, and 8 typed instead
@@ -819,10 +853,9 @@ TEST_F(line_editing, an_answer_begun_in_the_pause_is_the_start_of_the_edited_lin
 TEST_F(terminal, answers_on_one_line_still_answer_prompts_in_turn_with_editing)
 {
     start();
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("6 8\r");
-    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
-    EXPECT_EQ(wait_exit(300), -1) << "the pause did not wait";
+    ASSERT_TRUE(play({{menu_prompt, "6 8\r"}, {pause_prompt, ""}}));
+    EXPECT_TRUE(waits_for_input()) << "the pause did not wait";
+    EXPECT_FALSE(read_until(menu_prompt, 0)) << "the pause did not wait";
     type("x");
     EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
@@ -918,7 +951,7 @@ TEST_F(line_editing, a_missing_library_falls_back_to_the_terminal_line_mode)
         GTEST_SKIP() << "hiding the library needs root, as CI has, and the library";
     for (const std::string& stand_in : {std::string("/dev/null"), other}) {
         SCOPED_TRACE(stand_in);
-        start(nullptr, {}, without_editor("true", stand_in));
+        start_without_editor("true", stand_in);
         add_with_name(utf8(u8"张三丰"), in_utf8, utf8(u8"19 男 2004.05 北京 138 z@q.com"));
         EXPECT_EQ(read_file(dir + "/student.txt"), "7 张三丰 19 男 2004.05 北京 138 z@q.com\n");
         std::remove((dir + "/student.txt").c_str());
@@ -932,10 +965,8 @@ TEST_F(line_editing, a_missing_library_falls_back_to_the_terminal_line_mode)
 // Backspace still takes a whole character.
 TEST_F(line_editing, backspace_in_the_terminal_line_mode_takes_a_whole_character)
 {
-    std::vector<std::string> prefix = without_editor("stty -iutf8");
-    if (prefix.empty())
+    if (!start_without_editor("stty -iutf8"))
         GTEST_SKIP() << "hiding the library needs root, as CI has";
-    start(nullptr, {}, prefix);
     add_with_name(utf8(u8"王芳娜") + "\x7f", in_utf8, utf8(u8"19 男 2004.05 北京 138 z@q.com"));
     EXPECT_EQ(read_file(dir + "/student.txt"), "7 王芳 19 男 2004.05 北京 138 z@q.com\n");
     EXPECT_EQ(program_mode().c_iflag & IUTF8, 0u) << "the terminal's own mode was not given back";
@@ -956,13 +987,10 @@ TEST_P(one_key, ends_the_pause_and_leaves_nothing_behind)
 {
     if (!start_with_editor(GetParam().editor))
         GTEST_SKIP() << "hiding the library needs root, as CI has";
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("6\r");
-    ASSERT_TRUE(read_until(pause_prompt, 5000)) << seen;
+    ASSERT_TRUE(play({{menu_prompt, "6\r"}, {pause_prompt, ""}}));
     await_keys();
-    type(GetParam().key);
-    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
-    await_keys();
+    ASSERT_TRUE(play({{"", GetParam().key}, {menu_prompt, ""}}));
+    await_editor();
     type("8\r");
     EXPECT_EQ(wait_exit(5000), 0) << "part of the key was left for the answer: " << seen;
 }
@@ -983,16 +1011,11 @@ TEST_P(shown_ahead, an_answer_pasted_ahead_shows_after_its_prompt)
 {
     if (!start_with_editor(GetParam()))
         GTEST_SKIP() << "hiding the library needs root, as CI has";
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    await_keys();
-    type("1\r6\r");
-    ASSERT_TRUE(read_until(pause_prompt, 5000));
-    type("x");
+    ASSERT_TRUE(play({{menu_prompt, ""}}));
+    await_editor();
+    ASSERT_TRUE(play({{"", "1\r6\r"}, {pause_prompt, "x"}}));
     EXPECT_TRUE(read_until(menu_prompt + "6\r\n" + utf8(u8"所有学生的信息为:"), 5000)) << seen;
-    ASSERT_TRUE(read_until(pause_prompt, 5000));
-    type("x");
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
-    type("8\r");
+    ASSERT_TRUE(play({{pause_prompt, "x"}, {menu_prompt, "8\r"}}));
     EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
 
@@ -1016,14 +1039,12 @@ TEST_P(ends_at_a_terminal, on_a_line_of_its_own)
 {
     if (!start_with_editor(GetParam().editor))
         GTEST_SKIP() << "hiding the library needs root, as CI has";
-    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    ASSERT_TRUE(play({{menu_prompt, ""}}));
     if (GetParam().unsaved) {
-        type("4\r1\r" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\r"));
-        ASSERT_TRUE(read_until(pause_prompt, 5000));
-        type("x");
-        ASSERT_TRUE(read_until(menu_prompt, 5000));
+        ASSERT_TRUE(play({{"", "4\r1\r" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\r")},
+                          {pause_prompt, "x"}, {menu_prompt, ""}}));
     }
-    await_keys();
+    await_editor();
     type(GetParam().key);
     wait_exit(5000);
     ASSERT_TRUE(exited) << seen;

@@ -188,31 +188,12 @@ TEST_F(session, a_planted_register_link_gives_the_kept_work_no_owner_or_mode)
 // its other streams as they are, once wire has set up the rest in the child.
 pid_t spawn(const std::string& dir, const std::function<void()>& wire = [] {})
 {
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0)
-            _exit(126);
+    return launch(dir, {}, [&] {
         int in = open("in", O_RDONLY);
         dup2(in, 0);
         close(in);
         wire();
-        execl(STUDENT_EXE, "student", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    return pid;
-}
-
-// The wait status after at most five seconds, or -1 when it had to be
-// killed then.
-int reap(pid_t pid)
-{
-    int st = 0;
-    for (int k = 0; k < 500; ++k, usleep(10000))
-        if (waitpid(pid, &st, WNOHANG) == pid)
-            return st;
-    kill(pid, SIGKILL);
-    waitpid(pid, &st, 0);
-    return -1;
+    });
 }
 
 struct closed_case {

@@ -5,12 +5,16 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <signal.h>
 #include <sstream>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -162,6 +166,73 @@ std::string lf_lines(const std::string& raw)
 
 } // namespace
 
+pid_t launch(const std::string& dir, std::vector<std::string> argv,
+             const std::function<void()>& wire)
+{
+    if (argv.empty())
+        argv.push_back(STUDENT_EXE);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        wire();
+        std::vector<char*> v;
+        for (std::string& a : argv)
+            v.push_back(a.data());
+        v.push_back(nullptr);
+        execvp(v[0], v.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// <chrono> cannot be used here: its micro sign has no GBK form.
+static long now_ms()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
+
+int await_end(pid_t pid, int ms, int fd, std::string* shown)
+{
+    // The process's own descriptor wakes the wait the moment it ends, so
+    // no test waits a polling step longer than the program runs.
+    int ended = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    long end = now_ms() + ms;
+    int st = -1;
+    for (long left = ms; left >= 0; left = end - now_ms()) {
+        if (waitpid(pid, &st, WNOHANG) == pid)
+            break;
+        st = -1;
+        pollfd p[2] = {{ended, POLLIN, 0}, {fd, POLLIN, 0}};
+        if (poll(p, fd >= 0 ? 2 : 1, static_cast<int>(std::min(left, 20L))) < 0 && errno != EINTR)
+            break;
+        char buf[4096];
+        ssize_t r = 0;
+        if (fd >= 0 && (p[1].revents & (POLLIN | POLLHUP))) {
+            if ((r = read(fd, buf, sizeof buf)) > 0)
+                shown->append(buf, static_cast<std::size_t>(r));
+            else
+                fd = -1; // the other side is closed: nothing more to take
+        }
+    }
+    if (ended >= 0)
+        close(ended);
+    return st;
+}
+
+int reap(pid_t pid, int ms)
+{
+    int st = await_end(pid, ms);
+    if (st == -1) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &st, 0);
+        return -1;
+    }
+    return st;
+}
+
 running start_program(const std::string& dir, const std::string& input,
                       const std::vector<std::string>& prefix, const std::vector<std::string>& args)
 {
@@ -174,49 +245,26 @@ running start_program(const std::string& dir, const std::string& input,
     write_file(r.io + "/input", input);
     const char* runner = std::getenv("STUDENT_RUNNER");
     const char* program = std::getenv("STUDENT_PROGRAM");
-    if (!program)
-        program = STUDENT_EXE;
     std::vector<std::string> argv = prefix;
     if (runner)
         argv.push_back(runner);
-    argv.push_back(program);
+    argv.push_back(program ? program : STUDENT_EXE);
     argv.insert(argv.end(), args.begin(), args.end());
-    r.pid = fork();
-    if (r.pid == 0) {
-        if (chdir(dir.c_str()) != 0)
-            _exit(126);
-        int in = open((r.io + "/input").c_str(), O_RDONLY);
-        int out = open((r.io + "/output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open((r.io + "/error").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::vector<char*> v;
-        for (std::string& a : argv)
-            v.push_back(a.data());
-        v.push_back(nullptr);
-        execvp(v[0], v.data());
-        _exit(127);
-    }
+    r.pid = launch(dir, argv, [&] {
+        dup2(open((r.io + "/input").c_str(), O_RDONLY), 0);
+        dup2(open((r.io + "/output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        dup2(open((r.io + "/error").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    });
     return r;
 }
 
 outcome finish_program(const running& r)
 {
     outcome o;
-    int st = 0;
-    int limit = under_runner() ? 6000 : 1000; // in 10 ms steps
-    for (int waited = 0; waited < limit; ++waited) {
-        if (waitpid(r.pid, &st, WNOHANG) == r.pid) {
-            o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-            o.signal = WIFSIGNALED(st) ? WTERMSIG(st) : 0;
-            break;
-        }
-        usleep(10000);
-    }
-    if (o.status == -1 && o.signal == 0) {
-        kill(r.pid, SIGKILL);
-        waitpid(r.pid, &st, 0);
+    int st = reap(r.pid, under_runner() ? 60000 : 10000);
+    if (st != -1) {
+        o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        o.signal = WIFSIGNALED(st) ? WTERMSIG(st) : 0;
     }
     o.out = read_file(r.io + "/output");
     o.err = read_file(r.io + "/error");

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // Empties the table and wipes every slot.
@@ -55,6 +56,20 @@ struct outcome {
     int status = -1; // exit status, or -1 when killed or hung
     int signal = 0;  // the signal that ended it, if one did
 };
+
+// Starts argv in dir (the built program when argv is empty) as a child,
+// after wire has set up its streams there; 127 is its status when it
+// cannot be run. The one way the tests start a program.
+pid_t launch(const std::string& dir, std::vector<std::string> argv = {},
+             const std::function<void()>& wire = [] {});
+
+// Waits up to ms for pid to end, taking what fd shows meanwhile into *shown
+// when fd is given; its wait status, or -1 while it still runs.
+int await_end(pid_t pid, int ms, int fd = -1, std::string* shown = nullptr);
+
+// Waits for pid as await_end does; kills it once ms have passed, so a hang
+// fails instead of stalling the run (-1 then).
+int reap(pid_t pid, int ms = 5000);
 
 // A program started and not yet waited for.
 struct running {
