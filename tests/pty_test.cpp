@@ -773,6 +773,23 @@ INSTANTIATE_TEST_SUITE_P(
         editing_case{"tab_separates_answers", "王\t五", "王"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// What a UTF-8 terminal stores through GB18030 beyond GBK proper goes back
+// into a register kept in UTF-8 as it was typed, so the register loads again.
+TEST_F(line_editing, pairs_beyond_gbk_proper_go_back_into_a_utf8_register)
+{
+    const std::string reg = utf8(u8"1 李 20 女 2004.01 x 139 c@d\n");
+    write_file(dir + "/student.txt", reg);
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    type("1\n");
+    ASSERT_TRUE(read_until(pause_prompt, 5000));
+    type("x");
+    add_with_name(utf8(u8"ǹ张\uE000"), in_utf8, utf8(u8"19 男 2004.05 €100号 138 z@q.com"));
+    // Not inside the check: its text is GBK, which has no euro sign.
+    const std::string added = utf8(u8"7 ǹ张\uE000 19 男 2004.05 €100号 138 z@q.com\n");
+    EXPECT_EQ(read_file(dir + "/student.txt"), reg + added);
+}
+
 TEST_F(line_editing, a_narrower_window_wraps_the_answer_at_its_new_width)
 {
     start();

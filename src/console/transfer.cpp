@@ -58,11 +58,11 @@ bool the_register(const std::string& out)
 // reason, when it cannot be had.
 bool table_bytes(const std::string& out, std::string& bytes)
 {
-    if (!workbook_name(out)) {
-        bytes = csv_text();
-        return true;
-    }
-    workbook_result r = workbook_bytes(bytes);
+    workbook_result r;
+    if (workbook_name(out))
+        r = workbook_bytes(bytes);
+    else if (!csv_text(bytes, r.row, r.field))
+        r.fault = workbook_fault::value; // the same words for both kinds
     if (r.fault == workbook_fault::value)
         notice(format("第%d名学生的%s含有无法导出的字符", r.row, csv_columns[r.field]));
     if (r.fault == workbook_fault::room)

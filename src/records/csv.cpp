@@ -42,9 +42,26 @@ void add_value(std::string& out, std::string_view v, bool text)
     out += '"';
 }
 
+// The first value holding a byte with no Unicode form: rare, so looked
+// for only once the whole text has been found to hold one.
+void find_lost(int& row, int& field)
+{
+    std::string u;
+    for (int k = 0; k < n; ++k) {
+        const student& r = stu[k];
+        const char* texts[] = {r.id, r.name, nullptr, r.sex, r.birth, r.address, r.phone, r.email};
+        for (int c = 0; c < 8; ++c)
+            if (texts[c] && !gbk_to_utf8(texts[c], u)) {
+                row = k + 1;
+                field = c;
+                return;
+            }
+    }
+}
+
 } // namespace
 
-std::string csv_text()
+bool csv_text(std::string& out, int& row, int& field)
 {
     std::string gbk;
     for (int k = 0; k < 8; ++k)
@@ -60,9 +77,13 @@ std::string csv_text()
         }
         gbk += "\r\n";
     }
-    std::string out = "\xEF\xBB\xBF";
-    gbk_to_utf8(gbk, out);
-    return out;
+    std::string text = "\xEF\xBB\xBF";
+    if (!gbk_to_utf8(gbk, text)) {
+        find_lost(row, field);
+        return false;
+    }
+    out.swap(text);
+    return true;
 }
 
 namespace {

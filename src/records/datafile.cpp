@@ -104,7 +104,9 @@ bool write_gbk(std::FILE* f)
 }
 
 // A register that came in UTF-8 goes back in UTF-8, with its mark if it
-// had one, so the editor it came from still reads it.
+// had one, so the editor it came from still reads it. A value with a byte
+// that has no Unicode form (typed where GB18030 is missing) would not load
+// again, so it fails the write and the register stays as it was.
 bool write_utf8(std::FILE* f)
 {
     std::string text = file_encoding == text_encoding::utf8_bom ? "\xEF\xBB\xBF" : "";
@@ -113,9 +115,8 @@ bool write_utf8(std::FILE* f)
         const student& r = stu[k];
         int len = std::snprintf(line, sizeof line, "%s %s %d %s %s %s %s %s\n", r.id, r.name, r.age,
                                 r.sex, r.birth, r.address, r.phone, r.email);
-        if (fault(save_step::write) || len < 0)
+        if (fault(save_step::write) || len < 0 || !gbk_to_utf8({line, static_cast<std::size_t>(len)}, text))
             return false;
-        gbk_to_utf8({line, static_cast<std::size_t>(len)}, text);
     }
     return std::fwrite(text.data(), 1, text.size(), f) == text.size();
 }

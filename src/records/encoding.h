@@ -1,5 +1,11 @@
 // The encodings a register or a spreadsheet file may come in. The table
 // always holds GBK; a file in UTF-8 is converted on its way in and out.
+// GBK here is every two-byte pair (lead 0x81-0xFE, trail 0x40-0x7E or
+// 0x80-0xFE) as GB18030 reads it, the same pairs a terminal stores: GBK's
+// own characters, the euro sign, the user-defined areas and the few that
+// GB18030 added. A character whose GB18030 form takes four bytes is one
+// that "GBK cannot hold". (On a Windows without GB18030, code page 936
+// decides, which maps fewer pairs.)
 #pragma once
 
 #include <cstddef>
@@ -82,9 +88,15 @@ constexpr char no_gbk = '\xFF';
 // rest. Returns the bytes written.
 std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_t room, bool& strict);
 
-// Appends the GBK text to out as UTF-8. Bytes that are no GBK character are
-// passed on as they are.
-void gbk_to_utf8(std::string_view gbk, std::string& out);
+// What a byte that starts no GBK character becomes in UTF-8: U+FFFD, the
+// replacement character, which GBK cannot hold either.
+constexpr std::string_view no_unicode = "\xEF\xBF\xBD";
+
+// Appends the GBK text to out as UTF-8, which is always valid UTF-8: each
+// byte that starts no character with a Unicode form (0x80, 0xFF, a lead
+// byte without its trail, a pair no converter maps) becomes no_unicode.
+// False when that happened: a value that would not come back the same.
+bool gbk_to_utf8(std::string_view gbk, std::string& out);
 
 // The whole of text as GBK, when it is UTF-8 (see utf8_to_gbk).
 std::string as_gbk(std::string_view text);

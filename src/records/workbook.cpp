@@ -25,12 +25,11 @@ const char* const sheet_name = "\xe5\xad\xa6\xe7\x94\x9f";
 bool cell_text(std::string_view gbk, std::string& out)
 {
     std::string u;
-    gbk_to_utf8(gbk, u);
+    if (!gbk_to_utf8(gbk, u))
+        return false;
     out.clear();
     for (std::size_t k = 0; k < u.size();) {
         int len = utf8_length(reinterpret_cast<const unsigned char*>(u.data() + k), u.size() - k);
-        if (len <= 0)
-            return false;
         if (u.compare(k, 2, "_x") == 0 && k + 7 <= u.size() && u[k + 6] == '_' &&
             std::all_of(u.begin() + k + 2, u.begin() + k + 6, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
             out += "_x005F";
