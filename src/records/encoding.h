@@ -5,7 +5,7 @@
 // own characters, the euro sign, the user-defined areas and the few that
 // GB18030 added. A character whose GB18030 form takes four bytes is one
 // that "GBK cannot hold". (On a Windows without GB18030, code page 936
-// decides, which maps fewer pairs.)
+// decides, which reads some pairs as other characters.)
 #pragma once
 
 #include <cstddef>

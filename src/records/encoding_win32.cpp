@@ -5,7 +5,8 @@
 namespace {
 
 // GB18030 where the system has it, as the console uses: its two-byte pairs
-// are all the pairs a value can hold. Plain 936 (as under wine) maps fewer.
+// are all the pairs a value can hold. Plain 936 (as under wine) reads some
+// of them as other (private-use) characters.
 UINT code_page()
 {
     static const UINT cp = IsValidCodePage(54936) ? 54936 : 936;
