@@ -92,7 +92,7 @@ int show_help()
         lines.push_back(own_text(l, stdout));
     lines.push_back(own_text(editing_keys(), stdout));
     if (std::string sample = installed_sample(); !sample.empty())
-        lines.push_back(own_text("示例数据（先复制到这里，再选 1）：cp ", stdout) + sample + " .");
+        lines.push_back(own_text("示例数据：cp ", stdout) + sample + " .");
     for (const char* l : options)
         lines.push_back(own_text(l, stdout));
     tell(stdout, lines);

@@ -46,5 +46,5 @@ std::string own_text(std::string_view gbk, std::FILE* f)
 
 const char* editing_keys()
 {
-    return "编辑回答：方向键、Home、End，Ctrl-U/Ctrl-K 删到行首/行尾，上下键取回先前的回答";
+    return "编辑回答（需libedit2）：方向键、Home、End、Ctrl-U/K删到行首/尾、上下键取回旧回答";
 }

@@ -52,7 +52,7 @@ void refresh()
     int bad = 0;
     load_status st = load_file(bad);
     if (st == load_status::close_failed) {
-        prompt("cannot close the file"); // with no line break, as the program always said it
+        prompt("cannot close the file"); // with no line break, as earlier versions showed it
         throw leave{};
     }
     line(load_said(st, bad));

@@ -1,4 +1,5 @@
-// The file layer's seams for tests and benchmarks, one for both platforms.
+// The file layer's hooks, one for both platforms: the seams for tests and
+// benchmarks, and the console's way to end a save's wait.
 #include "records/file.h"
 
 bool (*save_fault)(save_step);

@@ -97,7 +97,9 @@ bool slurp(const std::string& path, std::string& bytes)
 }
 
 // The most the library's temporary files and the workbook can take: it
-// writes each part to a file of its own in the same folder and does not
+// writes each part to a file of its own in the system's temporary folder,
+// the one the scratch file is in (TMPDIR, else /tmp; on Windows TMP or
+// TEMP, as the full-disk test shows for Linux), and does not
 // check those writes, so a part cut short for want of room would end up in
 // a workbook it calls good. Per row: each cell's markup, each value
 // escaped at worst six times its length, twice over for the workbook made
