@@ -40,7 +40,9 @@ load_status load_file(int& bad)
     load_status st = sniff_file(f, enc) ? load_as(f, count, bad, enc, strict) : load_status::unreadable;
     // A file that began as UTF-8 but is not all strict UTF-8 is GBK; so is
     // one that is both ("女" alone is) whose UTF-8 reading does not load.
-    if (enc == text_encoding::utf8 &&
+    // The mark too may be GBK's: a GBK register whose first value starts
+    // with the bytes EF BB BF is saved so, and must load back the same.
+    if (enc != text_encoding::gbk &&
         (!strict || (st == load_status::bad_record && gbk_file(f)))) {
         std::rewind(f);
         enc = text_encoding::gbk;
