@@ -83,7 +83,7 @@ hint="cp /usr/share/doc/student/student.txt student.txt"
   fail "a first run in an empty folder does not name the sample: $(cat "$scratch/err")"
 grep -qF "$(printf '未找到该文件' | iconv -f UTF-8 -t GBK)" "$scratch/out" && ! grep -q /usr/share "$scratch/out" ||
   fail "a first run in an empty folder changed the dialogue"
-LC_ALL=C.UTF-8 installed "$scratch/empty" --help | grep -qF "示例数据（先复制到这里，再选 1）：cp /usr/share/doc/student/student.txt ." ||
+LC_ALL=C.UTF-8 installed "$scratch/empty" --help | grep -qF "示例数据：cp /usr/share/doc/student/student.txt ." ||
   fail "--help in a UTF-8 locale does not name the sample"
 mkdir "$scratch/deb" && cp "$scratch/root/usr/share/doc/student/student.txt" "$scratch/deb"
 session "$scratch/deb" "$scratch/root/usr/bin/student" | grep -qF "$loaded" ||
