@@ -1,6 +1,7 @@
 // The built program's command line: help and version on standard output
 // without starting the menu, anything else refused on standard error, both
 // in the locale's encoding.
+#include "console/screens.h"
 #include "support.h"
 
 #include <algorithm>
@@ -49,6 +50,8 @@ const row rows[] = {
     {"help_in_a_gbk_locale", {"--help"}, 0, {"用法：student", "8 退出系统"}, {}, "zh_CN.GBK"},
     // The name as typed, in UTF-8 (学), among the converted words.
     {"utf8_name_in_a_utf8_locale", {"a.txt", "\xe5\xad\xa6.txt"}, 2, {}, {"无法识别的参数 \"学.txt\"", "用法"}, "C.UTF-8"},
+    // The same name where the words are GBK: in GBK with them.
+    {"utf8_name_with_no_locale", {"a.txt", "\xe5\xad\xa6.txt"}, 2, {}, {"无法识别的参数 \"学.txt\"", "用法"}},
 };
 
 // LC_ALL=locale for the programs started from here until it goes. A GBK
@@ -146,5 +149,22 @@ TEST_P(command_line, answers_without_starting_the_menu)
 
 INSTANTIATE_TEST_SUITE_P(args, command_line, ::testing::ValuesIn(rows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A name in a command the operator may copy (where the sample is): quoted
+// only where a shell would split, expand or take it for an option.
+TEST(for_shell, quotes_what_a_shell_would_not_take_as_it_is)
+{
+    const std::pair<std::string, std::string> rows[] = {
+        {"/usr/share/doc/student/student.txt", "/usr/share/doc/student/student.txt"},
+        {"/tmp/pre fix/share/student.txt", "'/tmp/pre fix/share/student.txt'"},
+        {"it's.txt", "'it'\\''s.txt'"},
+        {"$HOME.txt", "'$HOME.txt'"},
+        {"-f.txt", "'./-f.txt'"},
+        {"\xe5\xad\xa6.txt", "\xe5\xad\xa6.txt"},
+        {"", "''"},
+    };
+    for (const auto& [name, quoted] : rows)
+        EXPECT_EQ(for_shell(name), quoted) << name;
+}
 
 } // namespace

@@ -460,16 +460,34 @@ INSTANTIATE_TEST_SUITE_P(keys, typed_ahead,
 
                          typed_name);
 
-TEST_F(terminal, a_notice_at_the_end_of_input_follows_the_prompt_it_ended)
+// The register named (none: student.txt) and the recovery file's name as
+// the terminal shows it, which is the name as it was given.
+struct kept_as {
+    const char* name;
+    std::string reg;
+    std::string unsaved;
+};
+
+void PrintTo(const kept_as& k, std::ostream* os) { *os << k.name; }
+
+class notice_at_the_end : public terminal, public ::testing::WithParamInterface<kept_as> {};
+
+TEST_P(notice_at_the_end, follows_the_prompt_it_ended_and_names_the_file_as_given)
 {
-    start();
+    start(GetParam().reg.empty() ? nullptr : GetParam().reg.c_str());
     // An add with the end of input typed behind it: the next menu's prompt
     // is never answered, and the work is kept unsaved.
     ASSERT_TRUE(play({{menu_prompt, "4\n1\n" + utf8(u8"7 张三 19 男 2004.05 北京 138 z@q.com\n") + "\x04"},
                       {pause_prompt, "x"}, {menu_prompt, ""}}));
-    EXPECT_TRUE(read_until(utf8(u8"有未保存的修改,已另存为student.unsaved.txt"), 5000)) << seen;
+    EXPECT_TRUE(read_until(utf8(u8"有未保存的修改,已另存为") + GetParam().unsaved + "\r\n", 5000)) << seen;
     EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
+
+INSTANTIATE_TEST_SUITE_P(registers, notice_at_the_end,
+                         ::testing::Values(kept_as{"default", "", "student.unsaved.txt"},
+                                           kept_as{"named_in_chinese", utf8(u8"二班.txt"),
+                                                   utf8(u8"二班.unsaved.txt")}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(terminal, help_arrives_in_utf8)
 {

@@ -23,11 +23,13 @@ std::string utf8(std::u8string_view s)
     return {reinterpret_cast<const char*>(s.data()), s.size()};
 }
 
-// A name as the program's messages show it: the Windows program was given
-// it in UTF-8 and its messages are GBK.
+// A name as the program's GBK messages show it: in GBK when it was given
+// in UTF-8 that GBK holds, so a terminal shows it as given, and byte for
+// byte otherwise (a name given in GBK).
 std::string shown(const std::string& name)
 {
-    return under_runner() ? as_gbk(name) : name;
+    std::string gbk = as_gbk(name);
+    return gbk.find(no_gbk) == std::string::npos ? gbk : name;
 }
 
 enum class platforms { both, posix, windows };
@@ -425,6 +427,7 @@ INSTANTIATE_TEST_SUITE_P(
     registers, export_refused,
     ::testing::Values(
         refused_export{"no_such_folder", one, "no/such/folder/out.xlsx", "导出失败,no/such/folder/out.xlsx未改变\n"},
+        refused_export{"no_such_folder_named_in_chinese", one, utf8(u8"无此/导出.xlsx"), "导出失败,无此/导出.xlsx未改变\n"},
         refused_export{"a_file_for_a_folder", one, "student.txt/out.xlsx", "导出失败,student.txt/out.xlsx未改变\n"},
         refused_export{"a_byte_that_is_no_character", bad_byte, "old.xlsx",
                        "第2名学生的姓名含有无法导出的字符\n导出失败,old.xlsx未改变\n"},
@@ -434,6 +437,25 @@ INSTANTIATE_TEST_SUITE_P(
         refused_export{"the_register_itself_as_csv", one, "./student.txt", "./student.txt是数据文件本身,未导出\n"},
         refused_export{"a_link_to_the_register", one, "link.xlsx", "link.xlsx是数据文件本身,未导出\n", true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A register whose name is as long as a folder takes: its fresh files
+// and its kept work still find names beside it, cut short where need be.
+TEST_F(register_file, a_name_as_long_as_a_folder_takes_still_saves_keeps_and_exports)
+{
+    const std::string reg = std::string(251, 'r') + ".txt";
+    outcome o = run_program(dir, "4\n1\n" + one + "7\n4\n1\n" + two + "8\n", {reg});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out.find("保存失败"), std::string::npos) << o.out;
+    EXPECT_EQ(read_file(reg), saved(one));
+    // Room for ".unsaved", a number of up to four digits and ".txt".
+    const std::string unsaved = std::string(238, 'r') + ".unsaved.txt";
+    EXPECT_EQ(o.err, "有未保存的修改,已另存为" + unsaved + "\n");
+    EXPECT_EQ(read_file(unsaved), saved(one + two));
+    const std::string out = std::string(250, 'o') + ".xlsx";
+    o = run_program(dir, "", {reg, "--export", out});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(names_in("."), (std::vector<std::string>{out, unsaved, reg}));
+}
 
 // Every row that cannot be a student refuses the whole file, naming the
 // row as a spreadsheet counts it.

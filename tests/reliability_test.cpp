@@ -50,7 +50,9 @@ TEST_F(full_disk, a_failed_save_keeps_the_register_whole)
         input += "s" + std::to_string(k) + " 学生 20 女 2004.12 江苏省南京市鼓楼区汉口路22号 " +
                  "13800000000 student" + std::to_string(k) + "@example.edu.cn\n";
     outcome o = run_program(disk, input + "7\n8\n");
-    EXPECT_EQ(o.status, 0);
+    // Nor is there room to keep the work: the session ends in failure.
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "有未保存的修改,另存失败\n");
     EXPECT_NE(o.out.find("保存失败,student.txt未改变\n"), std::string::npos);
     EXPECT_EQ(read_file(disk + "/student.txt"), old);
     EXPECT_EQ(names_in(disk), (std::vector<std::string>{"filler", "student.txt"}));

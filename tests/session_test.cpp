@@ -71,7 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // A folder the operator may not write to: the work cannot be kept, which
-// is said, and a load is refused rather than let it replace the work.
+// is said, a load is refused rather than let it replace the work, and the
+// session ends in failure.
 TEST_F(session, unsaved_work_that_cannot_be_kept_is_reported)
 {
     if (geteuid() != 0)
@@ -79,7 +80,7 @@ TEST_F(session, unsaved_work_that_cannot_be_kept_is_reported)
     write_file(dir + "/student.txt", first);
     std::filesystem::permissions(dir, static_cast<std::filesystem::perms>(0755));
     outcome o = finish_program(start_program(dir, "4\n1\n" + one + "1\n6\n8\n", as_nobody));
-    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, "有未保存的修改,另存失败\n有未保存的修改,另存失败\n");
     EXPECT_NE(o.out.find("有未保存的修改,未刷新\n"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("张三"), std::string::npos) << "the listing lost the added student";
@@ -223,12 +224,31 @@ INSTANTIATE_TEST_SUITE_P(
                       closed_case{"output_and_errors", {1, 2}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(session, a_signal_while_output_is_blocked_still_keeps_the_work)
+// A register whose listing, or export, is more than a pipe holds.
+std::string crowded()
 {
     std::string file;
     for (int k = 0; k < 900; ++k)
         file += "s" + std::to_string(k) + " 学生 20 女 2004.12 江苏省南京市鼓楼区 13800000000 s@x.cn\n";
-    write_file(dir + "/student.txt", file);
+    return file;
+}
+
+// Waits until the pipe read at fd is full (to within a page, its unit),
+// so whatever writes to it is stuck.
+::testing::AssertionResult filled(int fd)
+{
+    int room = fcntl(fd, F_GETPIPE_SZ) - 4096, held = 0;
+    for (int k = 0; k < 500 && held <= room; ++k, usleep(10000))
+        if (ioctl(fd, FIONREAD, &held) != 0)
+            return ::testing::AssertionFailure() << "FIONREAD";
+    if (held <= room)
+        return ::testing::AssertionFailure() << "the pipe never filled";
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(session, a_signal_while_output_is_blocked_still_keeps_the_work)
+{
+    write_file(dir + "/student.txt", crowded());
     std::string input = "1\n4\n1\n" + one;
     for (int k = 0; k < 20; ++k)
         input += "6\n"; // far more than a pipe holds
@@ -240,17 +260,43 @@ TEST_F(session, a_signal_while_output_is_blocked_still_keeps_the_work)
         dup2(p[1], 2);
     });
     close(p[1]);
-    // Stuck writing the listings once the pipe is full (to within a page,
-    // its unit): the add is done by then, as the first listing comes after it.
-    int room = fcntl(p[0], F_GETPIPE_SZ) - 4096, held = 0;
-    for (int k = 0; k < 500 && held <= room; ++k, usleep(10000))
-        ASSERT_EQ(ioctl(p[0], FIONREAD, &held), 0);
-    ASSERT_GT(held, room) << "the pipe never filled";
+    // Stuck writing the listings: the add is done by then, as the first
+    // listing comes after it.
+    ASSERT_TRUE(filled(p[0]));
     kill(pid, SIGTERM);
     int st = reap(pid);
     close(p[0]);
     EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == SIGTERM) << st;
     EXPECT_NE(read_file(dir + "/student.unsaved.txt").find(one), std::string::npos);
+}
+
+// An export to standard output that nobody reads has nothing to keep:
+// each request to end ends it at once, as it would end any filter.
+TEST_F(session, an_export_to_an_output_nobody_reads_ends_on_a_signal)
+{
+    write_file(dir + "/student.txt", crowded());
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        int p[2];
+        ASSERT_EQ(pipe(p), 0);
+        pid_t pid = launch(dir, {STUDENT_EXE, "--export", "-"}, [&] { dup2(p[1], 1); });
+        close(p[1]);
+        ASSERT_TRUE(filled(p[0]));
+        kill(pid, sig);
+        int st = reap(pid);
+        close(p[0]);
+        EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == sig) << sig << ": " << st;
+    }
+    EXPECT_EQ(names_in(dir), std::vector<std::string>{"student.txt"});
+}
+
+// An export to standard output that cannot be written says so.
+TEST_F(session, an_export_to_a_full_output_says_it_failed)
+{
+    write_file(dir + "/student.txt", first);
+    running r = start_program(dir, "", {"sh", "-c", "exec \"$0\" \"$@\" > /dev/full"}, {"--export", "-"});
+    outcome o = finish_program(r);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "导出失败,无法写入标准输出\n");
 }
 
 class signalled : public session, public ::testing::WithParamInterface<int> {};

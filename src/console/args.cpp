@@ -72,7 +72,7 @@ void tell(std::FILE* f, const std::vector<std::string>& lines)
 // reads back as typed.
 std::string about(const char* before, const std::string& a, const char* after)
 {
-    return own_text(before, stderr) + shown_name(a) + own_text(after, stderr);
+    return own_text(before, stderr) + own_name(a, stderr) + own_text(after, stderr);
 }
 
 int refuse(const std::string& why)
@@ -92,7 +92,7 @@ int show_help()
         lines.push_back(own_text(l, stdout));
     lines.push_back(own_text(editing_keys(), stdout));
     if (std::string sample = installed_sample(); !sample.empty())
-        lines.push_back(own_text("示例数据：cp ", stdout) + sample + " .");
+        lines.push_back(own_text("示例数据：cp ", stdout) + own_name(for_shell(sample), stdout) + " .");
     for (const char* l : options)
         lines.push_back(own_text(l, stdout));
     tell(stdout, lines);

@@ -1,6 +1,7 @@
 #include "console/argv.h"
 
 #include "console/recode.h"
+#include "records/file.h"
 
 #include <clocale>
 #include <cstring>
@@ -42,6 +43,11 @@ std::string own_text(std::string_view gbk, std::FILE* f)
     recode(r, gbk.data(), gbk.size(), text);
     iconv_close(r.cd);
     return text + r.cut; // a character cut off at the end, as it was
+}
+
+std::string own_name(const std::string& name, std::FILE* f)
+{
+    return wants_utf8(f) ? name : shown_name(name);
 }
 
 const char* editing_keys()

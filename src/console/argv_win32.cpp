@@ -2,6 +2,7 @@
 // The system's own splitter lives in shell32, which loads user32, and a
 // console program that loads user32 no longer hears of a sign-out.
 #include "console/argv.h"
+#include "records/file.h"
 
 #include <string_view>
 #include <windows.h>
@@ -85,6 +86,11 @@ std::vector<std::string> arguments(int, char**)
 std::string own_text(std::string_view gbk, std::FILE*)
 {
     return std::string(gbk);
+}
+
+std::string own_name(const std::string& name, std::FILE*)
+{
+    return shown_name(name);
 }
 
 const char* editing_keys()

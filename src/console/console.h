@@ -11,7 +11,7 @@
 
 // Thrown when the session has to end: standard input has run out, the
 // operator chose to leave, or the data file could not be closed. The main
-// loop catches it and returns, so the process ends with status 0 and
+// loop catches it and returns, so the process ends (with run's status) and
 // without saving.
 struct leave {};
 

@@ -68,12 +68,14 @@ void dispatch(std::int32_t choice)
 // in a file of their own; the register itself is written only on request.
 // The file comes first, with all the time a slow disk needs; after a
 // signal, only the output that follows is bounded, as it may block for good.
-void end_session()
+// False when there was work to keep and it could not be kept.
+bool end_session()
 {
     int sig = term_stopped();
-    keep_unsaved(term_deadline);
+    bool kept = keep_unsaved(term_deadline);
     if (sig)
         term_exit(sig);
+    return kept;
 }
 
 } // namespace
@@ -90,8 +92,9 @@ int run()
         }
     } catch (const leave&) {
     }
-    end_session();
-    return 0;
+    // Work lost is a failure, whatever ended the session: a script that
+    // fed the dialogue must not take it for success.
+    return end_session() ? 0 : 1;
 }
 
 std::span<const menu_entry> menu_entries()

@@ -12,22 +12,6 @@
 
 namespace {
 
-// name as a shell takes it: quoted when it holds anything but the
-// characters file names are usually made of.
-std::string for_shell(const std::string& name)
-{
-    const char* plain = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-/+";
-    bool odd = name.empty() || name[0] == '-';
-    for (char c : name)
-        odd = odd || (static_cast<unsigned char>(c) < 0x80 && !std::strchr(plain, c));
-    if (!odd)
-        return name;
-    std::string q = name[0] == '-' ? "'./" : "'";
-    for (char c : name)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 // After menu 1 found no register: one line on standard error naming the
 // installed sample and how to copy it there, when there is one.
 void hint_sample()
@@ -36,7 +20,8 @@ void hint_sample()
     // where a register to try comes from, and the transcript stays as it was.
     std::string sample = installed_sample();
     if (!sample.empty())
-        notice("可先用示例数据：cp " + sample + " " + for_shell(shown_name(file_path())));
+        notice("可先用示例数据：cp " + for_shell(shown_name(sample)) + " " +
+               for_shell(shown_name(file_path())));
 }
 
 } // namespace
@@ -71,6 +56,20 @@ std::string load_said(load_status st, int bad)
     case load_status::close_failed: break;
     }
     return "cannot close the file";
+}
+
+std::string for_shell(const std::string& name)
+{
+    const char* plain = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-/+";
+    bool odd = name.empty() || name[0] == '-';
+    for (char c : name)
+        odd = odd || (static_cast<unsigned char>(c) < 0x80 && !std::strchr(plain, c));
+    if (!odd)
+        return name;
+    std::string q = name[0] == '-' ? "'./" : "'";
+    for (char c : name)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
 }
 
 std::string installed_sample()

@@ -10,7 +10,8 @@
 
 // Shows the menu and runs the chosen screens until the operator picks 8,
 // the input ends or a signal asks the session to end. Unsaved changes are
-// then kept in a recovery file (keep_unsaved). Returns the exit status (0); after a
+// then kept in a recovery file (keep_unsaved). Returns the exit status: 0,
+// or 1 when there were unsaved changes that could not be kept; after a
 // signal the process ends as that signal would end it.
 int run();
 
@@ -34,6 +35,10 @@ std::string load_said(load_status st, int bad);
 // copied; empty otherwise, and always on Windows, where the sample comes
 // beside the program as the student.txt it opens.
 std::string installed_sample();
+
+// name as a shell takes it, for a command the operator may copy: quoted
+// when it holds anything but the characters file names are usually made of.
+std::string for_shell(const std::string& name);
 
 // Keeps changes not yet saved in a recovery file of their own and says so
 // on standard error, after calling then (when given) between the two. True

@@ -41,6 +41,12 @@ int term_stopped();
 // comes first and nothing after it can hang.
 void term_deadline();
 
+// For work that leaves nothing to keep or to remove when it is cut short
+// (output written straight to standard output): from now on a request
+// ends the process at once, as it ends any program that does not catch
+// it, and one that came already ends it now.
+void term_plain_stops();
+
 // Restores the terminal and ends the process the way the request that
 // term_stopped reported ends a process on this platform (on POSIX: killed
 // by that signal, so a shell sees 128 + its number).

@@ -131,6 +131,11 @@ void set_modes(HANDLE in, HANDLE out)
     SetConsoleCtrlHandler(on_control, TRUE);
 }
 
+void release_control()
+{
+    SetConsoleCtrlHandler(on_control, FALSE);
+}
+
 HANDLE own(HANDLE h)
 {
     HANDLE d = nullptr;

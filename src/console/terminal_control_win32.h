@@ -31,6 +31,10 @@ bool closing();
 void set_modes(HANDLE in, HANDLE out);
 void restore_modes();
 
+// Leaves the control events to the system again: Ctrl-C and the rest end
+// the process at once.
+void release_control();
+
 // A handle of the program's own on h: moving a descriptor closes the one
 // the runtime held. Null when it cannot be had.
 HANDLE own(HANDLE h);

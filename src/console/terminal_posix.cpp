@@ -191,6 +191,15 @@ void term_deadline()
     arm_deadline();
 }
 
+void term_plain_stops()
+{
+    // Released first: a request that comes after the check ends the
+    // process by itself, and one that came before is seen here.
+    release_signals();
+    if (int sig = stop_signal())
+        term_exit(sig);
+}
+
 void term_exit(int code)
 {
     end_line();

@@ -102,6 +102,12 @@ void catch_signals()
     ::signal(SIGPIPE, SIG_IGN);
 }
 
+void release_signals()
+{
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::signal(sig, SIG_DFL);
+}
+
 void catch_resize()
 {
     struct sigaction sa {};

@@ -111,6 +111,15 @@ int term_stopped()
     return stop_code();
 }
 
+void term_plain_stops()
+{
+    // Released first: a request that comes after the check ends the
+    // process by itself, and one that came before is seen here.
+    release_control();
+    if (int code = stop_code())
+        term_exit(code);
+}
+
 void term_exit(int code)
 {
     output_end();

@@ -9,6 +9,7 @@
 #include "records/workbook.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <string_view>
 
@@ -74,8 +75,17 @@ int write_out(const std::string& out, const std::string& bytes)
 {
     auto write = [&bytes](std::FILE* f) { return std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size(); };
     if (out == "-") {
+        // A reader that takes nothing blocks this write for good; with
+        // nothing to keep or remove, a request to end may end it at once.
+        term_plain_stops();
         term_bytes(stdout);
-        return write(stdout) && std::fflush(stdout) == 0 ? 0 : 1;
+        errno = 0;
+        if (write(stdout) && std::fflush(stdout) == 0)
+            return 0;
+        // A reader that stopped reading (head) needs no word of it.
+        if (errno != EPIPE)
+            notice("导出失败,无法写入标准输出");
+        return 1;
     }
     // Line ends and all as on every platform: the file is a spreadsheet's.
     replace_plan plan{};

@@ -188,7 +188,11 @@ bool save_unsaved(std::string& name)
     // A file of its own each time, beside the register: never one that an
     // earlier session kept, and never a link planted under the name.
     std::string ext = extension(file_name);
-    std::string stem = file_name.substr(0, file_name.size() - ext.size()) + ".unsaved";
+    // The register's part of the name is cut short where it is near the
+    // longest a folder takes, so the work is never lost for want of a name.
+    std::string stem = file_name.substr(0, file_name.size() - ext.size());
+    const std::string mark = ".unsaved";
+    stem = room_for(stem, mark.size() + 5 + ext.size()) + mark; // 5: "." and up to series_cap
     if (!file_keep(stem, ext.c_str(), file_name.c_str(), write_records, name))
         return false;
     kept_print = print;

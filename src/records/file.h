@@ -3,6 +3,7 @@
 // differs between POSIX and Windows; the build picks one source file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -12,8 +13,9 @@
 // where every call underneath is the wide one: so a name reaches the file
 // intact whatever the system's code page.
 
-// A name as the program's GBK messages show it: as it is on POSIX; on
-// Windows in GBK, with '?' for a character GBK cannot hold.
+// A name as the program's GBK messages show it, in GBK: on POSIX a name
+// that is UTF-8 which GBK holds is converted, and any other is shown as it
+// is; on Windows, with '?' for a character GBK cannot hold.
 std::string shown_name(const std::string& path);
 
 // Whether c ends a folder's name in a path.
@@ -43,6 +45,16 @@ inline std::string numbered(const std::string& stem, const char* ext, int k)
 {
     return k == 1 ? stem + ext : stem + "." + std::to_string(k) + ext;
 }
+
+// The most bytes the last part of a name may take (a folder takes 255
+// bytes on POSIX and 255 UTF-16 units on Windows, never more than the
+// UTF-8 bytes).
+constexpr std::size_t name_cap = 255;
+
+// path with its last part cut short, at the start of a UTF-8 character,
+// so that more bytes added to it still make a name a folder takes; path
+// itself when it leaves that room already, or when no cut would.
+std::string room_for(const std::string& path, std::size_t more);
 
 // How far a series goes before the program gives up looking for a free name.
 constexpr int series_cap = 9999;

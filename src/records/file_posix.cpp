@@ -1,5 +1,6 @@
 // Where a file is, who may read it, and whose turn it is to save it.
 #include "records/file_posix.h"
+#include "records/encoding.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -199,7 +200,11 @@ void file_remove(const std::string& path)
 
 std::string shown_name(const std::string& path)
 {
-    return path;
+    // Names here are mostly UTF-8 and the messages GBK, which a terminal
+    // converts whole: a name left as UTF-8 would be converted a second
+    // time and read as nonsense. One GBK cannot hold stays as it is.
+    std::string gbk = as_gbk(path);
+    return gbk.find(no_gbk) == std::string::npos ? gbk : path;
 }
 
 bool separator(char c)

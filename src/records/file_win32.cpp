@@ -3,6 +3,7 @@
 #include "records/file_win32.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <string>
@@ -107,8 +108,10 @@ bool plain_file_at(const std::string& name)
 HANDLE create_fresh(const std::string& path, const char* suffix, std::string& name)
 {
     static unsigned serial;
+    // Room for "." and "-", two numbers of up to ten digits, and the suffix.
+    std::string base = room_for(path, 22 + std::strlen(suffix));
     for (int tries = 0; tries < 100; ++tries) {
-        name = path + "." + std::to_string(GetCurrentProcessId()) + "-" +
+        name = base + "." + std::to_string(GetCurrentProcessId()) + "-" +
                std::to_string(GetTickCount() + serial++) + suffix;
         HANDLE h = create(name, GENERIC_WRITE, 0, CREATE_NEW);
         if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)

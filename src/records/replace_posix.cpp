@@ -23,7 +23,9 @@ bool write_temp(const std::string& base, const char* like_path, const struct sta
                 const std::function<bool(std::FILE*)>& write, std::string& temp, file_stamp& now,
                 bool owner_rw = false)
 {
-    temp = base + ".XXXXXX";
+    // A register whose name is near the longest a folder takes still gets
+    // a fresh name beside it.
+    temp = room_for(base, 7) + ".XXXXXX";
     int fd = ::mkstemp(temp.data()); // O_EXCL and mode 0600: ours alone
     if (fd < 0)
         return false;
