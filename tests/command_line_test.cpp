@@ -18,6 +18,7 @@ struct row {
     std::vector<std::string> out_has;
     std::vector<std::string> err_has;
     const char* locale = "C"; // LC_ALL for the program; "C" means GBK
+    bool posix_only = false;  // wine reads the arguments in the locale's encoding
 };
 
 void PrintTo(const row& r, std::ostream* os)
@@ -51,7 +52,7 @@ const row rows[] = {
     // The name as typed, in UTF-8 (学), among the converted words.
     {"utf8_name_in_a_utf8_locale", {"a.txt", "\xe5\xad\xa6.txt"}, 2, {}, {"无法识别的参数 \"学.txt\"", "用法"}, "C.UTF-8"},
     // The same name where the words are GBK: in GBK with them.
-    {"utf8_name_with_no_locale", {"a.txt", "\xe5\xad\xa6.txt"}, 2, {}, {"无法识别的参数 \"学.txt\"", "用法"}},
+    {"utf8_name_with_no_locale", {"a.txt", "\xe5\xad\xa6.txt"}, 2, {}, {"无法识别的参数 \"学.txt\"", "用法"}, "C", true},
 };
 
 // LC_ALL=locale for the programs started from here until it goes. A GBK
@@ -114,6 +115,8 @@ class command_line : public scratch, public ::testing::WithParamInterface<row> {
 TEST_P(command_line, answers_without_starting_the_menu)
 {
     const row& r = GetParam();
+    if (r.posix_only && under_runner())
+        GTEST_SKIP() << "wine reads a name in UTF-8 only in a UTF-8 locale";
     if (std::string(r.locale) == "zh_CN.GBK" && locale_for_program::gbk_locales().empty())
         GTEST_SKIP() << "localedef cannot make a GBK locale here";
     outcome o;
