@@ -44,6 +44,8 @@ const row rows[] = {
     {"a_file_and_another_with_f", {"a.txt", "-f", "b.txt"}, 2, {}, {"\"b.txt\""}},
     {"import_without_a_file", {"--import"}, 2, {}, {"\"--import\""}},
     {"f_without_a_file", {"a.txt", "-f"}, 2, {}, {"\"-f\""}},
+    {"f_with_an_empty_name", {"-f", ""}, 2, {}, {"参数 \"-f\" 后缺少文件名"}},
+    {"export_to_an_empty_name", {"--export", ""}, 2, {}, {"参数 \"--export\" 后缺少文件名"}},
     {"export_and_import", {"--export", "a.csv", "--import", "b.csv"}, 2, {}, {"\"--import\""}},
     {"empty", {""}, 2, {}, {"\"\""}},
     {"more_after_help", {"--help", "more"}, 2, {}, {"\"more\""}},

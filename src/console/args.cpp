@@ -108,7 +108,8 @@ std::string parse(const std::vector<std::string>& argv, request& r)
     for (std::size_t k = 0; k < argc; ++k) {
         std::string_view a = argv[k];
         bool takes = a == "-f" || a == "--file" || a == "--export" || a == "--import";
-        if (takes && k + 1 == argc)
+        // An empty name is no name: it would quietly mean student.txt.
+        if (takes && (k + 1 == argc || argv[k + 1].empty()))
             return about("参数 \"", argv[k], "\" 后缺少文件名");
         if (a == "--export" || a == "--import") {
             if (r.exporting || r.importing)
