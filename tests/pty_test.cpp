@@ -486,7 +486,10 @@ TEST_P(notice_at_the_end, follows_the_prompt_it_ended_and_names_the_file_as_give
 INSTANTIATE_TEST_SUITE_P(registers, notice_at_the_end,
                          ::testing::Values(kept_as{"default", "", "student.unsaved.txt"},
                                            kept_as{"named_in_chinese", utf8(u8"二班.txt"),
-                                                   utf8(u8"二班.unsaved.txt")}),
+                                                   utf8(u8"二班.unsaved.txt")},
+                                           // A character GBK cannot hold.
+                                           kept_as{"named_with_an_emoji", utf8(u8"二班😀.txt"),
+                                                   utf8(u8"二班😀.unsaved.txt")}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(terminal, help_arrives_in_utf8)

@@ -455,6 +455,11 @@ TEST_F(register_file, a_name_as_long_as_a_folder_takes_still_saves_keeps_and_exp
     o = run_program(dir, "", {reg, "--export", out});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(names_in("."), (std::vector<std::string>{out, unsaved, reg}));
+    // An ending that takes nearly all of the name gives way to .txt.
+    const std::string ending = "e." + std::string(253, 'x');
+    o = run_program(dir, "4\n1\n" + one + "8\n", {ending});
+    EXPECT_EQ(o.err, "有未保存的修改,已另存为e.unsaved.txt\n");
+    EXPECT_EQ(read_file("e.unsaved.txt"), saved(one));
 }
 
 // Every row that cannot be a student refuses the whole file, naming the

@@ -289,14 +289,46 @@ TEST_F(session, an_export_to_an_output_nobody_reads_ends_on_a_signal)
     EXPECT_EQ(names_in(dir), std::vector<std::string>{"student.txt"});
 }
 
-// An export to standard output that cannot be written says so.
-TEST_F(session, an_export_to_a_full_output_says_it_failed)
+// A stop and continue, or a resize, while the export waits for its reader
+// cost it nothing: it arrives whole once read.
+TEST_F(session, an_export_to_an_output_read_late_survives_a_stop_and_a_resize)
+{
+    write_file(dir + "/student.txt", crowded());
+    outcome whole = run_program(dir, "", {"--export", "-"});
+    for (int sig : {SIGTSTP, SIGWINCH}) {
+        int p[2];
+        ASSERT_EQ(pipe(p), 0);
+        pid_t pid = launch(dir, {STUDENT_EXE, "--export", "-"}, [&] { dup2(p[1], 1); });
+        close(p[1]);
+        ASSERT_TRUE(filled(p[0]));
+        kill(pid, sig);
+        int st = 0;
+        if (sig == SIGTSTP) {
+            ASSERT_EQ(waitpid(pid, &st, WUNTRACED), pid) << "never stopped";
+        }
+        kill(pid, SIGCONT);
+        std::string got;
+        st = await_end(pid, 5000, p[0], &got);
+        char buf[4096];
+        for (ssize_t r; (r = read(p[0], buf, sizeof buf)) > 0;)
+            got.append(buf, static_cast<std::size_t>(r));
+        close(p[0]);
+        EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << sig << ": " << st;
+        EXPECT_EQ(got, whole.raw) << sig;
+    }
+}
+
+// An export to standard output that cannot be written says so, and so
+// does one whose standard output was closed.
+TEST_F(session, an_export_to_an_output_it_cannot_write_says_it_failed)
 {
     write_file(dir + "/student.txt", first);
-    running r = start_program(dir, "", {"sh", "-c", "exec \"$0\" \"$@\" > /dev/full"}, {"--export", "-"});
-    outcome o = finish_program(r);
-    EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err, "导出失败,无法写入标准输出\n");
+    for (const char* to : {"> /dev/full", ">&-"}) {
+        std::string cmd = std::string("exec \"$0\" \"$@\" ") + to;
+        outcome o = finish_program(start_program(dir, "", {"sh", "-c", cmd}, {"--export", "-"}));
+        EXPECT_EQ(o.status, 1) << to;
+        EXPECT_EQ(o.err, "导出失败,无法写入标准输出\n") << to;
+    }
 }
 
 class signalled : public session, public ::testing::WithParamInterface<int> {};

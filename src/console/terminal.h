@@ -15,7 +15,9 @@ std::FILE* term_err();
 
 // From now on the bytes written to out reach it as they are, with no line
 // ends of the platform's put in (Windows writes CR LF for each line break).
-void term_bytes(std::FILE* out);
+// False when the program was started with out (standard output) closed:
+// nothing written there reaches anyone.
+bool term_bytes(std::FILE* out);
 
 // Called by the dialogue before each answer is read, in place of flushing
 // out: sends what was written so far on its way, and lets the platform show

@@ -36,6 +36,10 @@ const int quiet_ms = 40;
 // Whether the terminal speaks GBK itself rather than UTF-8.
 bool gb_terminal = false;
 
+// Whether standard output was closed when the program started (it is
+// /dev/null since).
+bool out_closed = false;
+
 bool gb_locale()
 {
     std::setlocale(LC_CTYPE, "");
@@ -96,6 +100,7 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
 {
     // A standard stream that was closed is /dev/null, so no file the
     // program opens later is taken for the dialogue.
+    out_closed = ::fcntl(1, F_GETFD) < 0;
     for (int fd = 0; fd <= 2; ++fd)
         if (::fcntl(fd, F_GETFD) < 0 && ::open("/dev/null", O_RDWR) != fd)
             std::_Exit(125);
@@ -215,4 +220,7 @@ void term_exit(int code)
     std::_Exit(128 + code);
 }
 
-void term_bytes(std::FILE*) {}
+bool term_bytes(std::FILE* out)
+{
+    return out != stdout || !out_closed;
+}

@@ -104,7 +104,8 @@ void catch_signals()
 
 void release_signals()
 {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    // A caught stop or resize would cut a blocked write short too.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGTSTP, SIGWINCH})
         ::signal(sig, SIG_DFL);
 }
 

@@ -15,7 +15,8 @@ enum class waited {
 // of a save; a closed output pipe only loses output.
 void catch_signals();
 
-// Gives SIGINT, SIGTERM and SIGHUP back their own actions.
+// Gives SIGINT, SIGTERM, SIGHUP, SIGTSTP and SIGWINCH back their own
+// actions.
 void release_signals();
 
 // Tells the waits for a key when the window changes size.

@@ -128,8 +128,9 @@ void term_exit(int code)
     ExitProcess(code ? STATUS_CONTROL_C_EXIT : 0);
 }
 
-void term_bytes(std::FILE* out)
+bool term_bytes(std::FILE* out)
 {
     std::fflush(out);
-    _setmode(_fileno(out), _O_BINARY);
+    // No descriptor to set: the program was started without the stream.
+    return _setmode(_fileno(out), _O_BINARY) != -1;
 }

@@ -78,9 +78,8 @@ int write_out(const std::string& out, const std::string& bytes)
         // A reader that takes nothing blocks this write for good; with
         // nothing to keep or remove, a request to end may end it at once.
         term_plain_stops();
-        term_bytes(stdout);
         errno = 0;
-        if (write(stdout) && std::fflush(stdout) == 0)
+        if (term_bytes(stdout) && write(stdout) && std::fflush(stdout) == 0)
             return 0;
         // A reader that stopped reading (head) needs no word of it.
         if (errno != EPIPE)

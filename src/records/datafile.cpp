@@ -172,6 +172,21 @@ std::uint64_t fingerprint()
     return h;
 }
 
+// The recovery files' series beside the register: its name without the
+// ending and with ".unsaved", cut short where it is near the longest a
+// folder takes, so the work is never lost for want of a name; ext is the
+// register's own ending, or .txt where that leaves too little room.
+std::string unsaved_stem(std::string& ext)
+{
+    const std::string mark = ".unsaved";
+    ext = extension(file_name);
+    std::string stem = file_name.substr(0, file_name.size() - ext.size());
+    // 5: "." and a number up to series_cap; 16: room for the name's start.
+    if (mark.size() + 5 + ext.size() + 16 > name_cap)
+        ext = ".txt";
+    return room_for(stem, mark.size() + 5 + ext.size()) + mark;
+}
+
 } // namespace
 
 bool save_unsaved(std::string& name)
@@ -187,12 +202,8 @@ bool save_unsaved(std::string& name)
     }
     // A file of its own each time, beside the register: never one that an
     // earlier session kept, and never a link planted under the name.
-    std::string ext = extension(file_name);
-    // The register's part of the name is cut short where it is near the
-    // longest a folder takes, so the work is never lost for want of a name.
-    std::string stem = file_name.substr(0, file_name.size() - ext.size());
-    const std::string mark = ".unsaved";
-    stem = room_for(stem, mark.size() + 5 + ext.size()) + mark; // 5: "." and up to series_cap
+    std::string ext;
+    std::string stem = unsaved_stem(ext);
     if (!file_keep(stem, ext.c_str(), file_name.c_str(), write_records, name))
         return false;
     kept_print = print;

@@ -1,14 +1,17 @@
 // Where a file is, who may read it, and whose turn it is to save it.
 #include "records/file_posix.h"
-#include "records/encoding.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <iconv.h>
+#include <initializer_list>
 #include <string>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -198,13 +201,43 @@ void file_remove(const std::string& path)
     ::unlink(path.c_str());
 }
 
+namespace {
+
+// Whether the locale the program runs in, as the environment names it,
+// has the system's names in GBK.
+bool gbk_names()
+{
+    const char* name = nullptr;
+    for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"})
+        if ((name = std::getenv(var)) && *name)
+            break;
+    if (!name)
+        return false;
+    const char* set = std::strchr(name, '.');
+    // zh_CN with no character set named is GB2312's.
+    return set ? strncasecmp(set, ".gb", 3) == 0 : std::strncmp(name, "zh_CN", 5) == 0;
+}
+
+} // namespace
+
 std::string shown_name(const std::string& path)
 {
     // Names here are mostly UTF-8 and the messages GBK, which a terminal
-    // converts whole: a name left as UTF-8 would be converted a second
-    // time and read as nonsense. One GBK cannot hold stays as it is.
-    std::string gbk = as_gbk(path);
-    return gbk.find(no_gbk) == std::string::npos ? gbk : path;
+    // converts whole, as GB18030: a name left as UTF-8 would be converted
+    // a second time and read as nonsense. In GB18030, whose four-byte
+    // forms hold what GBK cannot, it reads as given. One that is no UTF-8
+    // stays as it is.
+    iconv_t cd = gbk_names() ? reinterpret_cast<iconv_t>(-1) : iconv_open("GB18030", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return path;
+    // No character takes more than twice its UTF-8 length in GB18030.
+    std::string out(2 * path.size(), '\0');
+    char* in = const_cast<char*>(path.data());
+    char* o = out.data();
+    std::size_t left = path.size(), room = out.size();
+    bool whole = ::iconv(cd, &in, &left, &o, &room) != static_cast<std::size_t>(-1);
+    iconv_close(cd);
+    return whole ? out.substr(0, out.size() - room) : path;
 }
 
 bool separator(char c)
