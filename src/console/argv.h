@@ -26,7 +26,7 @@ std::string own_text(std::string_view gbk, std::FILE* f);
 
 // A file's name as it was given, in the same form as own_text's for f: on
 // POSIX byte for byte where f takes UTF-8, as the system's names mostly
-// are, and in GBK where f takes GBK (shown_name); on Windows in GBK.
+// are, and as shown_name gives it where f takes GBK; on Windows in GBK.
 std::string own_name(const std::string& name, std::FILE* f);
 
 // The help's line about the keys that edit an answer on this platform.

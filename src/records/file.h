@@ -13,9 +13,11 @@
 // where every call underneath is the wide one: so a name reaches the file
 // intact whatever the system's code page.
 
-// A name as the program's GBK messages show it, in GBK: on POSIX a name
-// that is UTF-8 which GBK holds is converted, and any other is shown as it
-// is; on Windows, with '?' for a character GBK cannot hold.
+// A name as the program's GBK messages show it. On POSIX a name in UTF-8
+// comes in GB18030 (GBK, and four-byte forms for what GBK cannot hold), so
+// a terminal shows it as given, unless the locale says names are GBK; any
+// other is shown as it is. On Windows in GBK, with '?' for a character GBK
+// cannot hold.
 std::string shown_name(const std::string& path);
 
 // Whether c ends a folder's name in a path.
