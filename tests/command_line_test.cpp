@@ -165,7 +165,7 @@ TEST(for_shell, quotes_what_a_shell_would_not_take_as_it_is)
         {"it's.txt", "'it'\\''s.txt'"},
         {"$HOME.txt", "'$HOME.txt'"},
         {"-f.txt", "'./-f.txt'"},
-        {"\xe5\xad\xa6.txt", "\xe5\xad\xa6.txt"},
+        {"\xe4\xb8\x80\xe5\xad\xa6.txt", "\xe4\xb8\x80\xe5\xad\xa6.txt"}, // 一学: bytes of 0x80 and up
         {"", "''"},
     };
     for (const auto& [name, quoted] : rows)

@@ -270,20 +270,36 @@ TEST_F(session, a_signal_while_output_is_blocked_still_keeps_the_work)
     EXPECT_NE(read_file(dir + "/student.unsaved.txt").find(one), std::string::npos);
 }
 
+// Starts an export to standard output on a pipe that nobody reads yet and
+// waits until the export is stuck on it; fd is the pipe's end to read. A
+// group of its own, whose parent is in another: a stop stops it even where
+// the test's own group is orphaned (as under nohup), which would discard it.
+pid_t stuck_export(const std::string& dir, int& fd)
+{
+    int p[2];
+    if (pipe(p) != 0)
+        return -1;
+    pid_t pid = launch(dir, {STUDENT_EXE, "--export", "-"}, [&] {
+        setpgid(0, 0);
+        dup2(p[1], 1);
+    });
+    close(p[1]);
+    fd = p[0];
+    return filled(fd) ? pid : -1;
+}
+
 // An export to standard output that nobody reads has nothing to keep:
 // each request to end ends it at once, as it would end any filter.
 TEST_F(session, an_export_to_an_output_nobody_reads_ends_on_a_signal)
 {
     write_file(dir + "/student.txt", crowded());
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        int p[2];
-        ASSERT_EQ(pipe(p), 0);
-        pid_t pid = launch(dir, {STUDENT_EXE, "--export", "-"}, [&] { dup2(p[1], 1); });
-        close(p[1]);
-        ASSERT_TRUE(filled(p[0]));
+        int fd = -1;
+        pid_t pid = stuck_export(dir, fd);
+        ASSERT_GT(pid, 0) << "the pipe never filled";
         kill(pid, sig);
         int st = reap(pid);
-        close(p[0]);
+        close(fd);
         EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == sig) << sig << ": " << st;
     }
     EXPECT_EQ(names_in(dir), std::vector<std::string>{"student.txt"});
@@ -296,17 +312,9 @@ TEST_F(session, an_export_to_an_output_read_late_survives_a_stop_and_a_resize)
     write_file(dir + "/student.txt", crowded());
     outcome whole = run_program(dir, "", {"--export", "-"});
     for (int sig : {SIGTSTP, SIGWINCH}) {
-        int p[2];
-        ASSERT_EQ(pipe(p), 0);
-        // A group of its own, whose parent is in another: a stop stops it
-        // even where the test's own group is orphaned (as under nohup),
-        // which would discard the stop.
-        pid_t pid = launch(dir, {STUDENT_EXE, "--export", "-"}, [&] {
-            setpgid(0, 0);
-            dup2(p[1], 1);
-        });
-        close(p[1]);
-        ASSERT_TRUE(filled(p[0]));
+        int fd = -1;
+        pid_t pid = stuck_export(dir, fd);
+        ASSERT_GT(pid, 0) << "the pipe never filled";
         kill(pid, sig);
         int st = 0;
         for (int k = 0; sig == SIGTSTP && k < 500 && waitpid(pid, &st, WNOHANG | WUNTRACED) == 0; ++k)
@@ -316,11 +324,11 @@ TEST_F(session, an_export_to_an_output_read_late_survives_a_stop_and_a_resize)
         }
         kill(pid, SIGCONT);
         std::string got;
-        st = await_end(pid, 5000, p[0], &got);
+        st = await_end(pid, 5000, fd, &got);
         char buf[4096];
-        for (ssize_t r; (r = read(p[0], buf, sizeof buf)) > 0;)
+        for (ssize_t r; (r = read(fd, buf, sizeof buf)) > 0;)
             got.append(buf, static_cast<std::size_t>(r));
-        close(p[0]);
+        close(fd);
         EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << sig << ": " << st;
         EXPECT_EQ(got, whole.raw) << sig;
     }
