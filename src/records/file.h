@@ -106,6 +106,16 @@ struct replace_result {
 replace_result file_replace(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
                             file_stamp& now);
 
+// Takes the turn between programs on the file at path and keeps it until
+// file_release, so that a load and the save after it are one step for every
+// other program saving the same file: a file_replace of path in between
+// takes the turn as its own, and no other program's save or held turn of it
+// begins until the release. Waits as a save does (busy after the bounded
+// wait, stopped when save_give_up says so); failed when the file is there but
+// cannot be held. A missing file holds nothing (ok). One turn at a time.
+replace_status file_hold(const char* path);
+void file_release();
+
 // Writes a new file with write under the first name of
 // numbered(stem, ext, 1), numbered(stem, ext, 2), ... that nothing holds,
 // never replacing, following or waiting on anything. Its permissions are
