@@ -3,10 +3,18 @@
 #include "console/console.h"
 #include "console/screens.h"
 
+#include <new>
+
 int main(int argc, char** argv)
 {
     console_std();
-    if (int status = args(arguments(argc, argv)); status >= 0)
-        return status;
+    // A command that runs out of memory fails like any other, with a word.
+    try {
+        if (int status = args(arguments(argc, argv)); status >= 0)
+            return status;
+    } catch (const std::bad_alloc&) {
+        notice("内存不足");
+        return 1;
+    }
     return run();
 }

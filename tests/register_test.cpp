@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <unistd.h>
+#include <sys/file.h>
+#include <signal.h>
+#include <fcntl.h>
 
 namespace {
 
@@ -173,7 +177,15 @@ const encoded encoded_rows[] = {
         encoded{"gbk", one, 0, "甲", "1 丙 19 男 2005.01 南京 025-1 a@b.cn\n"},
         // 女 alone in GBK is also UTF-8 (U+016E), which GBK has no room for.
         encoded{"gbk_that_is_utf8_too", "1 a 19 女 2005.01 nj 025-1 a@b.cn\n", 0, "a",
-                "1 丙 19 女 2005.01 nj 025-1 a@b.cn\n"}};
+                "1 丙 19 女 2005.01 nj 025-1 a@b.cn\n"},
+        // Chinese in UTF-8 is also GBK pairs by chance, but never read so.
+        encoded{"a_four_byte_form_beside_chinese",
+                utf8(u8"1 张三 19 男 2005.01 南京 025-1 a@b.cn\n2 Jäger 19 男 2005.01 南京 025-1 a@b.cn\n"), 2,
+                "", ""},
+        encoded{"gbk_with_crlf", "1 甲 19 男 2005.01 南京 025-1 a@b.cn\r\n", 0, "甲",
+                "1 丙 19 男 2005.01 南京 025-1 a@b.cn\r\n"},
+        encoded{"utf8_with_crlf", bom + utf8(u8"1 甲 19 男 2005.01 南京 025-1 a@b.cn\r\n"), 0, "甲",
+                bom + utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\r\n")}};
 
 INSTANTIATE_TEST_SUITE_P(cases, encodings, ::testing::ValuesIn(encoded_rows),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -200,6 +212,88 @@ TEST_P(saved_back, by_the_program_in_the_encoding_it_came_in)
 
 INSTANTIATE_TEST_SUITE_P(registers, saved_back, ::testing::ValuesIn(encoded_rows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A record refused for a character GBK cannot hold says which, wherever the
+// register is loaded.
+TEST_F(register_file, a_character_gbk_cannot_hold_is_named_with_its_record_and_field)
+{
+    write_file("student.txt", utf8(u8"1 张三 19 男 2005.01 南京 025-1 a@b.cn\n2 Jäger 19 男 2005.01 南京 025-1 a@b.cn\n"));
+    for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"--export", "-"}}) {
+        outcome o = run_program(dir, "1\n8\n", args);
+        EXPECT_NE((o.out + o.err).find("文件第2条记录格式错误,未刷新"), std::string::npos) << o.out;
+        EXPECT_NE(o.err.find("第2条记录的姓名含有GBK无法保存的字符\""), std::string::npos) << o.err;
+        EXPECT_NE(o.err.find("\"(U+00E4)\n"), std::string::npos) << o.err;
+    }
+}
+
+// Two imports into one register at once, many times, into a register that
+// is there and into one that is not yet: each lands or fails aloud, and
+// none reports rows the register does not hold.
+TEST_F(register_file, imports_at_once_both_land_or_fail_aloud)
+{
+    write_file("a.csv", "7,a,19,m,b,c,d,e\r\n");
+    write_file("b.csv", "8,b,19,m,b,c,d,e\r\n");
+    for (int round = 0; round < 30; ++round) {
+        if (round % 2)
+            write_file("student.txt", one);
+        else
+            fs::remove("student.txt");
+        running a = start_program(dir, "", {}, {"--import", "a.csv"});
+        running b = start_program(dir, "", {}, {"--import", "b.csv"});
+        outcome oa = finish_program(a), ob = finish_program(b);
+        std::string now = read_file("student.txt");
+        for (const auto& [o, id] : {std::pair{&oa, "7 a"}, std::pair{&ob, "8 b"}}) {
+            if (o->status == 0)
+                ASSERT_NE(now.find(id), std::string::npos) << "round " << round << ": reported, not there";
+            else
+                ASSERT_TRUE(o->status == 1 && !o->err.empty()) << "round " << round << ": " << o->status;
+        }
+        ASSERT_TRUE(oa.status == 0 || ob.status == 0) << "round " << round;
+        for (const std::string& name : names_in("."))
+            if (name.ends_with(".bak"))
+                fs::remove(name);
+    }
+}
+
+// A request to end a command while it waits for another program's turn:
+// the command ends as the request says, with nothing changed or left.
+struct stopped_command {
+    const char* name;
+    std::vector<std::string> args;
+    const char* held; // the file another program holds
+    int sig;
+};
+
+void PrintTo(const stopped_command& c, std::ostream* os) { *os << c.name; }
+
+class command_stopped : public register_file, public ::testing::WithParamInterface<stopped_command> {};
+
+TEST_P(command_stopped, changes_nothing_and_ends_as_asked)
+{
+    write_file("student.txt", one);
+    write_file("in.csv", "7,a,19,m,b,c,d,e\r\n");
+    write_file("out.csv", "old");
+    const std::vector<std::string> before = names_in(".");
+    int held = ::open(GetParam().held, O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    running r = start_program(dir, "", {}, GetParam().args);
+    ::usleep(300000);
+    ::kill(r.pid, GetParam().sig);
+    outcome o = finish_program(r);
+    ::close(held);
+    EXPECT_EQ(o.signal, GetParam().sig) << o.status << o.err;
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(read_file("student.txt"), one);
+    EXPECT_EQ(read_file("out.csv"), "old");
+    EXPECT_EQ(names_in("."), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    commands, command_stopped,
+    ::testing::Values(stopped_command{"import_by_ctrl_c", {"--import", "in.csv"}, "student.txt", SIGINT},
+                      stopped_command{"import_by_sigterm", {"--import", "in.csv"}, "student.txt", SIGTERM},
+                      stopped_command{"export_by_sighup", {"--export", "out.csv"}, "out.csv", SIGHUP}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Values that a spreadsheet would misread: a comma and a quote, formulas,
 // apostrophes before formulas, a negative age.
@@ -460,6 +554,13 @@ TEST_F(register_file, a_name_as_long_as_a_folder_takes_still_saves_keeps_and_exp
     o = run_program(dir, "4\n1\n" + one + "8\n", {ending});
     EXPECT_EQ(o.err, "有未保存的修改,已另存为e.unsaved.txt\n");
     EXPECT_EQ(read_file("e.unsaved.txt"), saved(one));
+    // A register changed elsewhere is kept first, under a name cut short too.
+    write_file(reg, two);
+    o = run_program(dir, "4\n1\n" + one + "7\n8\n", {reg});
+    const std::string bak = std::string(246, 'r') + ".bak";
+    EXPECT_EQ(o.err, reg + "已被改动或未刷新,原文件已备份为" + bak + "\n");
+    EXPECT_EQ(read_file(bak), two);
+    EXPECT_EQ(read_file(reg), saved(one));
 }
 
 // Every row that cannot be a student refuses the whole file, naming the

@@ -52,7 +52,7 @@ TEST_F(full_disk, a_failed_save_keeps_the_register_whole)
     outcome o = run_program(disk, input + "7\n8\n");
     // Nor is there room to keep the work: the session ends in failure.
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err, "有未保存的修改,另存失败\n");
+    EXPECT_EQ(o.err, "student.txt所在的磁盘空间不足\n有未保存的修改,另存失败\n");
     EXPECT_NE(o.out.find("保存失败,student.txt未改变\n"), std::string::npos);
     EXPECT_EQ(read_file(disk + "/student.txt"), old);
     EXPECT_EQ(names_in(disk), (std::vector<std::string>{"filler", "student.txt"}));

@@ -567,6 +567,61 @@ TEST_F(saving, a_file_the_operator_may_not_write_is_not_replaced)
     EXPECT_EQ(mode_of(dir + "/student.unsaved.2.txt"), 0644u);
 }
 
+// A save refused by the system says why, after the dialogue's line; the
+// work then goes to a recovery file beside the register, or at home when
+// the register's folder takes no new file.
+struct refused_case {
+    const char* name;
+    unsigned folder;    // the register's folder's mode (owned by root)
+    unsigned file;      // the register's mode
+    bool nobody_owns;   // the register is the operator's own
+    bool home;          // the operator has a home folder
+    std::string reason; // on standard error
+    std::string kept;   // where the work went, under the scratch folder; empty: lost
+};
+
+void PrintTo(const refused_case& c, std::ostream* os) { *os << c.name; }
+
+class refused_save : public saving, public ::testing::WithParamInterface<refused_case> {};
+
+TEST_P(refused_save, says_why_and_keeps_the_work_where_it_can)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "switching to an unprivileged user needs root, as CI has";
+    const refused_case& c = GetParam();
+    write_file(dir + "/student.txt", old_file);
+    if (c.nobody_owns) {
+        ASSERT_EQ(::chown((dir + "/student.txt").c_str(), 65534, 65534), 0);
+    }
+    fs::permissions(dir + "/student.txt", static_cast<fs::perms>(c.file));
+    if (c.home) {
+        fs::create_directory(dir + "/home");
+        ASSERT_EQ(::chown((dir + "/home").c_str(), 65534, 65534), 0);
+    }
+    fs::permissions(dir, static_cast<fs::perms>(c.folder));
+    outcome o = finish_program(start_program(dir, "1\n5\n1\n7\n8\n", as_nobody));
+    fs::permissions(dir, fs::perms::all);
+    EXPECT_NE(o.out.find("保存失败,student.txt未改变\n"), std::string::npos) << o.out;
+    const std::string kept = c.kept.empty() ? "另存失败\n" : "已另存为" + (c.kept[0] == '/' ? dir + c.kept : c.kept) + "\n";
+    EXPECT_EQ(o.err, c.reason + "\n有未保存的修改," + kept);
+    EXPECT_EQ(o.status, c.kept.empty() ? 1 : 0);
+    EXPECT_EQ(read_file(dir + "/student.txt"), old_file);
+    if (!c.kept.empty()) {
+        EXPECT_EQ(read_file(c.kept[0] == '/' ? dir + c.kept : dir + "/" + c.kept), "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, refused_save,
+    ::testing::Values(
+        refused_case{"a_folder_that_takes_no_new_file", 0755, 0644, true, true,
+                     "无权在student.txt所在的文件夹中新建文件", "/home/student.unsaved.txt"},
+        refused_case{"and_no_home_either", 0755, 0644, true, false,
+                     "无权在student.txt所在的文件夹中新建文件", ""},
+        refused_case{"a_file_the_operator_may_not_write", 0777, 0444, false, false, "无权改写student.txt",
+                     "student.unsaved.txt"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // Each program adds its own students and saves, both at once, many times.
 TEST_F(saving, two_programs_saving_at_once_publish_one_whole_table)
 {

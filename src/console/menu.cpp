@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -91,6 +92,10 @@ int run()
             clear();
         }
     } catch (const leave&) {
+    } catch (const std::bad_alloc&) {
+        // Said like any failure, and the work is kept all the same: the
+        // recovery file needs no more memory than the table already has.
+        notice("内存不足,会话结束");
     }
     // Work lost is a failure, whatever ended the session: a script that
     // fed the dialogue must not take it for success.

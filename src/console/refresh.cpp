@@ -1,6 +1,7 @@
 #include "console/console.h"
 #include "console/screens.h"
 #include "records/datafile.h"
+#include "records/csv.h"
 #include "records/file.h"
 
 #include <cstdio>
@@ -41,8 +42,25 @@ void refresh()
         throw leave{};
     }
     line(load_said(st, bad));
+    tell_unheld(bad);
     if (st == load_status::missing)
         hint_sample();
+}
+
+void tell_unheld(int bad)
+{
+    int field = 0;
+    std::string ch;
+    if (!unheld_character(field, ch))
+        return;
+    // The character as typed where the terminal can show it, and by its
+    // number everywhere.
+    auto u = reinterpret_cast<const unsigned char*>(ch.data());
+    unsigned cp = ch.size() == 1 ? u[0] : u[0] & (0xFFu >> (ch.size() + 1));
+    for (std::size_t k = 1; k < ch.size(); ++k)
+        cp = cp << 6 | (u[k] & 0x3Fu);
+    notice(format("第%d条记录的%s含有GBK无法保存的字符\"", bad, csv_columns[field]) + shown_name(ch) +
+           format("\"(U+%04X)", cp));
 }
 
 std::string load_said(load_status st, int bad)

@@ -28,6 +28,14 @@ void save();   // menu 7: write the data file
 // register was saved.
 bool tell_save(const replace_result& r, void (*say_failure)(std::string_view));
 
+// Why a replace of file (as shown) was refused, in one line for standard
+// error; empty when the system gave no reason the operator can act on.
+std::string refusal_reason(const replace_result& r, const std::string& file);
+
+// After a load that refused record bad of a UTF-8 register for a character
+// GBK cannot hold: which field and which character, on standard error.
+void tell_unheld(int bad);
+
 // What a load that did not succeed says (the load's own lines).
 std::string load_said(load_status st, int bad);
 

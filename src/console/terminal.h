@@ -31,8 +31,8 @@ void term_pause(std::FILE* out, bool in_tty, const char* text);
 // Clears the screen and its scroll-back when out_tty.
 void term_clear(std::FILE* out, bool out_tty);
 
-// A request to end the session from outside the dialogue: SIGINT, SIGTERM
-// or SIGHUP on POSIX; Ctrl-C, Ctrl-Break or closing the console window on
+// A request to end the session from outside the dialogue: SIGINT, SIGTERM,
+// SIGHUP or SIGQUIT on POSIX; Ctrl-C, Ctrl-Break or closing the console window on
 // Windows. Once one has come, reading standard input reports the end of
 // input, and this returns a nonzero code for the request (0 until then).
 int term_stopped();

@@ -73,14 +73,6 @@ void on_deadline(int)
     ::raise(stop_sig);
 }
 
-// SIGQUIT asks for no saving, only for the terminal back as it was.
-void on_quit(int sig)
-{
-    restore_mode();
-    ::signal(sig, SIG_DFL);
-    ::raise(sig);
-}
-
 } // namespace
 
 void catch_signals()
@@ -93,10 +85,10 @@ void catch_signals()
     struct sigaction sa {};
     sa.sa_handler = on_stop;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    // Ctrl-\ sits beside Enter and Backspace: a slip of the finger must not
+    // cost the operator's work, so it keeps the work as Ctrl-C does.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
         ::sigaction(sig, &sa, nullptr);
-    sa.sa_handler = on_quit;
-    ::sigaction(SIGQUIT, &sa, nullptr);
     sa.sa_handler = on_tstp;
     ::sigaction(SIGTSTP, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
@@ -105,7 +97,7 @@ void catch_signals()
 void release_signals()
 {
     // A caught stop or resize would cut a blocked write short too.
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGTSTP, SIGWINCH})
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGWINCH})
         ::signal(sig, SIG_DFL);
 }
 

@@ -15,7 +15,7 @@ enum class waited {
 // of a save; a closed output pipe only loses output.
 void catch_signals();
 
-// Gives SIGINT, SIGTERM, SIGHUP, SIGTSTP and SIGWINCH back their own
+// Gives SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP and SIGWINCH back their own
 // actions.
 void release_signals();
 

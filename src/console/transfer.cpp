@@ -15,6 +15,14 @@
 
 namespace {
 
+// A request to end that came before anything was changed ends the command
+// as the request says; after that, the command finishes and reports.
+void ended_by_stop()
+{
+    if (int sig = term_stopped())
+        term_exit(sig);
+}
+
 // Loads the register for a command without the menu; false, with its
 // message, when it cannot. A missing register is an empty one only where
 // missing is allowed.
@@ -25,6 +33,7 @@ bool load_for_command(bool missing_is_empty)
     if (st == load_status::ok || (st == load_status::missing && missing_is_empty))
         return true;
     notice(load_said(st, bad));
+    tell_unheld(bad);
     return false;
 }
 
@@ -92,11 +101,15 @@ int write_out(const std::string& out, const std::string& bytes)
     plan.bytes = true;
     file_stamp now;
     replace_result r = file_replace(plan, write, now);
+    ended_by_stop();
     if (r.status == replace_status::ok)
         return 0;
+    std::string why = refusal_reason(r, shown_name(out));
     if (r.status == replace_status::busy)
-        notice(shown_name(out) + "正被其他程序使用");
+        notice(why);
     notice("导出失败," + shown_name(out) + "未改变");
+    if (r.status != replace_status::busy && !why.empty())
+        notice(why);
     return 1;
 }
 
@@ -134,8 +147,45 @@ int export_register(const std::string& out)
         notice("导出失败," + shown_name(out) + "未改变");
         return 1;
     }
+    ended_by_stop();
     return write_out(out, bytes);
 }
+
+namespace {
+
+// Adds the rows of text (read from in) to the register and saves it, inside
+// the register's turn; true when the register came into being meanwhile,
+// so that the whole import is done again on it.
+bool import_once(const std::string& in, const std::string& text, int& status)
+{
+    status = 1;
+    int bad = 0;
+    load_status st = load_file(bad);
+    if (st != load_status::ok && st != load_status::missing) {
+        notice(load_said(st, bad));
+        tell_unheld(bad);
+        return false;
+    }
+    int added = 0;
+    csv_refusal r = import_csv(text, added);
+    if (r.fault != csv_fault::none) {
+        notice(format("%s第%d行: ", shown_name(in).c_str(), r.row) + refusal(r));
+        return false;
+    }
+    ended_by_stop();
+    replace_result saved = save_file(st == load_status::missing);
+    if (saved.status == replace_status::appeared)
+        return true;
+    ended_by_stop();
+    if (!tell_save(saved, notice))
+        return false;
+    say("已导入%d名学生\n", added);
+    flush();
+    status = 0;
+    return false;
+}
+
+} // namespace
 
 int import_register(const std::string& in)
 {
@@ -155,18 +205,23 @@ int import_register(const std::string& in)
         notice("无法读取" + shown_name(in));
         return 1;
     }
-    if (!load_for_command(true))
-        return 1;
-    int added = 0;
-    csv_refusal r = import_csv(text, added);
-    if (r.fault != csv_fault::none) {
-        notice(format("%s第%d行: ", shown_name(in).c_str(), r.row) + refusal(r));
-        return 1;
+    // No other program's save comes between the load and the save, so no
+    // row another import added is lost; a register that another program
+    // made meanwhile is loaded again, a few times at most.
+    int status = 1;
+    for (int round = 0; round < 3; ++round) {
+        replace_result held{file_hold(file_path().c_str()), {}};
+        ended_by_stop();
+        if (held.status != replace_status::ok) {
+            notice("导入失败," + shown_name(file_path()) + "未改变");
+            notice(refusal_reason(held, shown_name(file_path())));
+            return 1;
+        }
+        bool again = import_once(in, text, status);
+        file_release();
+        if (!again)
+            return status;
     }
-    if (!tell_save(save_file(), notice))
-        return 1;
-    say("已导入%d名学生\n", added);
-    flush();
-    return 0;
+    notice("导入失败," + shown_name(file_path()) + "未改变");
+    return 1;
 }
-

@@ -17,13 +17,39 @@ namespace {
 // loaded in, which a save keeps.
 std::string file_name = "student.txt";
 text_encoding file_encoding = text_encoding::gbk;
+bool file_crlf = false; // its lines ended in CR LF
 
 // The file as this program last loaded or saved it; a save over anything
 // else keeps a backup first.
 file_stamp known;
 bool have_known = false;
 
+// Why the last load refused a record of a UTF-8 register, where it was a
+// character GBK cannot hold.
+struct {
+    int field = -1;
+    std::string ch;
+} unheld;
+
+// Whether the first line of f ends in CR LF; f is back at its start after.
+bool crlf_lines(std::FILE* f)
+{
+    std::rewind(f);
+    char buf[1 << 12];
+    std::size_t got = std::fread(buf, 1, sizeof buf, f);
+    std::rewind(f);
+    const char* lf = static_cast<const char*>(std::memchr(buf, '\n', got));
+    return lf && lf > buf && lf[-1] == '\r';
+}
+
 } // namespace
+
+bool unheld_character(int& field, std::string& ch)
+{
+    field = unheld.field;
+    ch = unheld.ch;
+    return !ch.empty();
+}
 
 load_status load_file(int& bad)
 {
@@ -42,12 +68,19 @@ load_status load_file(int& bad)
     // one that is both ("女" alone is) whose UTF-8 reading does not load.
     // The mark too may be GBK's: a GBK register whose first value starts
     // with the bytes EF BB BF is saved so, and must load back the same.
+    // Not so a file with a character of three bytes or more: GBK text is
+    // almost never strict UTF-8 with one of those, so what GBK cannot hold
+    // there refuses the record, by name.
     if (enc != text_encoding::gbk &&
-        (!strict || (st == load_status::bad_record && gbk_file(f)))) {
+        (!strict || (st == load_status::bad_record && gbk_file(f) && !deep_utf8_file(f)))) {
         std::rewind(f);
         enc = text_encoding::gbk;
         st = load(f, count, bad, enc);
     }
+    unheld = {};
+    if (enc != text_encoding::gbk && st == load_status::bad_record)
+        find_unheld(f, enc == text_encoding::utf8_bom, bad, unheld.field, unheld.ch);
+    bool crlf = st == load_status::ok && crlf_lines(f);
     bool closed = std::fclose(f) == 0 && !fault(save_step::close);
     if (!closed && st == load_status::ok) {
         undo_load(count);
@@ -59,6 +92,7 @@ load_status load_file(int& bad)
         known = stamp;
         have_known = true;
         file_encoding = enc;
+        file_crlf = crlf;
     } else {
         forget_file(); // the table no longer matches any file
     }
@@ -75,6 +109,7 @@ void use_file(std::string_view path)
     file_name = path;
     forget_file();
     file_encoding = text_encoding::gbk;
+    file_crlf = false;
 }
 
 const std::string& file_path()
@@ -84,22 +119,20 @@ const std::string& file_path()
 
 std::string extension(const std::string& path)
 {
-    std::size_t base = path.size();
-    while (base > 0 && !separator(path[base - 1]))
-        --base;
+    std::size_t base = name_start(path);
     std::size_t dot = path.rfind('.');
     return dot != std::string::npos && dot > base ? path.substr(dot) : std::string();
 }
 
 namespace {
 
-bool write_gbk(std::FILE* f)
+bool write_gbk(std::FILE* f, const char* eol)
 {
     for (int k = 0; k < n; ++k) {
         const student& r = stu[k];
         if (fault(save_step::write) ||
-            std::fprintf(f, "%s %s %d %s %s %s %s %s\n", r.id, r.name, r.age, r.sex,
-                         r.birth, r.address, r.phone, r.email) < 0)
+            std::fprintf(f, "%s %s %d %s %s %s %s %s%s", r.id, r.name, r.age, r.sex,
+                         r.birth, r.address, r.phone, r.email, eol) < 0)
             return false;
     }
     return true;
@@ -109,35 +142,46 @@ bool write_gbk(std::FILE* f)
 // had one, so the editor it came from still reads it. A value with a byte
 // that has no Unicode form (typed where GB18030 is missing) would not load
 // again, so it fails the write and the register stays as it was.
-bool write_utf8(std::FILE* f)
+bool write_utf8(std::FILE* f, const char* eol)
 {
     std::string text = file_encoding == text_encoding::utf8_bom ? "\xEF\xBB\xBF" : "";
     char line[256];
     for (int k = 0; k < n; ++k) {
         const student& r = stu[k];
-        int len = std::snprintf(line, sizeof line, "%s %s %d %s %s %s %s %s\n", r.id, r.name, r.age,
-                                r.sex, r.birth, r.address, r.phone, r.email);
+        int len = std::snprintf(line, sizeof line, "%s %s %d %s %s %s %s %s%s", r.id, r.name, r.age,
+                                r.sex, r.birth, r.address, r.phone, r.email, eol);
         if (fault(save_step::write) || len < 0 || !gbk_to_utf8({line, static_cast<std::size_t>(len)}, text))
             return false;
     }
     return std::fwrite(text.data(), 1, text.size(), f) == text.size();
 }
 
-bool write_records(std::FILE* f)
+// Lines end as the platform's text files do, or in CR LF as they came.
+bool write_records(std::FILE* f, const char* eol)
 {
-    return file_encoding == text_encoding::gbk ? write_gbk(f) : write_utf8(f);
+    return file_encoding == text_encoding::gbk ? write_gbk(f, eol) : write_utf8(f, eol);
 }
+
+// A recovery file's lines end as the platform's text files do.
+bool write_lf(std::FILE* f)
+{
+    return write_records(f, "\n");
+}
+
 
 } // namespace
 
-replace_result save_file()
+replace_result save_file(bool fresh)
 {
     replace_plan plan{};
     plan.path = file_name.c_str();
     plan.guard = true;
+    plan.fresh = fresh;
     plan.known = have_known ? &known : nullptr;
+    // A register that came with CR LF goes back so on every platform.
+    plan.bytes = file_crlf;
     file_stamp now;
-    replace_result r = file_replace(plan, write_records, now);
+    replace_result r = file_replace(plan, [](std::FILE* f) { return write_records(f, file_crlf ? "\r\n" : "\n"); }, now);
     if (r.status == replace_status::ok || r.status == replace_status::backed_up) {
         known = now;
         have_known = true;
@@ -187,6 +231,19 @@ std::string unsaved_stem(std::string& ext)
     return room_for(stem, mark.size() + 5 + ext.size()) + mark;
 }
 
+// A register in a folder that takes no new file (the file is writable, the
+// folder is not) still keeps its work: in the operator's home folder, under
+// the same kind of name.
+bool keep_at_home(const std::string& stem, const std::string& ext, std::string& name)
+{
+    std::string home = home_folder();
+    if (home.empty())
+        return false;
+    if (!separator(home.back()))
+        home += '/';
+    return file_keep(home + stem.substr(name_start(stem)), ext.c_str(), file_name.c_str(), write_lf, name);
+}
+
 } // namespace
 
 bool save_unsaved(std::string& name)
@@ -204,7 +261,7 @@ bool save_unsaved(std::string& name)
     // earlier session kept, and never a link planted under the name.
     std::string ext;
     std::string stem = unsaved_stem(ext);
-    if (!file_keep(stem, ext.c_str(), file_name.c_str(), write_records, name))
+    if (!file_keep(stem, ext.c_str(), file_name.c_str(), write_lf, name) && !keep_at_home(stem, ext, name))
         return false;
     kept_print = print;
     kept_name = name;

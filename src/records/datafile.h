@@ -19,6 +19,11 @@ enum class load_status { ok, missing, unreadable, bad_record, too_many, close_fa
 // number of the first bad record. On ok the table counts as saved.
 load_status load_file(int& bad);
 
+// After a load_file that refused a record of a UTF-8 register because it
+// holds a character GBK cannot hold: which field (0-7, in file order) and
+// that character, in UTF-8. False after any other load.
+bool unheld_character(int& field, std::string& ch);
+
 // Reads the records of f (in enc, converted to GBK) into the table from
 // slot 0 on, leaving n alone.
 // On ok, count is the number of records read. Otherwise the records in use
@@ -29,8 +34,10 @@ load_status load(std::FILE* f, int& count, int& bad, text_encoding enc = text_en
 // Replaces "student.txt" with the records in use, whole or not at all
 // (file_replace). If the file there is not the one this program last
 // loaded or saved, unchanged since, it is first kept as a backup
-// (backed_up, with its name). On ok or backed_up the table counts as saved.
-replace_result save_file();
+// (backed_up, with its name). With fresh, the file is made where there was
+// none, and one that another program made first is left alone (appeared).
+// On ok or backed_up the table counts as saved.
+replace_result save_file(bool fresh = false);
 
 // Writes the records in use to the first free name of "student.unsaved.txt",
 // "student.unsaved.2.txt", ... (file_keep), never more open than

@@ -55,6 +55,7 @@ void sniffer::feed(const char* p, std::size_t n)
             valid = false;
         else if (len > 0)
             cutlen = 0;
+        deep = deep || len >= 3;
     }
     while (k < n && valid) {
         if (u[k] < 0x80) {
@@ -64,7 +65,7 @@ void sniffer::feed(const char* p, std::size_t n)
         if ((u[k] & 0xF0) == 0xE0 && k + 2 < n && (u[k + 1] & 0xC0) == 0x80 && (u[k + 2] & 0xC0) == 0x80) {
             unsigned cp = (u[k] & 0x0Fu) << 12 | (u[k + 1] & 0x3Fu) << 6;
             if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) { // strict, as most are
-                wide = true;
+                wide = deep = true;
                 k += 3;
                 continue;
             }
@@ -77,6 +78,7 @@ void sniffer::feed(const char* p, std::size_t n)
         }
         valid = len > 0;
         wide = true;
+        deep = deep || len >= 3;
         k += static_cast<std::size_t>(len);
     }
 }
@@ -111,6 +113,18 @@ bool gbk_file(std::FILE* f)
     ok = ok && kept == 0 && !std::ferror(f);
     std::rewind(f);
     return ok;
+}
+
+bool deep_utf8_file(std::FILE* f)
+{
+    std::rewind(f);
+    sniffer s;
+    char buf[1 << 14];
+    for (std::size_t got; s.valid && (got = std::fread(buf, 1, sizeof buf, f)) > 0;)
+        s.feed(buf, got);
+    bool deep = s.valid && s.deep && s.cutlen == 0 && !std::ferror(f);
+    std::rewind(f);
+    return deep;
 }
 
 bool sniff_file(std::FILE* f, text_encoding& enc)

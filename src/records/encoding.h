@@ -58,6 +58,7 @@ inline int utf8_length(const unsigned char* p, std::size_t n)
 struct sniffer {
     bool valid = true;
     bool wide = false; // a character beyond ASCII was seen
+    bool deep = false; // one of three bytes or more (every Chinese character)
     int first = 0;     // bytes of the text seen so far, up to 3
     bool bom = false;
     unsigned char cut[4] = {};
@@ -76,6 +77,12 @@ bool sniff_file(std::FILE* f, text_encoding& enc);
 
 // Whether all of f is GBK characters; f is back at its start after.
 bool gbk_file(std::FILE* f);
+
+// Whether all of f is strict UTF-8 holding a character of three bytes or
+// more, which a GBK text almost never is; f is back at its start after. Such
+// a file is UTF-8 for good: a character in it that GBK cannot hold refuses
+// its record, rather than the file being read as GBK.
+bool deep_utf8_file(std::FILE* f);
 
 // The byte that stands in for a character GBK cannot hold: never part of a
 // GBK character, so whatever takes the value refuses it.

@@ -11,11 +11,17 @@ bool fault(save_step step)
     return save_fault && save_fault(step);
 }
 
-std::string room_for(const std::string& path, std::size_t more)
+std::size_t name_start(const std::string& path)
 {
     std::size_t start = path.size();
     while (start > 0 && !separator(path[start - 1]))
         --start;
+    return start;
+}
+
+std::string room_for(const std::string& path, std::size_t more)
+{
+    std::size_t start = name_start(path);
     if (path.size() - start + more <= name_cap || more >= name_cap)
         return path;
     // Never half a character: the name may be shown to the operator.

@@ -23,6 +23,9 @@ std::string shown_name(const std::string& path);
 // Whether c ends a folder's name in a path.
 bool separator(char c);
 
+// Where the last part of path (the file's own name) starts.
+std::size_t name_start(const std::string& path);
+
 // One version of one file: which file it is, and its size and last change.
 // Equal stamps mean nobody has written or replaced the file in between.
 struct file_stamp {
@@ -75,19 +78,29 @@ struct replace_plan {
     // The bytes written go to the file as they are. Otherwise each line
     // ends as the platform's text files do (CR LF on Windows).
     bool bytes = false;
+    // The file is made where there was none: when one is there by the time
+    // the new one would be put in place, nothing is written (appeared).
+    bool fresh = false;
 };
 
 // failed: not replaced (no permission, no space, not a regular file, ...).
 // busy: another program held the file for the whole bounded wait.
 // stopped: save_give_up asked to end the wait.
 // no_backup: a backup was due and could not be made, so nothing was replaced.
-enum class replace_status { ok, backed_up, failed, busy, stopped, no_backup };
+// appeared: a fresh file was asked for and another program made one first.
+enum class replace_status { ok, backed_up, failed, busy, stopped, no_backup, appeared };
+
+// Why a replace failed, as far as the system said, in the operator's terms:
+// the file may not be written, nor a new file made in its folder; the file
+// system is read-only; the disk is full; a name is longer than a folder takes.
+enum class file_cause { unknown, file_denied, folder_denied, read_only, no_room, too_long };
 
 struct replace_result {
     replace_status status = replace_status::failed;
     // backed_up: the name the old file was kept under; no_backup: the name
     // that could not be had.
     std::string backup;
+    file_cause cause = file_cause::unknown; // failed or no_backup
 };
 
 // Writes a new file with write and puts it in place of the file of the plan
@@ -125,6 +138,10 @@ void file_release();
 bool file_keep(const std::string& stem, const char* ext, const char* like,
                const std::function<bool(std::FILE*)>& write, std::string& name);
 
+// The operator's home folder, where work is kept when the register's own
+// folder takes no new file; empty when the system does not say.
+std::string home_folder();
+
 // Creates an empty file of its own in the system's folder for temporary
 // files, readable only by its owner, and gives its name.
 bool file_scratch(std::string& name);
@@ -140,8 +157,9 @@ std::FILE* file_open_bytes(const std::string& path);
 // Removes a file, if it is there.
 void file_remove(const std::string& path);
 
-// Asked again and again while a save waits for another program's turn;
-// true ends the wait at once (stopped). Unset: the wait runs its course.
+// Asked again and again while a save waits for another program's turn, and
+// once more just before the new file is put in place; true ends the save at
+// once (stopped), with nothing changed. Unset: the save runs its course.
 extern bool (*save_give_up)();
 
 // Test seam: each step of a replace, and the close after a load, asks this

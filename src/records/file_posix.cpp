@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iconv.h>
+#include <pwd.h>
 #include <initializer_list>
 #include <string>
 #include <strings.h>
@@ -130,9 +131,23 @@ long now_ms()
     return t.tv_sec * 1000 + t.tv_nsec / 1000000;
 }
 
-// Waits for the turn until the save's time is up (at until, in ms).
+namespace {
+
+// The turn file_hold took: the file it locked, open, or -1.
+int held_fd = -1;
+
+bool same_file(int a, int b)
+{
+    struct stat x, y;
+    return ::fstat(a, &x) == 0 && ::fstat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
+} // namespace
+
 replace_status take_turn(int fd, long until)
 {
+    if (held_fd >= 0 && same_file(fd, held_fd))
+        return replace_status::ok;
     long pause = 1;
     for (;;) {
         if (fault(save_step::lock))
@@ -152,6 +167,50 @@ replace_status take_turn(int fd, long until)
         ::nanosleep(&t, nullptr);
         pause = std::min(pause * 2, 100L);
     }
+}
+
+replace_status file_hold(const char* path)
+{
+    file_release();
+    long until = now_ms() + turn_wait;
+    for (;;) {
+        std::string target = resolve(path);
+        int fd = target.empty() ? -1 : ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return errno == ENOENT ? replace_status::ok : replace_status::failed;
+        replace_status st = take_turn(fd, until);
+        struct stat locked, there;
+        // A save that ended while this one waited leaves the lock on a file
+        // the name no longer leads to: the turn is taken again on the new one.
+        bool current = st == replace_status::ok && ::fstat(fd, &locked) == 0 &&
+                       ::lstat(target.c_str(), &there) == 0 && locked.st_ino == there.st_ino &&
+                       locked.st_dev == there.st_dev;
+        if (current) {
+            held_fd = fd;
+            return st;
+        }
+        ::close(fd);
+        if (st != replace_status::ok)
+            return st;
+        if (now_ms() >= until)
+            return replace_status::busy;
+    }
+}
+
+void file_release()
+{
+    if (held_fd >= 0)
+        ::close(held_fd);
+    held_fd = -1;
+}
+
+std::string home_folder()
+{
+    const char* home = std::getenv("HOME");
+    if (home && *home)
+        return home;
+    const passwd* pw = ::getpwuid(::getuid());
+    return pw && pw->pw_dir ? pw->pw_dir : "";
 }
 
 open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp)

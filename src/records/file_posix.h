@@ -29,6 +29,10 @@ void sync_folder(const std::string& dir);
 // Milliseconds on a clock that only goes forward.
 long now_ms();
 
+// Another program's turn is waited for this long at most, in ms.
+constexpr long turn_wait = 5000;
+
 // Waits for the turn to save, a lock on fd, until the save's time is up
-// (at until, in now_ms's milliseconds).
+// (at until, in now_ms's milliseconds). A turn this process holds
+// (file_hold) on the same file is its own already.
 replace_status take_turn(int fd, long until);

@@ -189,6 +189,17 @@ bool file_scratch(std::string& name)
     return true;
 }
 
+std::string home_folder()
+{
+    wchar_t dir[MAX_PATH + 1];
+    DWORD got = GetEnvironmentVariableW(L"USERPROFILE", dir, MAX_PATH + 1);
+    char utf8[4 * MAX_PATH];
+    if (got == 0 || got > MAX_PATH ||
+        WideCharToMultiByte(CP_UTF8, 0, dir, -1, utf8, sizeof utf8, nullptr, nullptr) == 0)
+        return {};
+    return utf8;
+}
+
 bool file_room(const std::string& name, std::uint64_t bytes)
 {
     std::wstring w = wide(name);

@@ -6,6 +6,7 @@
 #include "records/encoding.h"
 
 #include <cstdio>
+#include <string>
 
 // Reads f's records as load does; strict says whether a file read as UTF-8
 // was strict UTF-8 as far as it was read.
@@ -13,3 +14,8 @@ load_status load_as(std::FILE* f, int& count, int& bad, text_encoding enc, bool&
 
 // Puts back the records in use that a load of count records overwrote.
 void undo_load(int count);
+
+// In a UTF-8 file (after a mark, with bom) whose record bad was refused: the
+// field of it (0-7, in file order) holding a character GBK cannot hold, and
+// that character, in UTF-8. False when no field of that record holds one.
+bool find_unheld(std::FILE* f, bool bom, int bad, int& field, std::string& ch);

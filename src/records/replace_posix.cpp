@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
@@ -35,6 +36,7 @@ bool write_temp(const std::string& base, const char* like_path, const struct sta
         ::unlink(temp.c_str());
         return false;
     }
+    errno = 0; // what the write fails for, if the system says
     bool ok = write(f);
     ok = ok && !fault(save_step::flush) && std::fflush(f) == 0 && !std::ferror(f);
     if (ok)
@@ -47,7 +49,9 @@ bool write_temp(const std::string& base, const char* like_path, const struct sta
         now = stamp_of(st);
         return true;
     }
+    int e = errno;
     ::unlink(temp.c_str());
+    errno = e;
     return false;
 }
 
@@ -129,9 +133,6 @@ struct locked {
     }
 };
 
-// Another program's turn is waited for this long at most, in ms.
-const long turn_wait = 5000;
-
 // again: the file changed hands meanwhile, so the attempt starts over.
 struct attempt {
     replace_result result;
@@ -143,17 +144,68 @@ attempt ended(replace_status st, std::string name = {})
     return {{st, std::move(name)}, false};
 }
 
+// What errno says of a step that failed, when the step is refused for want
+// of permission: denied says whose (the file's or its folder's).
+file_cause cause_of(int e, file_cause denied)
+{
+    switch (e) {
+    case EACCES:
+    case EPERM: return denied;
+    case EROFS: return file_cause::read_only;
+    case ENOSPC:
+    case EDQUOT: return file_cause::no_room;
+    case ENAMETOOLONG: return file_cause::too_long;
+    default: return file_cause::unknown;
+    }
+}
+
+attempt refused(replace_status st, file_cause denied, std::string name = {})
+{
+    attempt a = ended(st, std::move(name));
+    a.result.cause = cause_of(errno, denied);
+    return a;
+}
+
+// The backup series' stem: the register's name, cut short where it is near
+// the longest a folder takes, so a backup is never refused for want of a name.
+std::string backup_stem(const char* path)
+{
+    return room_for(path, std::strlen(".9999.bak"));
+}
+
+// Keeps the old file (open at fd) under the backup series' first free name;
+// nothing is left behind when it cannot.
+attempt keep_old(int fd, const std::string& target, const struct stat& old, const char* path,
+                 std::string& bak)
+{
+    std::string stem = backup_stem(path), bak_temp;
+    // One it may not read cannot be kept.
+    if (fd < 0 || !copy_old(fd, target, old, stem, bak_temp))
+        return refused(replace_status::no_backup, file_cause::folder_denied);
+    bak = numbered(stem, ".bak", 1);
+    if (fault(save_step::backup) || !claim(bak_temp, stem, ".bak", false, bak)) {
+        attempt a = refused(replace_status::no_backup, file_cause::folder_denied, bak);
+        ::unlink(bak_temp.c_str());
+        return a;
+    }
+    return ended(replace_status::backed_up, bak);
+}
+
 attempt replace_at(const replace_plan& plan, const std::string& target,
                    const std::function<bool(std::FILE*)>& write, file_stamp& now, long until)
 {
     struct stat old;
     bool exists = ::lstat(target.c_str(), &old) == 0;
     if (!exists && errno != ENOENT)
-        return ended(replace_status::failed);
+        return refused(replace_status::failed, file_cause::folder_denied);
+    if (exists && plan.fresh)
+        return ended(replace_status::appeared);
     // Refused as an overwrite in place would be: not a plain file, or not
     // writable by this user (root may write anything, as with open).
-    if (exists && (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0))
+    if (exists && !S_ISREG(old.st_mode))
         return ended(replace_status::failed);
+    if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        return refused(replace_status::failed, file_cause::file_denied);
     locked lock;
     if (exists && (lock.fd = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)) >= 0) {
         replace_status turn = take_turn(lock.fd, until);
@@ -165,34 +217,35 @@ attempt replace_at(const replace_plan& plan, const std::string& target,
             return {{}, true}; // replaced while this one waited its turn
     }
     bool backup = exists && plan.guard && !(plan.known && *plan.known == stamp_of(old));
-    std::string temp, bak_temp, bak;
+    std::string temp, bak;
     if (!write_temp(target, target.c_str(), exists ? &old : nullptr, write, temp, now))
-        return ended(replace_status::failed);
-    // The old file is kept before it is replaced, or it is not replaced
-    // (one it may not read cannot be kept).
-    if (backup && (lock.fd < 0 || !copy_old(lock.fd, target, old, plan.path, bak_temp))) {
+        return refused(replace_status::failed, file_cause::folder_denied);
+    attempt done = backup ? keep_old(lock.fd, target, old, plan.path, bak) : ended(replace_status::ok);
+    if (done.result.status == replace_status::no_backup) {
         ::unlink(temp.c_str());
-        return ended(replace_status::no_backup);
+        return done;
     }
-    bak = numbered(plan.path, ".bak", 1);
-    if (backup && (fault(save_step::backup) || !claim(bak_temp, plan.path, ".bak", false, bak))) {
-        ::unlink(temp.c_str());
-        ::unlink(bak_temp.c_str());
-        return ended(replace_status::no_backup, bak);
-    }
+    // A request to end that came while the new file was written still finds
+    // the old one in place: it is honoured with nothing changed.
+    bool stop = save_give_up && save_give_up();
     bool was = exists;
-    if (!publish(temp, target, exists)) {
+    if (stop || !publish(temp, target, exists)) {
+        attempt a = stop ? ended(replace_status::stopped)
+                         : refused(replace_status::failed, errno == EPERM ? file_cause::file_denied
+                                                                         : file_cause::folder_denied);
         ::unlink(temp.c_str());
         if (backup)
             ::unlink(bak.c_str()); // ours, and the register is still in place
-        return exists != was ? attempt{{}, true} : ended(replace_status::failed);
+        if (!stop && exists != was)
+            return plan.fresh ? ended(replace_status::appeared) : attempt{{}, true};
+        return a;
     }
     if (save_sync) {
         sync_folder(folder_of(target));
         if (backup)
             sync_folder(folder_of(bak));
     }
-    return backup ? ended(replace_status::backed_up, bak) : ended(replace_status::ok);
+    return done;
 }
 
 } // namespace
