@@ -3,10 +3,18 @@
 #include "console/console.h"
 #include "console/screens.h"
 
+#include <new>
+
 int main(int argc, char** argv)
 {
     console_std();
-    if (int status = args(arguments(argc, argv)); status >= 0)
-        return status;
+    try {
+        if (int status = args(arguments(argc, argv)); status >= 0)
+            return status;
+    } catch (const std::bad_alloc&) {
+        // A command holds no work of the operator's: nothing was saved.
+        notice("内存不足");
+        return 1;
+    }
     return run();
 }

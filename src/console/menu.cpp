@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -91,6 +92,12 @@ int run()
             clear();
         }
     } catch (const leave&) {
+    } catch (const std::bad_alloc&) {
+        // The session ends as at the end of input, its work kept, but it
+        // did not end as asked.
+        notice("内存不足,程序结束");
+        end_session();
+        return 1;
     }
     // Work lost is a failure, whatever ended the session: a script that
     // fed the dialogue must not take it for success.

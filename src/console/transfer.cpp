@@ -102,10 +102,11 @@ int write_out(const std::string& out, const std::string& bytes)
 
 std::string refusal(const csv_refusal& r)
 {
-    const char* col = csv_columns[r.field];
+    // Only the faults of one value or column have one.
+    const char* col = r.field >= 0 && r.field < 8 ? csv_columns[r.field] : "";
     switch (r.fault) {
     case csv_fault::quote: return "引号不成对";
-    case csv_fault::fields: return format("应有8项,实有%d项", r.field);
+    case csv_fault::fields: return format("应有8项,实有%lld项", r.count);
     case csv_fault::empty: return format("%s为空", col);
     case csv_fault::blank: return format("%s含有空白字符", col);
     case csv_fault::control: return format("%s含有控制字符", col);
@@ -114,6 +115,11 @@ std::string refusal(const csv_refusal& r)
     case csv_fault::age: return "年龄不是整数";
     case csv_fault::taken: return "学号已存在";
     case csv_fault::too_many: return "学生超过1000名";
+    case csv_fault::column_unknown: return "无法识别的列名\"" + r.name + "\"";
+    case csv_fault::column_unnamed: return format("第%d列没有列名", r.field + 1);
+    case csv_fault::column_twice: return format("\"%s\"列重复", r.name.c_str());
+    case csv_fault::column_missing: return format("缺少\"%s\"列", col);
+    case csv_fault::unreadable:
     case csv_fault::none: break;
     }
     return {};
@@ -145,22 +151,19 @@ int import_register(const std::string& in)
         notice("无法读取" + shown_name(in));
         return 1;
     }
-    std::string text;
-    char buf[1 << 14];
-    for (std::size_t got; (got = std::fread(buf, 1, sizeof buf, f)) > 0;)
-        text.append(buf, got);
-    bool read_ok = !std::ferror(f);
+    if (!load_for_command(true)) {
+        std::fclose(f);
+        return 1;
+    }
+    int added = 0;
+    csv_refusal r = import_csv(f, added);
     std::fclose(f);
-    if (!read_ok) {
+    if (r.fault == csv_fault::unreadable) {
         notice("无法读取" + shown_name(in));
         return 1;
     }
-    if (!load_for_command(true))
-        return 1;
-    int added = 0;
-    csv_refusal r = import_csv(text, added);
     if (r.fault != csv_fault::none) {
-        notice(format("%s第%d行: ", shown_name(in).c_str(), r.row) + refusal(r));
+        notice(format("%s第%lld行: ", shown_name(in).c_str(), r.row) + refusal(r));
         return 1;
     }
     if (!tell_save(save_file(), notice))
