@@ -41,8 +41,12 @@ void refresh()
         throw leave{};
     }
     line(load_said(st, bad));
-    if (st == load_status::missing)
+    if (st == load_status::missing) {
+        // The dialogue's words name no file: a mistyped name would show
+        // only as an empty register.
+        notice("未找到" + shown_name(file_path()));
         hint_sample();
+    }
 }
 
 std::string load_said(load_status st, int bad)
