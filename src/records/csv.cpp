@@ -120,20 +120,18 @@ std::string folded(std::string_view v)
 {
     std::string s;
     for (std::size_t k = 0, len; k < v.size(); k += len) {
-        auto lead = static_cast<unsigned char>(v[k]);
         len = gbk_length(v.data() + k, v.size() - k);
+        auto lead = static_cast<unsigned char>(v[k]);
         auto trail = len == 2 ? static_cast<unsigned char>(v[k + 1]) : 0;
-        if (lead == 0xA3 && trail >= 0xA1 && trail <= 0xFE)
-            s += static_cast<char>(trail - 0x80);
-        else if (lead == 0xA1 && trail == 0xA1)
-            s += ' ';
-        else
-            s.append(v.substr(k, len ? len : 1));
+        char ascii = len == 1 ? v[k] : lead == 0xA3 && trail >= 0xA1 && trail <= 0xFE ? static_cast<char>(trail - 0x80)
+                                     : lead == 0xA1 && trail == 0xA1 ? ' ' : '\0';
         len = len ? len : 1;
-        if (len == 2 && lead != 0xA3)
-            continue;
-        if (s.back() >= 'A' && s.back() <= 'Z')
-            s.back() = static_cast<char>(s.back() - 'A' + 'a');
+        if (ascii >= 'A' && ascii <= 'Z')
+            ascii = static_cast<char>(ascii - 'A' + 'a');
+        if (ascii)
+            s += ascii;
+        else
+            s.append(v.substr(k, len));
     }
     std::size_t first = s.find_first_not_of(" \t");
     return first == s.npos ? std::string() : s.substr(first, s.find_last_not_of(" \t") + 1 - first);
