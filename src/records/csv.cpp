@@ -241,7 +241,7 @@ struct csv_reader {
             }
             ++r.count;
             if (!value(r, k))
-                return true;
+                return true; // bad: nothing after it is read
             int c = in.get();
             if (c == EOF || c == '\n')
                 return true;
@@ -264,7 +264,7 @@ struct csv_reader {
     }
 
     // One value, up to the comma or line end after it, which is left to be
-    // read; false when the row ends here or is bad.
+    // read; false when it is bad.
     bool value(csv_row& r, std::size_t k)
     {
         if (in.peek() == '"') {
