@@ -47,6 +47,8 @@ const row rows[] = {
     {"f_with_an_empty_name", {"-f", ""}, 2, {}, {"参数 \"-f\" 后缺少文件名"}},
     {"export_to_an_empty_name", {"--export", ""}, 2, {}, {"参数 \"--export\" 后缺少文件名"}},
     {"export_and_import", {"--export", "a.csv", "--import", "b.csv"}, 2, {}, {"\"--import\""}},
+    // After "--" every argument is a name: two are one too many.
+    {"two_names_after_dash_dash", {"--", "-a.txt", "--help"}, 2, {}, {"\"--help\"", "用法：student"}},
     {"empty", {""}, 2, {}, {"\"\""}},
     {"more_after_help", {"--help", "more"}, 2, {}, {"\"more\""}},
     {"help_in_a_utf8_locale", {"--help"}, 0, {"用法：student", "8 退出系统", "Home"}, {}, "C.UTF-8"},
@@ -55,47 +57,6 @@ const row rows[] = {
     {"utf8_name_in_a_utf8_locale", {"a.txt", "\xe5\xad\xa6.txt"}, 2, {}, {"无法识别的参数 \"学.txt\"", "用法"}, "C.UTF-8"},
     // The same name where the words are GBK: in GBK with them.
     {"utf8_name_with_no_locale", {"a.txt", "\xe5\xad\xa6.txt"}, 2, {}, {"无法识别的参数 \"学.txt\"", "用法"}, "C", true},
-};
-
-// LC_ALL=locale for the programs started from here until it goes. A GBK
-// locale is made for the test, as few systems have one.
-class locale_for_program {
-public:
-    explicit locale_for_program(const std::string& locale)
-    {
-        if (locale == "zh_CN.GBK")
-            setenv("LOCPATH", gbk_locales().c_str(), 1);
-        setenv("LC_ALL", locale.c_str(), 1);
-    }
-    ~locale_for_program()
-    {
-        unsetenv("LC_ALL");
-        unsetenv("LOCPATH");
-    }
-    // Made once per test process, and removed with it.
-    static const std::string& gbk_locales()
-    {
-        static const struct made {
-            std::string dir;
-            made()
-            {
-                char tmpl[] = "/tmp/student-locale-XXXXXX";
-                std::string d = mkdtemp(tmpl) ? tmpl : "";
-                std::string make = "localedef -c -i zh_CN -f GBK " + d + "/zh_CN.GBK 2>/dev/null";
-                if (!d.empty() && std::system(make.c_str()) == 0)
-                    dir = d;
-                else if (std::error_code ec; !d.empty())
-                    std::filesystem::remove_all(d, ec);
-            }
-            ~made()
-            {
-                std::error_code ec;
-                if (!dir.empty())
-                    std::filesystem::remove_all(dir, ec);
-            }
-        } locales;
-        return locales.dir;
-    }
 };
 
 // GBK for what the program wrote in UTF-8; "!" when it is not valid UTF-8

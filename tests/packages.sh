@@ -111,6 +111,14 @@ crlf() { [[ $(tail -c 2 "$1" | od -An -tx1 | tr -d ' ') == 0d0a ]] && ! grep -qv
 [[ $(head -c 3 "$scratch/$guide" | od -An -tx1 | tr -d ' ') == efbbbf ]] || fail "$guide: no byte-order mark"
 crlf "$scratch/$guide" || fail "$guide: not CR LF throughout"
 iconv -f UTF-8 -t UTF-8 "$scratch/$guide" | grep -qF "双击 student.exe" || fail "$guide: not the Chinese guide"
+# PowerShell runs a program in the current folder only when told where it
+# is: every command the guide gives is .\student, which the command prompt
+# takes too, and the import has its section.
+grep -qF '  .\student --import ' "$scratch/$guide" || fail "$guide: no import in the .\\ form"
+grep -qF 'CSV UTF-8' "$scratch/$guide" || fail "$guide: no word on saving a CSV"
+if tr -d '\r' < "$scratch/$guide" | grep -nE '^ +student( |$)|输入 student'; then
+  fail "$guide: a command without .\\, which PowerShell does not run"
+fi
 crlf "$scratch/$top/student.txt" || fail "$top/student.txt: not CR LF throughout"
 tr -d '\r' < "$scratch/$top/student.txt" | cmp -s - examples/student.txt || fail "$top/student.txt: not the sample"
 # The prefix tests/windows.sh set up, when it has run.

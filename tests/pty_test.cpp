@@ -614,8 +614,8 @@ TEST_F(terminal, control_bytes_in_stored_values_are_never_sent_to_the_terminal)
     EXPECT_EQ(wait_exit(5000), 0);
 }
 
-// The keys that signal keep their meaning at a pause: Ctrl-C and Ctrl-\
-// end the session with the work kept.
+// The keys that signal keep their meaning at a pause: both Ctrl-C and
+// Ctrl-\ end the session with the work kept.
 class key_at_the_pause : public terminal, public ::testing::WithParamInterface<int> {};
 
 TEST_P(key_at_the_pause, signals_as_at_a_prompt)

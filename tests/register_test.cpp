@@ -6,12 +6,16 @@
 #include "support.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <unistd.h>
-#include <sys/file.h>
-#include <signal.h>
 #include <fcntl.h>
+#include <filesystem>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -68,7 +72,11 @@ TEST_P(naming, saves_backs_up_and_keeps_work_beside_the_file)
     std::string file = given(GetParam().file), unsaved = given(GetParam().unsaved);
     fs::create_directories(fs::path(at(file)).parent_path());
 
-    outcome o = run_program(dir, "4\n1\n" + one + "7\n8\n", args);
+    // Not there yet: menu 1's words stay, and the file looked for is named.
+    outcome o = run_program(dir, "1\n8\n", args);
+    EXPECT_NE(o.out.find("未找到该文件 请先创立该文件并将学生信息保存\n"), std::string::npos);
+    EXPECT_EQ(o.err.substr(0, o.err.find('\n') + 1), "未找到" + shown(file) + "\n");
+    o = run_program(dir, "4\n1\n" + one + "7\n8\n", args);
     EXPECT_EQ(o.err, "");
     EXPECT_EQ(read_file(at(file)), saved(one));
     EXPECT_FALSE(exists(dir + "/student.txt"));
@@ -98,6 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                             utf8(u8"二班/学生.unsaved.txt")},
                       named{"in_gbk", {"二班.txt"}, "二班.txt", "二班.unsaved.txt", platforms::posix},
                       named{"without_an_ending", {"reg"}, "reg", "reg.unsaved"},
+                      named{"dash_led_after_dash_dash", {"--", "-x.txt"}, "-x.txt", "-x.unsaved.txt"},
                       named{"in_a_folder_with_a_dot", {"v1.0/reg"}, "v1.0/reg", "v1.0/reg.unsaved"},
                       named{"with_backslashes", {"v1.0\\reg"}, "v1.0\\reg", "v1.0\\reg.unsaved",
                             platforms::windows}),
@@ -224,6 +233,13 @@ TEST_F(register_file, a_character_gbk_cannot_hold_is_named_with_its_record_and_f
         EXPECT_NE(o.err.find("第2条记录的姓名含有GBK无法保存的字符\""), std::string::npos) << o.err;
         EXPECT_NE(o.err.find("\"(U+00E4)\n"), std::string::npos) << o.err;
     }
+    // The same in a CSV with no mark.
+    write_file("student.txt", one);
+    write_file("in.csv", utf8(u8"5,张三,19,男,2005.01,南京,025-1,a@b.cn\r\n6,Jäger,19,男,2005.01,南京,025-1,a@b.cn\r\n"));
+    outcome o = run_program(dir, "", {"--import", "in.csv"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "in.csv第2行: 姓名含有无法保存的字符\n");
+    EXPECT_EQ(read_file("student.txt"), one);
 }
 
 // Two imports into one register at once, many times, into a register that
@@ -589,10 +605,26 @@ TEST_P(import_refused, changes_nothing_and_says_where)
 
 const std::string good = "5,x,22,f,2002.02,cz,0519-5,g@h.cn\r\n";
 
+// import_csv of text, read from a file as the command reads it.
+csv_refusal import_text(const std::string& text, int& added)
+{
+    std::FILE* f = std::tmpfile();
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::rewind(f);
+    csv_refusal r = import_csv(f, added);
+    std::fclose(f);
+    return r;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     registers, import_refused,
     ::testing::Values(
         refused_csv{"too_few_values", "5,a,19\r\n", "2行: 应有8项,实有3项"},
+        refused_csv{"nine_values", "5,a,1,m,b,c,d,e,f\r\n", "2行: 应有8项,实有9项"},
+        refused_csv{"a_hundred_thousand_values", "5" + std::string(99999, ',') + "\r\n",
+                    "2行: 应有8项,实有100000项"},
+        refused_csv{"a_value_of_a_mebibyte", "5," + std::string(1 << 20, 'n') + ",1,m,b,c,d,e\r\n",
+                    "2行: 姓名过长,最多22个字节"},
         refused_csv{"a_number_in_the_register", good + utf8(u8"1,甲,19,男,2005.01,南京,025-1,a@b.cn\r\n"),
                     "3行: 学号已存在"},
         refused_csv{"a_number_twice", good + good, "3行: 学号已存在"},
@@ -618,11 +650,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(register_file, an_import_counts_as_a_change_only_when_it_adds)
 {
     int added = -1;
-    EXPECT_EQ(import_csv(utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,E-mail\r\n"), added).fault,
+    EXPECT_EQ(import_text(utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,E-mail\r\n"), added).fault,
               csv_fault::none);
     EXPECT_EQ(added, 0);
     EXPECT_FALSE(dirty);
-    EXPECT_EQ(import_csv(good, added).fault, csv_fault::none);
+    EXPECT_EQ(import_text(good, added).fault, csv_fault::none);
     EXPECT_EQ(added, 1);
     EXPECT_TRUE(dirty);
 }
@@ -654,6 +686,142 @@ TEST_F(register_file, import_and_export_refuse_a_register_they_cannot_read)
     write_file("student.txt", full);
     o = run_program(dir, "", {"--import", "in.csv"});
     EXPECT_EQ(o.err, "in.csv第1行: 学生超过1000名\n");
+}
+
+// A teacher's sheet, imported into a register holding students 1 and 3:
+// blank rows anywhere, columns named in any order and spelling, students
+// out of order.
+struct sheet {
+    const char* name;
+    std::string csv;  // UTF-8
+    std::string said; // the refusal after "in.csv第"; empty when it imports
+};
+
+void PrintTo(const sheet& c, std::ostream* os) { *os << c.name; }
+
+class teacher_sheet : public register_file, public ::testing::WithParamInterface<sheet> {};
+
+const std::string three = "3 丙 21 男 2003.03 无锡 0510-3 e@f.cn\n";
+const std::string four = "4 丁 22 男 2003.04 常州 0519-4 g@h.cn\n";
+
+TEST_P(teacher_sheet, imports_by_column_name_skipping_blank_rows_into_order)
+{
+    write_file("student.txt", one + three);
+    write_file("in.csv", GetParam().csv);
+    outcome o = run_program(dir, "", {"--import", "in.csv"});
+    if (GetParam().said.empty()) {
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(o.out, "已导入2名学生\n");
+        EXPECT_EQ(read_file("student.txt"), one + two + three + four);
+        return;
+    }
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "in.csv第" + GetParam().said + "\n");
+    EXPECT_EQ(read_file("student.txt"), one + three);
+}
+
+const std::string head = utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,E-mail\r\n");
+const std::string s4 = utf8(u8"4,丁,22,男,2003.04,常州,0519-4,g@h.cn\r\n");
+const std::string s2 = utf8(u8"2,乙,20,女,2004.12,苏州,0512-2,c@d.cn\r\n");
+
+INSTANTIATE_TEST_SUITE_P(
+    registers, teacher_sheet,
+    ::testing::Values(
+        sheet{"blank_rows_between_and_after", head + s4 + ",,,,,,,\r\n \t, ,,,,,,\r\n\r\n" + s2 + ",,,,,,,\r\n,,,,,,,", ""},
+        sheet{"blank_rows_before_rows_without_a_header", ",,,,,,,\n" + s4 + s2, ""},
+        sheet{"columns_in_another_order_under_other_names",
+              utf8(u8"姓名,学号,性别,年龄,出生日期,家庭住址,手机,Email\r\n"
+                   u8"丁,4,男,22,2003.04,常州,0519-4,g@h.cn\r\n乙,2,女,20,2004.12,苏州,0512-2,c@d.cn\r\n"),
+              ""},
+        // Spaces around, full-width letters, an ideographic space, case.
+        sheet{"names_compared_loosely",
+              utf8(u8" 学号 ,姓名,年龄,性别,出生年月,住址,联系电话,ＥＭＡＩＬ\r\n") + s4 + s2, ""},
+        sheet{"more_names", utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话号码,\u3000e-MAIL\r\n") + s4 + s2, ""},
+        sheet{"an_unknown_column", utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,E-mail,备注\r\n") + s4,
+              "1行: 无法识别的列名\"备注\""},
+        sheet{"a_missing_column", utf8(u8"学号,姓名,年龄,性别,出生年月,地址,E-mail\r\n") + s4, "1行: 缺少\"电话\"列"},
+        sheet{"a_column_twice", utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,手机\r\n") + s4,
+              "1行: \"手机\"列重复"},
+        sheet{"a_column_without_a_name", utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,E-mail,\r\n") + s4,
+              "1行: 第9列没有列名"},
+        // Blank rows count, as a spreadsheet counts them.
+        sheet{"a_header_after_blank_rows", ",,,,,,,\r\n\r\n" + utf8(u8"学号,姓名,电话\r\n") + s4,
+              "3行: 缺少\"年龄\"列"},
+        sheet{"a_bad_row_after_blank_rows", head + ",,,,,,,\r\n" + s4 + utf8(u8"2,乙,x,女,b,c,d,e\r\n"),
+              "4行: 年龄不是整数"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A command's words follow the locale, piped or not: UTF-8 in a UTF-8
+// locale, GBK in any other.
+TEST_F(register_file, a_commands_words_follow_the_locale)
+{
+    if (under_runner())
+        GTEST_SKIP() << "the Windows program writes GBK whatever the locale";
+    write_file("student.txt", one);
+    write_file("in.csv", good);
+    write_file("bad.csv", utf8(u8"学号,备注\r\n"));
+    for (const char* locale : {"C.UTF-8", "C", "zh_CN.GBK"}) {
+        if (std::string(locale) == "zh_CN.GBK" && locale_for_program::gbk_locales().empty())
+            continue; // localedef cannot make one here
+        locale_for_program l(locale);
+        outcome o = run_program(dir, "", {"--import", "in.csv"});
+        outcome bad = run_program(dir, "", {"--import", "bad.csv"});
+        std::string ok = "已导入1名学生\n", refused = "bad.csv第1行: 无法识别的列名\"备注\"\n";
+        if (std::string(locale) == "C.UTF-8") {
+            ok = utf8(u8"已导入1名学生\n");
+            refused = utf8(u8"bad.csv第1行: 无法识别的列名\"备注\"\n");
+        }
+        EXPECT_EQ(o.out, ok) << locale;
+        EXPECT_EQ(bad.err, refused) << locale;
+        write_file("student.txt", one);
+    }
+}
+
+// Peak memory as the system counts it for the process, in KiB.
+long peak_kib(const std::string& dir, const std::vector<std::string>& args, int& status)
+{
+    pid_t pid = launch(dir, args, [] { dup2(open("/dev/null", O_WRONLY), 2); });
+    int st = 0;
+    rusage ru{};
+    wait4(pid, &st, 0, &ru);
+    status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return ru.ru_maxrss;
+}
+
+// The file is read as a stream: 64 MiB of blank rows after a student, or
+// one value of 64 MiB, cost no more than a file of one row.
+TEST_F(register_file, a_large_import_file_costs_no_more_memory)
+{
+#ifdef STUDENT_SANITIZED
+    GTEST_SKIP() << "the sanitizers' own bookkeeping swamps the difference";
+#endif
+    if (under_runner())
+        GTEST_SKIP() << "wine's own memory swamps the difference";
+    write_file("small.csv", good);
+    std::FILE* f = std::fopen("blank.csv", "wb");
+    std::FILE* g = std::fopen("value.csv", "wb");
+    std::fputs(good.c_str(), f);
+    std::fputs("6,", g);
+    std::string piece(1 << 20, 'v'), blank;
+    for (int k = 0; k < (1 << 20) / 9; ++k)
+        blank += ",,,,,,,\r\n";
+    for (int k = 0; k < 64; ++k) {
+        std::fwrite(blank.data(), 1, blank.size(), f);
+        std::fwrite(piece.data(), 1, piece.size(), g);
+    }
+    std::fclose(f);
+    std::fclose(g);
+    int st = -1;
+    long normal = peak_kib(dir, {STUDENT_EXE, "--import", "small.csv"}, st);
+    EXPECT_EQ(st, 0);
+    std::remove("student.txt");
+    long blanks = peak_kib(dir, {STUDENT_EXE, "--import", "blank.csv"}, st);
+    EXPECT_EQ(st, 0);
+    EXPECT_LE(blanks, normal + 1024);
+    long value = peak_kib(dir, {STUDENT_EXE, "--import", "value.csv"}, st);
+    EXPECT_EQ(st, 1);
+    EXPECT_LE(value, normal + 1024);
+    EXPECT_LE(std::max(blanks, value), 16 * 1024);
 }
 
 } // namespace

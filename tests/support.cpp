@@ -254,6 +254,9 @@ running start_program(const std::string& dir, const std::string& input,
     argv.push_back(program ? program : STUDENT_EXE);
     argv.insert(argv.end(), args.begin(), args.end());
     r.pid = launch(dir, argv, [&] {
+        // The program's words follow the locale: the C locale, unless a
+        // test picks one (locale_for_program), whatever the environment says.
+        setenv("LC_ALL", "C", 0);
         dup2(open((r.io + "/input").c_str(), O_RDONLY), 0);
         dup2(open((r.io + "/output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
         dup2(open((r.io + "/error").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
@@ -307,3 +310,27 @@ std::string menu_text()
 
 const std::vector<std::string> as_nobody = {"setpriv", "--reuid=65534", "--regid=65534",
                                             "--clear-groups"};
+
+const std::string& locale_for_program::gbk_locales()
+{
+    static const struct made {
+        std::string dir;
+        made()
+        {
+            char tmpl[] = "/tmp/student-locale-XXXXXX";
+            std::string d = mkdtemp(tmpl) ? tmpl : "";
+            std::string make = "localedef -c -i zh_CN -f GBK " + d + "/zh_CN.GBK 2>/dev/null";
+            if (!d.empty() && std::system(make.c_str()) == 0)
+                dir = d;
+            else if (std::error_code ec; !d.empty())
+                std::filesystem::remove_all(d, ec);
+        }
+        ~made()
+        {
+            std::error_code ec;
+            if (!dir.empty())
+                std::filesystem::remove_all(dir, ec);
+        }
+    } locales;
+    return locales.dir;
+}

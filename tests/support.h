@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <sys/types.h>
@@ -110,3 +111,23 @@ std::string menu_text();
 
 // The text the program prints for a pause off a terminal.
 extern const std::string pause_text;
+
+// LC_ALL=locale for the programs started from here until it goes. A GBK
+// locale is made for the test, as few systems have one.
+class locale_for_program {
+public:
+    explicit locale_for_program(const std::string& locale)
+    {
+        if (locale == "zh_CN.GBK")
+            setenv("LOCPATH", gbk_locales().c_str(), 1);
+        setenv("LC_ALL", locale.c_str(), 1);
+    }
+    ~locale_for_program()
+    {
+        unsetenv("LC_ALL");
+        unsetenv("LOCPATH");
+    }
+    // Made once per test process, and removed with it.
+    static const std::string& gbk_locales();
+};
+

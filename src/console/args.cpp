@@ -105,8 +105,22 @@ std::string parse(const std::vector<std::string>& argv, request& r)
     bool have_file = false;
     std::size_t argc = argv.size();
     auto odd = [&](std::size_t k) { return about("无法识别的参数 \"", argv[k], "\""); };
+    bool options = true;
     for (std::size_t k = 0; k < argc; ++k) {
         std::string_view a = argv[k];
+        // As in every POSIX command: what follows is a name, whatever it
+        // starts with.
+        if (options && a == "--") {
+            options = false;
+            continue;
+        }
+        if (!options) {
+            if (have_file || a.empty())
+                return odd(k);
+            have_file = true;
+            r.file = argv[k];
+            continue;
+        }
         bool takes = a == "-f" || a == "--file" || a == "--export" || a == "--import";
         // An empty name is no name: it would quietly mean student.txt.
         if (takes && (k + 1 == argc || argv[k + 1].empty()))
@@ -150,6 +164,8 @@ int args(const std::vector<std::string>& argv)
         return refuse(why);
     if (!r.file.empty())
         use_file(r.file);
+    if (r.exporting || r.importing)
+        console_command();
     if (r.exporting)
         return export_register(r.csv);
     if (r.importing)

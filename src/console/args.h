@@ -9,9 +9,10 @@
 
 // Handles the arguments after the program's name (see arguments). Call
 // after console_std(). The help, the version and the refusals are written
-// in the locale's encoding (see own_text); the notices of an export or an
-// import are the dialogue's. With no argument, or only a register
-// (FILE, -f FILE or --file FILE), makes that the register and returns -1:
+// in the locale's encoding (see own_text), and so are the words of an
+// export or an import (see console_command). With no argument, or only a
+// register (FILE, -f FILE, --file FILE, or any name after "--", which ends
+// the options), makes that the register and returns -1:
 // start the menu. With exactly one of -h, --help or --version prints the
 // help (naming the installed sample, when it is there) or the name and
 // version and returns 0. --export OUT writes the

@@ -1,5 +1,6 @@
 #include "console/console.h"
 
+#include "console/argv.h"
 #include "console/terminal.h"
 #include "console/terminal_text.h"
 #include "records/file.h"
@@ -15,6 +16,8 @@ std::FILE* out;
 std::FILE* err = stderr;
 bool in_tty;
 bool out_tty;
+// A command's words, in the form own_text gives them (see console_command).
+bool own_words = false;
 
 // A NUL byte is no separator but a control byte inside a word, which every
 // question refuses: one answer typed with a NUL in it stays one answer.
@@ -48,21 +51,42 @@ void console_std()
     save_give_up = [] { return term_stopped() != 0; };
 }
 
+void console_command()
+{
+    std::fflush(out);
+    out = stdout;
+    err = stderr;
+    own_words = true;
+}
+
+namespace {
+
+// Writes text to f as the dialogue or as a command says it.
+void put(std::string_view text, std::FILE* f)
+{
+    std::string own = own_words ? own_text(text, f) : std::string();
+    if (own_words)
+        text = own;
+    std::fwrite(text.data(), 1, text.size(), f);
+}
+
+} // namespace
+
 void line(std::string_view text)
 {
-    std::fwrite(text.data(), 1, text.size(), out);
+    put(text, out);
     std::fputc('\n', out);
 }
 
 void prompt(std::string_view text)
 {
-    std::fwrite(text.data(), 1, text.size(), out);
+    put(text, out);
 }
 
 void notice(std::string_view text)
 {
     std::fflush(out);
-    std::fwrite(text.data(), 1, text.size(), err);
+    put(text, err);
     std::fputc('\n', err);
     std::fflush(err);
 }
@@ -84,7 +108,10 @@ void say(const char* fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    std::vfprintf(out, fmt, ap);
+    if (!own_words)
+        std::vfprintf(out, fmt, ap);
+    else if (char text[1024]; std::vsnprintf(text, sizeof text, fmt, ap) >= 0)
+        put(text, out);
     va_end(ap);
 }
 

@@ -25,6 +25,13 @@ void console_use(std::FILE* in, std::FILE* out, bool interactive, std::FILE* err
 // error, bridged to the terminal's encoding where they are a terminal.
 void console_std();
 
+// For a command that does its work without the menu (--export, --import):
+// from now on every primitive writes straight to the process's standard
+// output and error, in the form own_text gives for each, as the help is
+// written. Such a command has no dialogue whose bytes must stay GBK, so
+// piped or not its words follow the locale. Call after console_std().
+void console_command();
+
 // Writes text and a line break.
 void line(std::string_view text);
 

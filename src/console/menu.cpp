@@ -93,9 +93,11 @@ int run()
         }
     } catch (const leave&) {
     } catch (const std::bad_alloc&) {
-        // Said like any failure, and the work is kept all the same: the
-        // recovery file needs no more memory than the table already has.
-        notice("内存不足,会话结束");
+        // The session ends as at the end of input, its work kept, but it
+        // did not end as asked.
+        notice("内存不足,程序结束");
+        end_session();
+        return 1;
     }
     // Work lost is a failure, whatever ended the session: a script that
     // fed the dialogue must not take it for success.

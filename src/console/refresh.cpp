@@ -43,8 +43,12 @@ void refresh()
     }
     line(load_said(st, bad));
     tell_unheld(bad);
-    if (st == load_status::missing)
+    if (st == load_status::missing) {
+        // The dialogue's words name no file: a mistyped name would show
+        // only as an empty register.
+        notice("未找到" + shown_name(file_path()));
         hint_sample();
+    }
 }
 
 void tell_unheld(int bad)

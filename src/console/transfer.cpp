@@ -115,10 +115,11 @@ int write_out(const std::string& out, const std::string& bytes)
 
 std::string refusal(const csv_refusal& r)
 {
-    const char* col = csv_columns[r.field];
+    // Only the faults of one value or column have one.
+    const char* col = r.field >= 0 && r.field < 8 ? csv_columns[r.field] : "";
     switch (r.fault) {
     case csv_fault::quote: return "引号不成对";
-    case csv_fault::fields: return format("应有8项,实有%d项", r.field);
+    case csv_fault::fields: return format("应有8项,实有%lld项", r.count);
     case csv_fault::empty: return format("%s为空", col);
     case csv_fault::blank: return format("%s含有空白字符", col);
     case csv_fault::control: return format("%s含有控制字符", col);
@@ -127,6 +128,11 @@ std::string refusal(const csv_refusal& r)
     case csv_fault::age: return "年龄不是整数";
     case csv_fault::taken: return "学号已存在";
     case csv_fault::too_many: return "学生超过1000名";
+    case csv_fault::column_unknown: return "无法识别的列名\"" + r.name + "\"";
+    case csv_fault::column_unnamed: return format("第%d列没有列名", r.field + 1);
+    case csv_fault::column_twice: return format("\"%s\"列重复", r.name.c_str());
+    case csv_fault::column_missing: return format("缺少\"%s\"列", col);
+    case csv_fault::unreadable:
     case csv_fault::none: break;
     }
     return {};
@@ -153,10 +159,10 @@ int export_register(const std::string& out)
 
 namespace {
 
-// Adds the rows of text (read from in) to the register and saves it, inside
+// Adds the rows of the CSV file f (named in) to the register and saves it, inside
 // the register's turn; true when the register came into being meanwhile,
 // so that the whole import is done again on it.
-bool import_once(const std::string& in, const std::string& text, int& status)
+bool import_once(const std::string& in, std::FILE* f, int& status)
 {
     status = 1;
     int bad = 0;
@@ -167,9 +173,14 @@ bool import_once(const std::string& in, const std::string& text, int& status)
         return false;
     }
     int added = 0;
-    csv_refusal r = import_csv(text, added);
+    std::rewind(f);
+    csv_refusal r = import_csv(f, added);
+    if (r.fault == csv_fault::unreadable) {
+        notice("无法读取" + shown_name(in));
+        return false;
+    }
     if (r.fault != csv_fault::none) {
-        notice(format("%s第%d行: ", shown_name(in).c_str(), r.row) + refusal(r));
+        notice(format("%s第%lld行: ", shown_name(in).c_str(), r.row) + refusal(r));
         return false;
     }
     ended_by_stop();
@@ -185,6 +196,30 @@ bool import_once(const std::string& in, const std::string& text, int& status)
     return false;
 }
 
+// The import inside the register's turn, so that no other program's save
+// comes between its load and its save and no row another import added is
+// lost; a register that another program made meanwhile is loaded again, a
+// few times at most.
+int import_in_turn(const std::string& in, std::FILE* f)
+{
+    int status = 1;
+    for (int round = 0; round < 3; ++round) {
+        replace_result held{file_hold(file_path().c_str()), {}};
+        ended_by_stop();
+        if (held.status != replace_status::ok) {
+            notice("导入失败," + shown_name(file_path()) + "未改变");
+            notice(refusal_reason(held, shown_name(file_path())));
+            return 1;
+        }
+        bool again = import_once(in, f, status);
+        file_release();
+        if (!again)
+            return status;
+    }
+    notice("导入失败," + shown_name(file_path()) + "未改变");
+    return 1;
+}
+
 } // namespace
 
 int import_register(const std::string& in)
@@ -195,33 +230,7 @@ int import_register(const std::string& in)
         notice("无法读取" + shown_name(in));
         return 1;
     }
-    std::string text;
-    char buf[1 << 14];
-    for (std::size_t got; (got = std::fread(buf, 1, sizeof buf, f)) > 0;)
-        text.append(buf, got);
-    bool read_ok = !std::ferror(f);
+    int status = import_in_turn(in, f);
     std::fclose(f);
-    if (!read_ok) {
-        notice("无法读取" + shown_name(in));
-        return 1;
-    }
-    // No other program's save comes between the load and the save, so no
-    // row another import added is lost; a register that another program
-    // made meanwhile is loaded again, a few times at most.
-    int status = 1;
-    for (int round = 0; round < 3; ++round) {
-        replace_result held{file_hold(file_path().c_str()), {}};
-        ended_by_stop();
-        if (held.status != replace_status::ok) {
-            notice("导入失败," + shown_name(file_path()) + "未改变");
-            notice(refusal_reason(held, shown_name(file_path())));
-            return 1;
-        }
-        bool again = import_once(in, text, status);
-        file_release();
-        if (!again)
-            return status;
-    }
-    notice("导入失败," + shown_name(file_path()) + "未改变");
-    return 1;
+    return status;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -17,26 +18,50 @@
 // from 0) then say which.
 bool csv_text(std::string& out, int& row, int& field);
 
-// Why a row cannot be imported.
-enum class csv_fault { none, quote, fields, empty, blank, control, not_gbk, too_long, age, taken, too_many };
+// Why a row cannot be imported. The column faults are the header's.
+enum class csv_fault {
+    none, quote, fields, empty, blank, control, not_gbk, too_long, age, taken, too_many,
+    column_unknown, column_unnamed, column_twice, column_missing, unreadable
+};
 
 struct csv_refusal {
     csv_fault fault = csv_fault::none;
-    int row = 0;         // counted as a spreadsheet counts rows, from 1
-    int field = 0;       // 0 to 7, for the faults of one value
+    long long row = 0;   // counted as a spreadsheet counts rows, from 1
+    int field = 0;       // 0 to 7, for the faults of one value and column_missing;
+                         // the header's cell, from 0, for column_unnamed
     std::size_t cap = 0; // for too_long: the field's capacity in bytes
+    long long count = 0; // for fields: the values the row has
+    std::string name;    // for column_unknown and column_twice: the cell, in
+                         // GBK, control bytes shown as '?'
 };
 
-// Reads text as CSV (UTF-8 with or without the mark, or GBK; CR LF or LF)
-// and checks every row as the add screen checks a student: eight values, a
+// Reads the CSV file f from its start as a stream (UTF-8 with or without
+// the mark, or GBK, told as a register's encoding is; CR LF or LF) and
+// checks every row as the add screen checks a student: eight values, a
 // student number in use nowhere else, a whole 32-bit age, each value
 // within its field and without white space, control bytes or characters
-// GBK cannot hold, at most STUDENT_CAPACITY students in all. A first row
-// equal to the header is skipped, and so are empty rows. All or nothing: on
-// success the rows are added after the records in use, the table counts as
-// changed, and added is their number; otherwise nothing changes and the
-// first refusal is returned.
-csv_refusal import_csv(std::string_view text, int& added);
+// GBK cannot hold, at most STUDENT_CAPACITY students in all. Memory stays
+// bounded whatever the file holds: only the first few bytes of a value and
+// the first few values of a row are kept, enough to name any refusal.
+//
+// Rows whose values are all empty or white space are skipped wherever they
+// are, and still counted. The first other row is a header when one of its
+// cells is a column name (see csv_column): the columns are then taken by
+// name in any order, and a header with a cell that names no column, no
+// name, a column twice or without a column is refused. Without a header
+// the columns come in the export's order.
+//
+// All or nothing, stopping at the first refusal: on success the rows are
+// added to the records in use, the table is sorted (see sort), counts as
+// changed when it grew, and added is their number; otherwise the records
+// in use are untouched and the refusal is returned.
+csv_refusal import_csv(std::FILE* f, int& added);
+
+// The column (0 to 7) a header cell names, compared without case, spaces
+// around it or the difference between full-width and ASCII forms: the
+// export's name or a usual variant (出生日期, 家庭住址, 手机, Email, 邮箱...).
+// -1 when it names none. The cell is GBK.
+int csv_column(std::string_view cell);
 
 // The column names, in GBK, for messages.
 extern const char* const csv_columns[8];

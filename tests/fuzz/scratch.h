@@ -13,6 +13,8 @@ inline void remove_scratch()
 {
     std::remove((scratch_dir + "/student.txt").c_str());
     std::remove((scratch_dir + "/student.txt.tmp").c_str());
+    std::remove((scratch_dir + "/in.csv").c_str());
+    std::remove((scratch_dir + "/out.csv").c_str());
     rmdir(scratch_dir.c_str());
 }
 
