@@ -178,6 +178,28 @@ const encoded encoded_rows[] = {
 INSTANTIATE_TEST_SUITE_P(cases, encodings, ::testing::ValuesIn(encoded_rows),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Wherever the pieces of a text are cut, even inside a character, it is
+// told as the whole text is. The bytes past a piece's end are there, as in
+// a larger buffer read in parts, and must not be looked at.
+TEST(sniffed, in_pieces_as_whole)
+{
+    struct text {
+        std::string bytes;
+        text_encoding whole;
+    };
+    const text texts[] = {{utf8(u8"a José"), text_encoding::utf8},     // two bytes
+                          {utf8(u8"a 张三"), text_encoding::utf8},     // three
+                          {utf8(u8"a 😀b"), text_encoding::utf8},      // four
+                          {"a \xd5\xc5\xc8\xfd", text_encoding::gbk}}; // 张三 in GBK
+    for (const text& t : texts)
+        for (std::size_t cut = 0; cut <= t.bytes.size(); ++cut) {
+            sniffer s;
+            s.feed(t.bytes.data(), cut);
+            s.feed(t.bytes.data() + cut, t.bytes.size() - cut);
+            EXPECT_EQ(s.result(), t.whole) << t.bytes << " cut at " << cut;
+        }
+}
+
 // The same through the program, whose conversions differ by platform.
 class saved_back : public register_file, public ::testing::WithParamInterface<encoded> {};
 
@@ -228,11 +250,14 @@ TEST_F(register_file, export_and_import_give_back_the_same_register)
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "已导入3名学生\n");
     EXPECT_EQ(read_file("empty/student.txt"), saved(awkward));
-    // A file in GBK, with LF line ends and no header, is read as well.
-    write_file("empty/gbk.csv", "4,丁,21,男,2003.03,无锡,0510-3,e@f.cn\n");
+    // A file in GBK, with LF line ends (after quotes too) and no header, is
+    // read as well.
+    write_file("empty/gbk.csv", "4,丁,21,男,2003.03,无锡,0510-3,e@f.cn\n"
+                                "\"5\",戊,22,女,2002.02,常州,0519-5,\"g@h\"\n");
     o = run_program(dir + "/empty", "", {"--import", "gbk.csv"});
-    EXPECT_EQ(o.out, "已导入1名学生\n");
-    EXPECT_EQ(read_file("empty/student.txt"), saved(awkward + "4 丁 21 男 2003.03 无锡 0510-3 e@f.cn\n"));
+    EXPECT_EQ(o.out, "已导入2名学生\n");
+    EXPECT_EQ(read_file("empty/student.txt"), saved(awkward + "4 丁 21 男 2003.03 无锡 0510-3 e@f.cn\n"
+                                                              "5 戊 22 女 2002.02 常州 0519-5 g@h\n"));
 }
 
 // The pairs beyond GBK proper that this platform's converter shares with
@@ -508,6 +533,7 @@ INSTANTIATE_TEST_SUITE_P(
         refused_csv{"a_byte_that_is_no_utf8", "5,a,1,m,b,c\x81" "A,d,e\r\n", "2行: 地址含有无法保存的字符"},
         refused_csv{"an_empty_value", "5,,1,m,b,c,d,e\r\n", "2行: 姓名为空"},
         refused_csv{"a_quote_never_closed", good + "6,\"a,1,m,b,c,d,e\r\n", "3行: 引号不成对"},
+        refused_csv{"text_after_a_closing_quote", good + "\"6\"x,a,1,m,b,c,d,e\r\n", "3行: 引号不成对"},
         // A line break inside quotes is one row, as a spreadsheet counts.
         refused_csv{"rows_counted_as_a_spreadsheet_does",
                     "5,\"x,\r\ny\",22,f,2002.02,cz,0519-5,g@h.cn\r\n6,a,x,m,b,c,d,e\r\n",

@@ -53,8 +53,10 @@ void sniffer::feed(const char* p, std::size_t n)
         int len = utf8_length(cut, cutlen);
         if (len == 0)
             valid = false;
-        else if (len > 0)
+        else if (len > 0) {
             cutlen = 0;
+            wide = true; // a cut character is never ASCII
+        }
     }
     while (k < n && valid) {
         if (u[k] < 0x80) {
