@@ -144,6 +144,21 @@ std::string many(const std::string& first)
     return s;
 }
 
+// A register whose one character beyond ASCII, in its last name, is cut by
+// the end of the first read (16 KiB); spaces line it up. Saved back, the
+// spaces are gone and the first name is 丙.
+std::string cut_by_the_first_read(bool saved)
+{
+    std::string records;
+    for (int k = 2; records.size() < 16000; ++k)
+        records += std::to_string(k) + " x 19 m 2005.01 nj 025-1 a@b.cn\n";
+    const std::string first = "1 a 19 m 2005.01 nj 025-1 a@b.cn\n";
+    const std::string last = utf8(u8"张 19 m 2005.01 nj 025-1 a@b.cn\n");
+    if (saved)
+        return utf8(u8"1 丙 19 m 2005.01 nj 025-1 a@b.cn\n") + records + "0 " + last;
+    return first + records + "0" + std::string(16382 - first.size() - records.size(), ' ') + last;
+}
+
 const encoded encoded_rows[] = {
         encoded{"utf8_with_its_mark", bom + utf8(u8"1 甲 19 男 2005.01 南京 025-1 a@b.cn\n"), 0, "甲",
                 bom + utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n")},
@@ -154,6 +169,8 @@ const encoded encoded_rows[] = {
                 utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n")},
         encoded{"longer_than_one_read", many(utf8(u8"1 甲 19 男 2005.01 南京 025-1 a@b.cn\n")), 0, "甲",
                 many(utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n"))},
+        encoded{"a_character_cut_by_the_first_read", cut_by_the_first_read(false), 0, "a",
+                cut_by_the_first_read(true)},
         encoded{"a_two_byte_character", utf8(u8"1 José 19 男 2005.01 南京 025-1 a@b.cn\n"), 0,
                 "Jos\xa8\xa6", utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n")},
         encoded{"the_mark_on_ascii", bom + "1 a 19 m 2005.01 nj 025-1 a@b.cn\n", 0, "a",
