@@ -548,6 +548,8 @@ INSTANTIATE_TEST_SUITE_P(
         // A stray byte in a file marked UTF-8, with a byte after it that
         // would make a GBK pair of it.
         refused_csv{"a_byte_that_is_no_utf8", "5,a,1,m,b,c\x81" "A,d,e\r\n", "2行: 地址含有无法保存的字符"},
+        // Cut after the first byte of a character, with no line end.
+        refused_csv{"a_character_cut_at_the_end", "5,a,1,m,b,c,d,e\xe5", "2行: E-mail含有无法保存的字符"},
         refused_csv{"an_empty_value", "5,,1,m,b,c,d,e\r\n", "2行: 姓名为空"},
         refused_csv{"a_quote_never_closed", good + "6,\"a,1,m,b,c,d,e\r\n", "3行: 引号不成对"},
         refused_csv{"text_after_a_closing_quote", good + "\"6\"x,a,1,m,b,c,d,e\r\n", "3行: 引号不成对"},
