@@ -197,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(cases, encodings, ::testing::ValuesIn(encoded_rows),
 
 // Wherever the pieces of a text are cut, even inside a character, it is
 // told as the whole text is. The bytes past a piece's end are there, as in
-// a larger buffer read in parts, and must not be looked at.
+// a larger buffer read a piece at a time, and must not be looked at.
 TEST(sniffed, in_pieces_as_whole)
 {
     struct text {
