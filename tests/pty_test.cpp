@@ -874,6 +874,38 @@ TEST_F(line_editing, a_signal_while_editing_ends_the_line_it_cut_short)
     EXPECT_EQ(seen.substr(from), "\r\n");
 }
 
+// A query's number and then its key are asked on one line of output. The
+// editor draws the second prompt alone, however the first was answered:
+// typed ahead, or at the editor after a blank typed ahead had shown it.
+struct first_answer_case {
+    const char* name;
+    std::string at_menu, at_number;
+};
+
+void PrintTo(const first_answer_case& c, std::ostream* os) { *os << c.name; }
+
+class next_prompt : public terminal, public ::testing::WithParamInterface<first_answer_case> {};
+
+TEST_P(next_prompt, is_drawn_alone)
+{
+    start();
+    const std::string number = utf8(u8"请输入编号:"), id = utf8(u8"请输入要查询的学生的学号:");
+    ASSERT_TRUE(play({{menu_prompt, GetParam().at_menu}, {number, ""}}));
+    await_keys();
+    ASSERT_TRUE(play({{"", GetParam().at_number}, {"1\r\n", ""}}));
+    std::size_t answered = from;
+    ASSERT_TRUE(read_until(id, 5000)) << seen;
+    EXPECT_EQ(seen.substr(answered, from - answered), id);
+    await_keys();
+    ASSERT_TRUE(play({{"", "9\r"}, {number, "3\r"}, {pause_prompt, "x"}, {menu_prompt, "8\r"}}));
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
+INSTANTIATE_TEST_SUITE_P(answers, next_prompt,
+                         ::testing::Values(first_answer_case{"typed_ahead", "2 1\r", ""},
+                                           first_answer_case{"after_a_blank_typed_ahead", "2 \r", "1\r"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // An answer begun with the key that ended a pause is the start of the line
 // the editor shows after the prompt, to be edited like any other.
 TEST_F(line_editing, an_answer_begun_in_the_pause_is_the_start_of_the_edited_line)

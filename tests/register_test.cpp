@@ -157,6 +157,21 @@ std::string many(const std::string& first)
     return s;
 }
 
+// A register whose one character beyond ASCII, in its last name, is cut by
+// the end of the first read (16 KiB); spaces line it up. Saved back, the
+// spaces are gone and the first name is 丙.
+std::string cut_by_the_first_read(bool saved)
+{
+    std::string records;
+    for (int k = 2; records.size() < 16000; ++k)
+        records += std::to_string(k) + " x 19 m 2005.01 nj 025-1 a@b.cn\n";
+    const std::string first = "1 a 19 m 2005.01 nj 025-1 a@b.cn\n";
+    const std::string last = utf8(u8"张 19 m 2005.01 nj 025-1 a@b.cn\n");
+    if (saved)
+        return utf8(u8"1 丙 19 m 2005.01 nj 025-1 a@b.cn\n") + records + "0 " + last;
+    return first + records + "0" + std::string(16382 - first.size() - records.size(), ' ') + last;
+}
+
 const encoded encoded_rows[] = {
         encoded{"utf8_with_its_mark", bom + utf8(u8"1 甲 19 男 2005.01 南京 025-1 a@b.cn\n"), 0, "甲",
                 bom + utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n")},
@@ -167,6 +182,8 @@ const encoded encoded_rows[] = {
                 utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n")},
         encoded{"longer_than_one_read", many(utf8(u8"1 甲 19 男 2005.01 南京 025-1 a@b.cn\n")), 0, "甲",
                 many(utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n"))},
+        encoded{"a_character_cut_by_the_first_read", cut_by_the_first_read(false), 0, "a",
+                cut_by_the_first_read(true)},
         encoded{"a_two_byte_character", utf8(u8"1 José 19 男 2005.01 南京 025-1 a@b.cn\n"), 0,
                 "Jos\xa8\xa6", utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n")},
         encoded{"the_mark_on_ascii", bom + "1 a 19 m 2005.01 nj 025-1 a@b.cn\n", 0, "a",
@@ -198,6 +215,28 @@ const encoded encoded_rows[] = {
 
 INSTANTIATE_TEST_SUITE_P(cases, encodings, ::testing::ValuesIn(encoded_rows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Wherever the pieces of a text are cut, even inside a character, it is
+// told as the whole text is. The bytes past a piece's end are there, as in
+// a larger buffer read a piece at a time, and must not be looked at.
+TEST(sniffed, in_pieces_as_whole)
+{
+    struct text {
+        std::string bytes;
+        text_encoding whole;
+    };
+    const text texts[] = {{utf8(u8"a José"), text_encoding::utf8},     // two bytes
+                          {utf8(u8"a 张三"), text_encoding::utf8},     // three
+                          {utf8(u8"a 😀b"), text_encoding::utf8},      // four
+                          {"a \xd5\xc5\xc8\xfd", text_encoding::gbk}}; // 张三 in GBK
+    for (const text& t : texts)
+        for (std::size_t cut = 0; cut <= t.bytes.size(); ++cut) {
+            sniffer s;
+            s.feed(t.bytes.data(), cut);
+            s.feed(t.bytes.data() + cut, t.bytes.size() - cut);
+            EXPECT_EQ(s.result(), t.whole) << t.bytes << " cut at " << cut;
+        }
+}
 
 // The same through the program, whose conversions differ by platform.
 class saved_back : public register_file, public ::testing::WithParamInterface<encoded> {};
@@ -338,11 +377,14 @@ TEST_F(register_file, export_and_import_give_back_the_same_register)
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "已导入3名学生\n");
     EXPECT_EQ(read_file("empty/student.txt"), saved(awkward));
-    // A file in GBK, with LF line ends and no header, is read as well.
-    write_file("empty/gbk.csv", "4,丁,21,男,2003.03,无锡,0510-3,e@f.cn\n");
+    // A file in GBK, with LF line ends (after quotes too) and no header, is
+    // read as well.
+    write_file("empty/gbk.csv", "4,丁,21,男,2003.03,无锡,0510-3,e@f.cn\n"
+                                "\"5\",戊,22,女,2002.02,常州,0519-5,\"g@h\"\n");
     o = run_program(dir + "/empty", "", {"--import", "gbk.csv"});
-    EXPECT_EQ(o.out, "已导入1名学生\n");
-    EXPECT_EQ(read_file("empty/student.txt"), saved(awkward + "4 丁 21 男 2003.03 无锡 0510-3 e@f.cn\n"));
+    EXPECT_EQ(o.out, "已导入2名学生\n");
+    EXPECT_EQ(read_file("empty/student.txt"), saved(awkward + "4 丁 21 男 2003.03 无锡 0510-3 e@f.cn\n"
+                                                              "5 戊 22 女 2002.02 常州 0519-5 g@h\n"));
 }
 
 // The pairs beyond GBK proper that this platform's converter shares with
@@ -639,8 +681,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A stray byte in a file marked UTF-8, with a byte after it that
         // would make a GBK pair of it.
         refused_csv{"a_byte_that_is_no_utf8", "5,a,1,m,b,c\x81" "A,d,e\r\n", "2行: 地址含有无法保存的字符"},
+        // Cut after the first byte of a character, with no line end.
+        refused_csv{"a_character_cut_at_the_end", "5,a,1,m,b,c,d,e\xe5", "2行: E-mail含有无法保存的字符"},
         refused_csv{"an_empty_value", "5,,1,m,b,c,d,e\r\n", "2行: 姓名为空"},
         refused_csv{"a_quote_never_closed", good + "6,\"a,1,m,b,c,d,e\r\n", "3行: 引号不成对"},
+        refused_csv{"text_after_a_closing_quote", good + "\"6\"x,a,1,m,b,c,d,e\r\n", "3行: 引号不成对"},
         // A line break inside quotes is one row, as a spreadsheet counts.
         refused_csv{"rows_counted_as_a_spreadsheet_does",
                     "5,\"x,\r\ny\",22,f,2002.02,cz,0519-5,g@h.cn\r\n6,a,x,m,b,c,d,e\r\n",

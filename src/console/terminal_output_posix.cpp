@@ -167,8 +167,12 @@ void echo_answer(const char* p, std::size_t n, bool whole)
         recode(echo_rc, p, n, text);
     else
         text.assign(p, n);
-    if (whole)
+    if (whole) {
         text += '\n';
+        // Its line is over: the editor is not to draw it again before the
+        // next prompt.
+        out_bridge.shown.clear();
+    }
     write_all(1, text.data(), text.size());
 }
 

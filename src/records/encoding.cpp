@@ -53,9 +53,11 @@ void sniffer::feed(const char* p, std::size_t n)
         int len = utf8_length(cut, cutlen);
         if (len == 0)
             valid = false;
-        else if (len > 0)
+        else if (len > 0) {
             cutlen = 0;
-        deep = deep || len >= 3;
+            wide = true; // a cut character is never ASCII
+            deep = deep || len >= 3;
+        }
     }
     while (k < n && valid) {
         if (u[k] < 0x80) {
