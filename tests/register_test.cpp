@@ -208,6 +208,10 @@ const encoded encoded_rows[] = {
         encoded{"a_four_byte_form_beside_chinese",
                 utf8(u8"1 张三 19 男 2005.01 南京 025-1 a@b.cn\n2 Jäger 19 男 2005.01 南京 025-1 a@b.cn\n"), 2,
                 "", ""},
+        // GBK whose bytes happen to be strict UTF-8 with three-byte forms,
+        // far from any Chinese character's: GBK still.
+        encoded{"gbk_that_is_strict_utf8_by_chance", "1 岑翠爱 19 女 2005.01 nj 025-1 a@b.cn\n", 0,
+                "岑翠爱", "1 丙 19 女 2005.01 nj 025-1 a@b.cn\n"},
         encoded{"gbk_with_crlf", "1 甲 19 男 2005.01 南京 025-1 a@b.cn\r\n", 0, "甲",
                 "1 丙 19 男 2005.01 南京 025-1 a@b.cn\r\n"},
         encoded{"utf8_with_crlf", bom + utf8(u8"1 甲 19 男 2005.01 南京 025-1 a@b.cn\r\n"), 0, "甲",
@@ -724,6 +728,15 @@ TEST_F(register_file, import_and_export_refuse_a_register_they_cannot_read)
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, "文件第1条记录格式错误,未刷新\n");
     EXPECT_EQ(read_file("student.txt"), "1 a not-a-number m b a p e\n");
+    // A register that cannot even be held (a link to itself) is one that
+    // cannot be read; a name longer than a folder takes says so.
+    fs::create_symlink("loop", "loop");
+    o = run_program(dir, "", {"loop", "--import", "in.csv"});
+    EXPECT_EQ(o.err, "读取文件出错,未刷新\n");
+    const std::string longer = std::string(252, 'o') + ".csv";
+    write_file("student.txt", one);
+    o = run_program(dir, "", {"--export", longer});
+    EXPECT_EQ(o.err, "导出失败," + longer + "未改变\n" + longer + "的名称过长\n");
     // A full register takes no more.
     std::string full;
     for (int k = 0; k < 1000; ++k)

@@ -101,7 +101,9 @@ int write_out(const std::string& out, const std::string& bytes)
     plan.bytes = true;
     file_stamp now;
     replace_result r = file_replace(plan, write, now);
-    ended_by_stop();
+    // Once the new file is in place, the export finishes and says so.
+    if (r.status == replace_status::stopped)
+        ended_by_stop();
     if (r.status == replace_status::ok)
         return 0;
     std::string why = refusal_reason(r, shown_name(out));
@@ -187,7 +189,9 @@ bool import_once(const std::string& in, std::FILE* f, int& status)
     replace_result saved = save_file(st == load_status::missing);
     if (saved.status == replace_status::appeared)
         return true;
-    ended_by_stop();
+    // Once the new register is in place, the import finishes and says so.
+    if (saved.status == replace_status::stopped)
+        ended_by_stop();
     if (!tell_save(saved, notice))
         return false;
     say("已导入%d名学生\n", added);
@@ -206,6 +210,11 @@ int import_in_turn(const std::string& in, std::FILE* f)
     for (int round = 0; round < 3; ++round) {
         replace_result held{file_hold(file_path().c_str()), {}};
         ended_by_stop();
+        // A register that cannot be held cannot be read either.
+        if (held.status == replace_status::failed) {
+            notice(load_said(load_status::unreadable, 0));
+            return 1;
+        }
         if (held.status != replace_status::ok) {
             notice("导入失败," + shown_name(file_path()) + "未改变");
             notice(refusal_reason(held, shown_name(file_path())));

@@ -20,6 +20,17 @@ std::size_t ascii_run(const unsigned char* p, std::size_t n)
     return k;
 }
 
+// Whether the three-byte character from lead (and the top bits of the
+// next byte, which decide it) is one that text holds: punctuation and
+// symbols, CJK punctuation and kana, the unified ideographs, full-width
+// forms. The blocks start on multiples of 64, so the last byte is not needed.
+bool usual(unsigned char lead, unsigned char next)
+{
+    unsigned cp = (lead & 0x0Fu) << 12 | (next & 0x3Fu) << 6;
+    return (cp >= 0x2000 && cp < 0x2C00) || (cp >= 0x3000 && cp < 0x3100) ||
+           (cp >= 0x4E00 && cp < 0xA000) || cp >= 0xFF00;
+}
+
 } // namespace
 
 std::size_t gbk_length(const char* p, std::size_t n)
@@ -57,6 +68,7 @@ void sniffer::feed(const char* p, std::size_t n)
             cutlen = 0;
             wide = true; // a cut character is never ASCII
             deep = deep || len >= 3;
+            odd = odd || (len == 3 && !usual(cut[0], cut[1]));
         }
     }
     while (k < n && valid) {
@@ -68,6 +80,7 @@ void sniffer::feed(const char* p, std::size_t n)
             unsigned cp = (u[k] & 0x0Fu) << 12 | (u[k + 1] & 0x3Fu) << 6;
             if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) { // strict, as most are
                 wide = deep = true;
+                odd = odd || !usual(u[k], u[k + 1]);
                 k += 3;
                 continue;
             }
@@ -81,6 +94,7 @@ void sniffer::feed(const char* p, std::size_t n)
         valid = len > 0;
         wide = true;
         deep = deep || len >= 3;
+        odd = odd || (len == 3 && !usual(u[k], u[k + 1]));
         k += static_cast<std::size_t>(len);
     }
 }
@@ -124,7 +138,7 @@ bool deep_utf8_file(std::FILE* f)
     char buf[1 << 14];
     for (std::size_t got; s.valid && (got = std::fread(buf, 1, sizeof buf, f)) > 0;)
         s.feed(buf, got);
-    bool deep = s.valid && s.deep && s.cutlen == 0 && !std::ferror(f);
+    bool deep = s.valid && s.deep && !s.odd && s.cutlen == 0 && !std::ferror(f);
     std::rewind(f);
     return deep;
 }

@@ -59,6 +59,7 @@ struct sniffer {
     bool valid = true;
     bool wide = false; // a character beyond ASCII was seen
     bool deep = false; // one of three bytes or more (every Chinese character)
+    bool odd = false;  // one of three bytes that text seldom holds (see usual)
     int first = 0;     // bytes of the text seen so far, up to 3
     bool bom = false;
     unsigned char cut[4] = {};
@@ -79,9 +80,12 @@ bool sniff_file(std::FILE* f, text_encoding& enc);
 bool gbk_file(std::FILE* f);
 
 // Whether all of f is strict UTF-8 holding a character of three bytes or
-// more, which a GBK text almost never is; f is back at its start after. Such
-// a file is UTF-8 for good: a character in it that GBK cannot hold refuses
-// its record, rather than the file being read as GBK.
+// more, each of three bytes one that text holds (Chinese, Japanese kana,
+// punctuation and symbols, full-width forms); f is back at its start after.
+// A GBK text almost never is: a level-two character such as 岑 (E1 AF) may
+// start a strict three-byte form by chance, but one far from the Chinese
+// ones. Such a file is UTF-8 for good: a character in it that GBK cannot
+// hold refuses its record, rather than the file being read as GBK.
 bool deep_utf8_file(std::FILE* f);
 
 // The byte that stands in for a character GBK cannot hold: never part of a

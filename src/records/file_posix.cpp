@@ -73,14 +73,17 @@ std::string resolve(const std::string& path)
         ssize_t len = ::readlink(p.c_str(), buf, sizeof buf);
         if (len < 0)
             return errno == EINVAL || errno == ENOENT ? p : std::string();
-        if (!trusted(p))
+        if (!trusted(p)) {
+            errno = EPERM;
             return {};
+        }
         std::string to(buf, static_cast<std::size_t>(len));
         // A relative link is relative to the folder that holds it.
         if (to[0] != '/' && p.find('/') != std::string::npos)
             to = folder_of(p) + "/" + to;
         p = to;
     }
+    errno = ELOOP;
     return {};
 }
 

@@ -258,8 +258,11 @@ replace_result file_replace(const replace_plan& plan, const std::function<bool(s
     long until = now_ms() + turn_wait;
     for (;;) {
         std::string target = resolve(plan.path);
-        if (target.empty())
-            return {};
+        if (target.empty()) {
+            replace_result r;
+            r.cause = errno == ENAMETOOLONG ? file_cause::too_long : file_cause::unknown;
+            return r;
+        }
         attempt a = replace_at(plan, target, write, now, until);
         if (!a.again)
             return a.result;
