@@ -35,9 +35,11 @@ struct file_stamp {
 
 enum class open_status { ok, missing, failed };
 
-// Opens path for reading in text mode. Only a regular file is opened; a
-// folder, FIFO or device is failed at once, without blocking. missing is
-// only for a name that does not exist. On ok, stamp is the file's.
+// Opens path for reading, its bytes as they are (a line may end in CR LF,
+// and a Ctrl-Z byte is data). Only a regular file is opened; a folder, FIFO
+// or device is failed at once, without blocking. missing is only for a name
+// that does not exist, and not for one a save in progress empties for a
+// moment. On ok, stamp is the file's.
 open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp);
 
 // The k-th name of a numbered series: stem + ext for k = 1, then
