@@ -34,8 +34,9 @@ std::wstring turn_name(const std::string& path)
 {
     std::size_t cut = path.find_last_of("/\\");
     std::string dir = cut == std::string::npos ? "." : path.substr(0, cut + 1);
-    std::wstring last = wide(cut == std::string::npos ? path : path.substr(cut + 1));
-    LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, last.data(), static_cast<int>(last.size()), last.data(),
+    std::wstring given = wide(cut == std::string::npos ? path : path.substr(cut + 1));
+    std::wstring last = given;
+    LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, given.data(), static_cast<int>(given.size()), last.data(),
                  static_cast<int>(last.size()));
     std::uint64_t h = 14695981039346656037ull;
     for (wchar_t c : last)
@@ -51,14 +52,14 @@ std::wstring turn_name(const std::string& path)
 }
 
 // The first part of the turn: the name. Within this thread's own turn it
-// is had at once (a mutex counts its owner's waits).
+// is had at once (a mutex counts its owner's waits; so a hold and the saves
+// inside it must be on one thread). Where no such mutex can be made at all,
+// the lock on the register is the whole turn, as it used to be.
 bool take_name(const std::string& path, turn& t, wait_budget& w, replace_status& why)
 {
     t.name = CreateMutexW(nullptr, FALSE, turn_name(path).c_str());
     why = replace_status::failed;
-    if (!t.name)
-        return false;
-    if (wait_for(t.name, w))
+    if (!t.name || wait_for(t.name, w))
         return true;
     CloseHandle(t.name);
     t.name = nullptr;
