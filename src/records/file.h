@@ -139,6 +139,12 @@ bool file_room(const std::string& name, std::uint64_t bytes);
 // cannot.
 std::FILE* file_open_bytes(const std::string& path);
 
+// After a load found no file at path: the file a save cut short left
+// holding a version of it (the old one moved aside, or the new one not yet
+// moved in), the last written when there are several; empty when there is
+// none. On POSIX a save moves its file in in one step and leaves none.
+std::string file_left_over(const std::string& path);
+
 // Removes a file, if it is there.
 void file_remove(const std::string& path);
 

@@ -137,6 +137,55 @@ HANDLE create_fresh(const std::string& path, const char* suffix, std::string& na
 
 // Writes the new file under a fresh name beside path; false on failure,
 // with the fresh file removed.
+namespace {
+
+// Whether name is one create_fresh made from base: base, a dot, two
+// numbers joined by a dash, and suffix.
+bool fresh_name(const std::wstring& name, const std::wstring& base, const wchar_t* suffix)
+{
+    std::wstring end = suffix;
+    if (name.size() < base.size() + 4 + end.size() || name.compare(0, base.size(), base) != 0 ||
+        name[base.size()] != L'.' || name.compare(name.size() - end.size(), end.size(), end) != 0)
+        return false;
+    std::wstring mid = name.substr(base.size() + 1, name.size() - base.size() - 1 - end.size());
+    std::size_t dash = mid.find(L'-');
+    return dash != std::wstring::npos && dash > 0 && dash + 1 < mid.size() &&
+           mid.find_first_not_of(L"0123456789-") == std::wstring::npos && mid.find(L'-', dash + 1) == std::wstring::npos;
+}
+
+std::string narrow(const wchar_t* w)
+{
+    char utf8[4 * MAX_PATH];
+    return WideCharToMultiByte(CP_UTF8, 0, w, -1, utf8, sizeof utf8, nullptr, nullptr) ? utf8 : "";
+}
+
+} // namespace
+
+std::string file_left_over(const std::string& path)
+{
+    // The names the replace uses beside the register: the old file moved
+    // aside (.old) when no backup is due, the new one written (.tmp).
+    std::string base = room_for(path, 26);
+    std::size_t cut = base.find_last_of("/\\");
+    std::string dir = cut == std::string::npos ? "" : base.substr(0, cut + 1);
+    std::wstring last = wide(base.substr(dir.size()));
+    WIN32_FIND_DATAW d;
+    HANDLE h = FindFirstFileW((wide(base) + L".*").c_str(), &d);
+    std::string found;
+    FILETIME newest{};
+    for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileW(h, &d)) {
+        bool ours = fresh_name(d.cFileName, last, L".old") || fresh_name(d.cFileName, last, L".tmp");
+        if (ours && !(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            CompareFileTime(&d.ftLastWriteTime, &newest) > 0) {
+            newest = d.ftLastWriteTime;
+            found = dir + narrow(d.cFileName);
+        }
+    }
+    if (h != INVALID_HANDLE_VALUE)
+        FindClose(h);
+    return found;
+}
+
 bool write_temp(const std::string& path, const std::function<bool(std::FILE*)>& write,
                 bool bytes, std::string& temp)
 {
@@ -224,13 +273,10 @@ bool file_scratch(std::string& name)
     DWORD got = GetTempPathW(MAX_PATH + 1, dir);
     if (got == 0 || got > MAX_PATH || GetTempFileNameW(dir, L"stu", 0, path) == 0)
         return false;
-    char utf8[4 * MAX_PATH];
-    if (WideCharToMultiByte(CP_UTF8, 0, path, -1, utf8, sizeof utf8, nullptr, nullptr) == 0) {
+    name = narrow(path);
+    if (name.empty())
         DeleteFileW(path);
-        return false;
-    }
-    name = utf8;
-    return true;
+    return !name.empty();
 }
 
 bool file_room(const std::string& name, std::uint64_t bytes)

@@ -489,6 +489,27 @@ void a_register_left_halfway_is_never_removed()
     }
 }
 
+// A save cut short leaves the register under a name of its own: a load
+// that finds none names the last written of them, and nothing else.
+void a_register_left_by_a_save_is_found()
+{
+    put("student.txt.bak", "a backup");
+    put("student.txt.12-34.txt", "not the replace's");
+    put("student.txt.1x-34.old", "not the replace's");
+    CreateDirectoryA("student.txt.5-6.tmp", nullptr);
+    check(file_left_over("student.txt").empty(), "found " + file_left_over("student.txt"));
+    put("student.txt", "old");
+    broken = {save_step::halfway, save_step::restore};
+    save_fault = break_listed;
+    replace_result r = save("new", nullptr, false);
+    save_fault = nullptr;
+    check(!r.backup.empty() && file_left_over("student.txt") == r.backup, "the register moved aside was not found");
+    Sleep(50);
+    put("student.txt.77-88.tmp", "new");
+    check(file_left_over("student.txt") == "student.txt.77-88.tmp", "not the last written");
+    RemoveDirectoryA("student.txt.5-6.tmp");
+}
+
 int breaks_left, rename_tries;
 
 bool break_renames(save_step s)
@@ -585,6 +606,7 @@ const test_case cases[] = {
     {"a_register_left_halfway_is_never_removed", a_register_left_halfway_is_never_removed},
     {"passing_refusals_are_waited_out", passing_refusals_are_waited_out},
     {"a_held_turn_keeps_others_waiting", a_held_turn_keeps_others_waiting},
+    {"a_register_left_by_a_save_is_found", a_register_left_by_a_save_is_found},
 };
 
 // Each case in a new empty folder, removed afterwards.
