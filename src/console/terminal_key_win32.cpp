@@ -94,10 +94,11 @@ std::vector<INPUT_RECORD> read_all()
 
 // Puts the typed-ahead events back in front of whatever came after the
 // pause's key. The console only appends, so what came after is read out
-// and written again behind them.
+// and written again behind them. Not once the session is to end: the
+// input is over, and a console that is closing may block any call.
 void put_back(std::vector<INPUT_RECORD> ahead)
 {
-    if (ahead.empty())
+    if (ahead.empty() || stopped())
         return;
     std::vector<INPUT_RECORD> after = read_all();
     ahead.insert(ahead.end(), after.begin(), after.end());
