@@ -2,7 +2,8 @@
 # Cross-builds the Windows program with mingw-w64 (statically linked) and
 # libxlsxwriter from Debian's sources (scripts/xlsxwriter-mingw.sh), runs the
 # file layer's own tests and those of the names workbooks are written to under
-# wine (tests/windows/file_test.cpp, workbook_test.cpp), then
+# wine (tests/windows/file_test.cpp, workbook_test.cpp), and the console's
+# control handler (control_test.cpp), then
 # the end-to-end transcript tests, the command-line table and the register
 # tests (registers named each way, UTF-8 registers, export and import)
 # against the .exe under wine. The transcripts are compared with CR LF line ends
@@ -45,6 +46,7 @@ wineboot -i > /dev/null 2>&1 || true
 trap 'wineserver -k 2> /dev/null || true' EXIT
 wine build-win/student_file_tests.exe
 wine build-win/student_workbook_tests.exe
+wine build-win/student_control_tests.exe
 STUDENT_RUNNER=wine STUDENT_PROGRAM="$PWD/build-win/student.exe" \
   build/student_tests --gtest_filter='program.*:args/command_line.*:registers/*:register_file.*' --gtest_brief=1
 python3 tests/wine_console.py build-win/student.exe build-win/console_parent.exe

@@ -172,6 +172,25 @@ def key_at_the_pause(name, key):
     return case
 
 
+def cpu_ticks(pid):
+    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])
+
+
+def a_pause_with_an_event_pending_takes_no_cpu(s, workdir):
+    # Enter's release is still in the console when the pause begins.
+    check(s.until(MENU_PROMPT), "no menu prompt", s)
+    s.type("6\r")
+    check(s.until(PAUSE), "no pause", s)
+    time.sleep(0.5)
+    before, began = cpu_ticks(s.pid), time.time()
+    time.sleep(5)
+    used = (cpu_ticks(s.pid) - before) / os.sysconf("SC_CLK_TCK") / (time.time() - began)
+    check(used < 0.01, f"the pause took {used:.1%} of a core", s)
+    s.type("x")
+    check(s.until(MENU_PROMPT), "no menu after the key", s)
+
+
 def a_paste_at_the_pause_keeps_all_but_its_first_key(s, workdir):
     check(s.until(MENU_PROMPT), "no menu prompt", s)
     s.type("6\r")
@@ -280,19 +299,37 @@ def a_parents_console_mode_is_not_inherited_and_comes_back(s, workdir):
     check(s.until("input-mode-kept"), "the parent's console mode was not put back", s)
 
 
+def inject(s, workdir, what=""):
+    with open(os.path.join(workdir, "inject"), "w") as f:
+        f.write(what)
+    end = time.time() + 20
+    while not os.path.exists(os.path.join(workdir, "injected")) and time.time() < end:
+        s.pump(0.05)
+    check(os.path.exists(os.path.join(workdir, "injected")), "the events were not put in", s)
+    os.remove(os.path.join(workdir, "injected"))
+
+
 @under_parent
 def only_a_key_press_ends_the_pause(s, workdir):
     check(s.until(MENU_PROMPT), "no menu prompt", s)
     s.type("6\r")
     check(s.until(PAUSE), "no pause", s)
-    open(os.path.join(workdir, "inject"), "w").close()
-    end = time.time() + 20
-    while not os.path.exists(os.path.join(workdir, "injected")) and time.time() < end:
-        s.pump(0.05)
-    check(os.path.exists(os.path.join(workdir, "injected")), "the events were not put in", s)
+    inject(s, workdir)
     check(not s.until(MENU_PROMPT, 1.5), "an event that is no key press ended the pause", s)
     s.type("x")
     check(s.until(MENU_PROMPT), "no menu after the key", s)
+    s.type("8\r")
+    check(s.until("exit=0"), "8 did not end the program", s)
+
+
+@under_parent
+def an_alt_code_ends_the_pause(s, workdir):
+    # Alt+0183: the character comes with the release of Alt alone.
+    check(s.until(MENU_PROMPT), "no menu prompt", s)
+    s.type("6\r")
+    check(s.until(PAUSE), "no pause", s)
+    inject(s, workdir, "alt")
+    check(s.until(MENU_PROMPT), "the Alt code did not end the pause", s)
     s.type("8\r")
     check(s.until("exit=0"), "8 did not end the program", s)
 
@@ -302,7 +339,8 @@ CASES = [menu_shown_in_chinese, pause_waits_then_screen_clears, chinese_name_sav
          a_parents_console_mode_is_not_inherited_and_comes_back, only_a_key_press_ends_the_pause,
          answers_pasted_across_a_pause_show_after_their_prompts, bogus_argument_shown_in_chinese,
          a_register_named_in_chinese_is_named_so_in_notices,
-         a_paste_at_the_pause_keeps_all_but_its_first_key]
+         a_paste_at_the_pause_keeps_all_but_its_first_key, a_pause_with_an_event_pending_takes_no_cpu,
+         an_alt_code_ends_the_pause]
 CASES += [key_at_the_pause(*k) for k in KEYS] + [ending(*e) for e in ENDINGS]
 CASES += [name_not_in_gbk("an_emoji", "😀"), name_not_in_gbk("hangul", "한")]
 

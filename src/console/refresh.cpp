@@ -25,6 +25,16 @@ void hint_sample()
                for_shell(shown_name(file_path())));
 }
 
+// After menu 1 found no register: where a save that was cut short left it,
+// and how to take it back, when it did.
+void hint_left_over()
+{
+    std::string left = file_left_over(file_path());
+    if (!left.empty())
+        notice("上次保存被中断,登记表留在" + shown_name(left) + ",改名为" + shown_name(file_path()) +
+               "即可取回");
+}
+
 } // namespace
 
 void refresh()
@@ -47,6 +57,7 @@ void refresh()
         // The dialogue's words name no file: a mistyped name would show
         // only as an empty register.
         notice("未找到" + shown_name(file_path()));
+        hint_left_over();
         hint_sample();
     }
 }

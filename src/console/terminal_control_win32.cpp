@@ -17,6 +17,10 @@ volatile LONG code_of_stop;
 // is written first.
 volatile LONG drop;
 volatile LONG ending_console; // the window, the session or the system is ending
+// Set once the operator's work is on disk, or there was none to keep.
+HANDLE kept_ev;
+
+} // namespace
 
 BOOL WINAPI on_control(DWORD event)
 {
@@ -32,13 +36,15 @@ BOOL WINAPI on_control(DWORD event)
         InterlockedExchange(&ending_console, 1);
     request(code);
     // Windows ends the process as soon as this returns from a close, a
-    // sign-out or a shutdown (or some five seconds after): wait for the
-    // session to write the operator's work and end the process itself in
-    // term_exit.
+    // sign-out or a shutdown, or once its own time for it is up: so this
+    // returns only when the operator's work is written, however slow the
+    // disk, and the system's limit is the only one.
     if (ending)
-        Sleep(4000);
+        WaitForSingleObject(kept_ev, INFINITE);
     return TRUE;
 }
+
+namespace {
 
 // The modes the console had before, put back at the end: a parent's modes
 // (no line input, no Ctrl-C) are not this program's.
@@ -63,6 +69,12 @@ DWORD WINAPI deadline(void*)
 void control_open()
 {
     stop_ev = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    kept_ev = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+void work_kept()
+{
+    SetEvent(kept_ev);
 }
 
 void request(LONG code)

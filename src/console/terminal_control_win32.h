@@ -9,6 +9,14 @@
 // window, the session or the system ending. Call first.
 void control_open();
 
+// The handler of control events set_modes installs. For a close, a
+// sign-out or a shutdown it returns once work_kept has been called.
+BOOL WINAPI on_control(DWORD event);
+
+// The operator's work is on disk (or there was none to keep): the system
+// may end the process.
+void work_kept();
+
 // Asks the session to end, as the signal code would on POSIX; the first
 // request's code is kept.
 void request(LONG code);

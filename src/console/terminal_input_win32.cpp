@@ -8,6 +8,7 @@
 #include "console/terminal_control_win32.h"
 #include "console/terminal_output_win32.h"
 #include "console/terminal_text.h"
+#include "records/codepage_win32.h"
 
 #include <csignal>
 #include <cstdio>
@@ -58,7 +59,8 @@ void end_input()
     LeaveCriticalSection(&typed.ending);
 }
 
-// Typed text as GBK, the only encoding a value is stored in. A character
+// Typed text as GBK, the only encoding a value is stored in, converted as
+// output and files are. A character
 // GBK cannot hold becomes 0xFF, which is never part of a GBK character,
 // so the answer is refused rather than stored with a '?' in its place.
 std::string to_gbk(const wchar_t* w, std::size_t n)
@@ -72,9 +74,8 @@ std::string to_gbk(const wchar_t* w, std::size_t n)
             continue;
         }
         char b[4];
-        BOOL lost = FALSE;
-        int len = WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, w + k, 1, b, sizeof b, nullptr, &lost);
-        if (len <= 0 || lost)
+        int len = wide_to_gbk(w + k, 1, b);
+        if (len <= 0)
             s += '\xff';
         else
             s.append(b, static_cast<std::size_t>(len));

@@ -14,11 +14,16 @@ namespace {
 
 // A key the operator pressed: a key-down that gives a character (an input
 // method's result arrives so) or a named key. Not Shift, Ctrl, Alt or Win
-// alone, nor a key the input method is still composing with, nor a release.
+// alone, nor a key the input method is still composing with, nor a release
+// other than Alt's with a character.
 bool is_press(const INPUT_RECORD& r)
 {
-    if (r.EventType != KEY_EVENT || !r.Event.KeyEvent.bKeyDown)
+    if (r.EventType != KEY_EVENT)
         return false;
+    // An Alt code, and what a console or terminal pastes that way, brings
+    // its character with the release of Alt.
+    if (!r.Event.KeyEvent.bKeyDown)
+        return r.Event.KeyEvent.wVirtualKeyCode == VK_MENU && r.Event.KeyEvent.uChar.UnicodeChar != 0;
     if (r.Event.KeyEvent.uChar.UnicodeChar != 0)
         return true;
     WORD vk = r.Event.KeyEvent.wVirtualKeyCode;
@@ -70,63 +75,86 @@ DWORD key_end(const INPUT_RECORD* r, DWORD k, DWORD n)
     return 0;
 }
 
-// Takes the events of the key in r[k, end) out of the console. The first
-// old events were typed ahead: they are put back, in their order, for the
-// reads after the pause.
-void take_key(std::vector<INPUT_RECORD>& r, DWORD old, DWORD k, DWORD end)
+// Every event pending in the console, read out of it.
+std::vector<INPUT_RECORD> read_all()
 {
+    std::vector<INPUT_RECORD> r;
+    DWORD got;
+    for (DWORD left; GetNumberOfConsoleInputEvents(input_console(), &left) && left > 0;) {
+        std::size_t at = r.size();
+        r.resize(at + left);
+        if (!ReadConsoleInputW(input_console(), r.data() + at, left, &got))
+            got = 0;
+        r.resize(at + got);
+        if (got == 0)
+            break;
+    }
+    return r;
+}
+
+// Puts the typed-ahead events back in front of whatever came after the
+// pause's key. The console only appends, so what came after is read out
+// and written again behind them. Not once the session is to end: the
+// input is over, and a console that is closing may block any call.
+void put_back(std::vector<INPUT_RECORD> ahead)
+{
+    if (ahead.empty() || stopped())
+        return;
+    std::vector<INPUT_RECORD> after = read_all();
+    ahead.insert(ahead.end(), after.begin(), after.end());
+    DWORD put;
+    WriteConsoleInputW(input_console(), ahead.data(), static_cast<DWORD>(ahead.size()), &put);
+}
+
+// Looks at what is pending for the pause's key; true when it was there and
+// has been taken, with everything before it. Anything else pending is read
+// and dropped, so that the console is signalled again only by new input.
+bool take_key(std::vector<INPUT_RECORD>& r, bool& waited)
+{
+    DWORD n = 0;
+    GetNumberOfConsoleInputEvents(input_console(), &n);
+    r.resize(n);
+    if (n == 0 || !PeekConsoleInputW(input_console(), r.data(), n, &n) || n == 0)
+        return false;
+    DWORD k = 0;
+    while (k < n && !is_press(r[k]))
+        ++k;
+    DWORD end = k < n ? key_end(r.data(), k, n) : 0;
+    // A key cut short gets a moment for its rest, as on a terminal.
+    if (k < n && end == 0 && !waited) {
+        waited = true;
+        return false;
+    }
+    end = k == n ? n : end ? end : n;
     for (DWORD i = k; i < end; ++i)
         if (is_press(r[i]) && r[i].Event.KeyEvent.uChar.UnicodeChar == 3)
             request(SIGINT); // Ctrl-C passed on as a key, as by wine
-    DWORD got;
-    if (old == 0) {
-        ReadConsoleInputW(input_console(), r.data(), end, &got);
-        return;
-    }
-    if (!ReadConsoleInputW(input_console(), r.data(), static_cast<DWORD>(r.size()), &got))
-        return;
-    r.resize(got);
-    r.erase(r.begin() + old, r.begin() + end);
-    WriteConsoleInputW(input_console(), r.data(), static_cast<DWORD>(r.size()), &got);
+    ReadConsoleInputW(input_console(), r.data(), end, &n);
+    return k < end;
 }
 
 } // namespace
 
 // Waits for a key press beyond the first old events, which were typed ahead
-// and stay for the reads after the pause.
+// and stay for the reads after the pause. They wait outside the console
+// meanwhile: its handle is signalled while any event at all is pending, so
+// a wait on it would return at once for them, again and again.
 void await_key(DWORD old)
 {
-    HANDLE hs[2] = {stop_event(), input_console()};
-    std::vector<INPUT_RECORD> r;
+    std::vector<INPUT_RECORD> ahead(old), r;
+    DWORD got = 0;
+    if (old > 0 && !ReadConsoleInputW(input_console(), ahead.data(), old, &got))
+        got = 0;
+    ahead.resize(got);
     bool waited = false;
+    HANDLE hs[2] = {stop_event(), input_console()};
     for (;;) {
-        DWORD n = 0;
-        GetNumberOfConsoleInputEvents(input_console(), &n);
-        if (n > old) {
-            r.resize(n);
-            if (!PeekConsoleInputW(input_console(), r.data(), n, &n))
-                return;
-            r.resize(n);
-            DWORD k = old;
-            while (k < n && !is_press(r[k]))
-                ++k;
-            DWORD end = k < n ? key_end(r.data(), k, n) : 0;
-            // A key cut short gets a moment for its rest, as on a terminal.
-            if (k < n && end == 0 && !waited) {
-                waited = true;
-                if (WaitForSingleObject(stop_event(), 40) == WAIT_OBJECT_0)
-                    return;
-                continue;
-            }
-            if (k < n) {
-                take_key(r, old, k, end ? end : n);
-                return;
-            }
-            if (old == 0) // nothing to keep: drop the releases, or they keep waking this
-                ReadConsoleInputW(input_console(), r.data(), n, &n);
-        }
-        // Typed-ahead events keep the console signalled, so then it is polled.
-        if (WaitForMultipleObjects(2, hs, FALSE, old ? 20 : INFINITE) == WAIT_OBJECT_0)
-            return;
+        bool was_waiting = waited;
+        if (take_key(r, waited))
+            break;
+        DWORD wait = waited && !was_waiting ? 40 : INFINITE;
+        if (WaitForMultipleObjects(wait == INFINITE ? 2 : 1, hs, FALSE, wait) == WAIT_OBJECT_0)
+            break;
     }
+    put_back(ahead);
 }

@@ -5,13 +5,12 @@
 #include "console/terminal_output_win32.h"
 
 #include "console/terminal_control_win32.h"
+#include "records/codepage_win32.h"
 
 #include <fcntl.h>
 #include <io.h>
 
 namespace {
-
-UINT cp = 936;
 
 // How much of [p, p + n) is whole characters: a lead byte cut off at the
 // end, or the start of a four-byte GB18030 sequence, waits for the rest.
@@ -25,7 +24,7 @@ std::size_t whole(const unsigned char* p, std::size_t n)
         }
         if (k + 1 >= n)
             break;
-        std::size_t len = cp == 54936 && p[k + 1] >= 0x30 && p[k + 1] <= 0x39 ? 4 : 2;
+        std::size_t len = gbk_code_page() == 54936 && p[k + 1] >= 0x30 && p[k + 1] <= 0x39 ? 4 : 2;
         if (k + len > n)
             break;
         k += len;
@@ -36,7 +35,7 @@ std::size_t whole(const unsigned char* p, std::size_t n)
 std::wstring wide(const char* p, std::size_t n)
 {
     std::wstring w(n, L'\0');
-    int len = n ? MultiByteToWideChar(cp, 0, p, static_cast<int>(n), w.data(), static_cast<int>(n)) : 0;
+    int len = n ? MultiByteToWideChar(gbk_code_page(), 0, p, static_cast<int>(n), w.data(), static_cast<int>(n)) : 0;
     w.resize(len > 0 ? static_cast<std::size_t>(len) : 0);
     return w;
 }
@@ -89,13 +88,17 @@ void show(const char* p, std::size_t n)
 }
 
 // Shows what the pipe holds, then answers the settles asked for before
-// it looked: everything written before those has then been shown. An idle
-// pipe is looked at every few milliseconds, as nothing else wakes this up.
+// it looked: everything written before those has then been shown. Nothing
+// else wakes this up, so the pipe is looked at every few milliseconds while
+// output flows, and less and less often once it has stopped: a program
+// waiting at a pause costs next to nothing.
 DWORD WINAPI pump_out(void*)
 {
     char buf[1 << 14];
+    DWORD idle = 10;
     for (;;) {
-        WaitForSingleObject(shown.kick, 10);
+        WaitForSingleObject(shown.kick, idle);
+        idle = idle < 320 ? idle * 2 : idle;
         LONG want = InterlockedCompareExchange(&shown.asked, 0, 0);
         DWORD avail = 0;
         bool open;
@@ -106,6 +109,7 @@ DWORD WINAPI pump_out(void*)
                 break;
             }
             show(buf, got);
+            idle = 10;
         }
         InterlockedExchange(&shown.done, want);
         SetEvent(shown.answered);
@@ -170,12 +174,6 @@ void show_notices()
 }
 
 } // namespace
-
-void pick_code_page()
-{
-    if (IsValidCodePage(54936))
-        cp = 54936;
-}
 
 bool open_output(HANDLE con)
 {

@@ -8,10 +8,6 @@
 #include <string>
 #include <windows.h>
 
-// Picks the code page the program's bytes are read in: GB18030 where the
-// system has it, which contains GBK; 936 where it does not.
-void pick_code_page();
-
 // Moves standard output, or standard error, onto a pipe shown on con.
 bool open_output(HANDLE con);
 bool open_notices(HANDLE con);

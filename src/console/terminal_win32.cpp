@@ -27,7 +27,6 @@
 void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
 {
     control_open();
-    pick_code_page();
     HANDLE con_in = GetStdHandle(STD_INPUT_HANDLE);
     HANDLE con_out = GetStdHandle(STD_OUTPUT_HANDLE);
     HANDLE con_err = GetStdHandle(STD_ERROR_HANDLE);
@@ -102,6 +101,7 @@ void term_deadline()
     // notices are not shown on a console that is closing (show_notices);
     // whatever else blocks, a notice on a console whose output is held or
     // standard error on a pipe nobody reads, is cut short here.
+    work_kept();
     if (stopped())
         start_deadline();
 }

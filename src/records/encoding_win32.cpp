@@ -1,32 +1,37 @@
 #include "records/encoding.h"
+#include "records/codepage_win32.h"
 
 #include <windows.h>
-
-namespace {
 
 // GB18030 where the system has it, as the console uses: its two-byte pairs
 // are all the pairs a value can hold. Plain 936 (as under wine) reads some
 // of them as other (private-use) characters.
-UINT code_page()
+UINT gbk_code_page()
 {
     static const UINT cp = IsValidCodePage(54936) ? 54936 : 936;
     return cp;
 }
 
-// One UTF-8 character as GBK into g; 0 when GBK has no room for it: a
-// four-byte GB18030 form, or what 936 lacks (it also maps the euro sign to
-// 0x80, which is no GBK character). GB18030 has a form for everything, so
-// it takes no best-fit flag and uses no default character.
+// GB18030 has a form for everything, so it takes no best-fit flag and uses
+// no default character; its four-byte forms are no GBK. 936 maps the euro
+// sign to 0x80, which is no GBK character either.
+int wide_to_gbk(const wchar_t* w, int n, char (&g)[4])
+{
+    BOOL used = FALSE;
+    bool gb18030 = gbk_code_page() == 54936;
+    int gn = WideCharToMultiByte(gbk_code_page(), gb18030 ? 0 : WC_NO_BEST_FIT_CHARS, w, n, g, 4, nullptr,
+                                 gb18030 ? nullptr : &used);
+    return gn > 0 && !used && gbk_text(g, static_cast<std::size_t>(gn)) ? gn : 0;
+}
+
+namespace {
+
+// One UTF-8 character as GBK into g; 0 when GBK has no room for it.
 int one_to_gbk(const char* p, std::size_t len, char (&g)[4])
 {
     wchar_t w[2];
     int wn = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, p, static_cast<int>(len), w, 2);
-    BOOL used = FALSE;
-    bool gb18030 = code_page() == 54936;
-    int gn = wn > 0 ? WideCharToMultiByte(code_page(), gb18030 ? 0 : WC_NO_BEST_FIT_CHARS, w, wn, g, 4, nullptr,
-                                          gb18030 ? nullptr : &used)
-                    : 0;
-    return gn > 0 && !used && gbk_text(g, static_cast<std::size_t>(gn)) ? gn : 0;
+    return wn > 0 ? wide_to_gbk(w, wn, g) : 0;
 }
 
 } // namespace
@@ -62,7 +67,7 @@ bool gbk_to_utf8(std::string_view gbk, std::string& out)
     for (std::size_t k = 0; k < gbk.size();) {
         std::size_t len = gbk_length(gbk.data() + k, gbk.size() - k);
         wchar_t w[2];
-        int wn = len == 2 ? MultiByteToWideChar(code_page(), MB_ERR_INVALID_CHARS, gbk.data() + k, 2, w, 2) : 0;
+        int wn = len == 2 ? MultiByteToWideChar(gbk_code_page(), MB_ERR_INVALID_CHARS, gbk.data() + k, 2, w, 2) : 0;
         char u[8];
         int un = wn > 0 ? WideCharToMultiByte(CP_UTF8, 0, w, wn, u, sizeof u, nullptr, nullptr) : 0;
         if (len == 2 && un > 0)

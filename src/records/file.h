@@ -38,9 +38,11 @@ struct file_stamp {
 
 enum class open_status { ok, missing, failed };
 
-// Opens path for reading in text mode. Only a regular file is opened; a
-// folder, FIFO or device is failed at once, without blocking. missing is
-// only for a name that does not exist. On ok, stamp is the file's.
+// Opens path for reading, its bytes as they are (a line may end in CR LF,
+// and a Ctrl-Z byte is data). Only a regular file is opened; a folder, FIFO
+// or device is failed at once, without blocking. missing is only for a name
+// that does not exist, and not for one a save in progress empties for a
+// moment. On ok, stamp is the file's.
 open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp);
 
 // The k-th name of a numbered series: stem + ext for k = 1, then
@@ -153,6 +155,12 @@ bool file_room(const std::string& name, std::uint64_t bytes);
 // Opens a file to read it as it is, line ends and all; nullptr when it
 // cannot.
 std::FILE* file_open_bytes(const std::string& path);
+
+// After a load found no file at path: the file a save cut short left
+// holding a version of it (the old one moved aside, or the new one not yet
+// moved in), the last written when there are several; empty when there is
+// none. On POSIX a save moves its file in in one step and leaves none.
+std::string file_left_over(const std::string& path);
 
 // Removes a file, if it is there.
 void file_remove(const std::string& path);

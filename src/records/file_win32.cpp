@@ -1,6 +1,7 @@
 // Windows file layer. Names come in UTF-8 and every call is the wide one,
 // so a name reaches the file intact whatever the system's code page.
 #include "records/file_win32.h"
+#include "records/codepage_win32.h"
 
 #include <cstdio>
 #include <cstring>
@@ -57,7 +58,29 @@ bool wait_more(wait_budget& w)
 
 bool held_elsewhere(DWORD e)
 {
-    return e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION;
+    // The guidance for ReplaceFile counts 1175 and a file pending deletion
+    // as passing; scanners and indexers cause them.
+    return e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION || e == ERROR_ACCESS_DENIED ||
+           e == ERROR_UNABLE_TO_REMOVE_REPLACED || e == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+}
+
+replace_status gave_up(DWORD e, const wait_budget& w)
+{
+    if (w.why == replace_status::stopped)
+        return w.why;
+    return e == ERROR_ACCESS_DENIED ? replace_status::failed : replace_status::busy;
+}
+
+bool wait_for(HANDLE m, wait_budget& w)
+{
+    for (;;) {
+        DWORD got = WaitForSingleObject(m, 0);
+        // Abandoned: a program ended inside its turn, which is now ours.
+        if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED)
+            return true;
+        if (got != WAIT_TIMEOUT || !wait_more(w))
+            return false;
+    }
 }
 
 bool stamp_of(HANDLE h, file_stamp& stamp)
@@ -88,14 +111,6 @@ bool same_file(const file_stamp& a, const file_stamp& b)
     return a.dev == b.dev && a.ino == b.ino;
 }
 
-// Whether the file at name is the very one stamped: the empty file this
-// program created to claim the name, say.
-bool is_file(const std::string& name, const file_stamp& stamp)
-{
-    file_stamp now;
-    return stamp_at(name, now) && same_file(now, stamp);
-}
-
 bool plain_file_at(const std::string& name)
 {
     DWORD a = attributes(name);
@@ -122,6 +137,55 @@ HANDLE create_fresh(const std::string& path, const char* suffix, std::string& na
 
 // Writes the new file under a fresh name beside path; false on failure,
 // with the fresh file removed.
+namespace {
+
+// Whether name is one create_fresh made from base: base, a dot, two
+// numbers joined by a dash, and suffix.
+bool fresh_name(const std::wstring& name, const std::wstring& base, const wchar_t* suffix)
+{
+    std::wstring end = suffix;
+    if (name.size() < base.size() + 4 + end.size() || name.compare(0, base.size(), base) != 0 ||
+        name[base.size()] != L'.' || name.compare(name.size() - end.size(), end.size(), end) != 0)
+        return false;
+    std::wstring mid = name.substr(base.size() + 1, name.size() - base.size() - 1 - end.size());
+    std::size_t dash = mid.find(L'-');
+    return dash != std::wstring::npos && dash > 0 && dash + 1 < mid.size() &&
+           mid.find_first_not_of(L"0123456789-") == std::wstring::npos && mid.find(L'-', dash + 1) == std::wstring::npos;
+}
+
+std::string narrow(const wchar_t* w)
+{
+    char utf8[4 * MAX_PATH];
+    return WideCharToMultiByte(CP_UTF8, 0, w, -1, utf8, sizeof utf8, nullptr, nullptr) ? utf8 : "";
+}
+
+} // namespace
+
+std::string file_left_over(const std::string& path)
+{
+    // The names the replace uses beside the register: the old file moved
+    // aside (.old) when no backup is due, the new one written (.tmp).
+    std::string base = room_for(path, 26);
+    std::size_t cut = base.find_last_of("/\\");
+    std::string dir = cut == std::string::npos ? "" : base.substr(0, cut + 1);
+    std::wstring last = wide(base.substr(dir.size()));
+    WIN32_FIND_DATAW d;
+    HANDLE h = FindFirstFileW((wide(base) + L".*").c_str(), &d);
+    std::string found;
+    FILETIME newest{};
+    for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileW(h, &d)) {
+        bool ours = fresh_name(d.cFileName, last, L".old") || fresh_name(d.cFileName, last, L".tmp");
+        if (ours && !(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            CompareFileTime(&d.ftLastWriteTime, &newest) > 0) {
+            newest = d.ftLastWriteTime;
+            found = dir + narrow(d.cFileName);
+        }
+    }
+    if (h != INVALID_HANDLE_VALUE)
+        FindClose(h);
+    return found;
+}
+
 bool write_temp(const std::string& path, const std::function<bool(std::FILE*)>& write,
                 bool bytes, std::string& temp)
 {
@@ -152,26 +216,55 @@ bool write_temp(const std::string& path, const std::function<bool(std::FILE*)>& 
     return false;
 }
 
+namespace {
+
+// Opens the register to read it, sharing everything so that a replace
+// goes on around the reader. missing only when no save is under way.
+open_status open_shared(const std::string& path, HANDLE& h, wait_budget& w)
+{
+    for (;;) {
+        DWORD attrs = attributes(path);
+        if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY))
+            return open_status::failed;
+        h = attrs == INVALID_FILE_ATTRIBUTES ? INVALID_HANDLE_VALUE
+                                             : create(path, GENERIC_READ, share_all, OPEN_EXISTING);
+        if (h != INVALID_HANDLE_VALUE)
+            return open_status::ok;
+        DWORD e = GetLastError();
+        // A replace empties the name for a moment, inside its turn.
+        if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) {
+            if (!gone(path, w))
+                continue;
+            return open_status::missing;
+        }
+        if (!held_elsewhere(e) || !wait_more(w))
+            return open_status::failed;
+    }
+}
+
+} // namespace
+
 open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp)
 {
-    DWORD attrs = attributes(path);
-    if (attrs == INVALID_FILE_ATTRIBUTES) {
-        DWORD e = GetLastError();
-        return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? open_status::missing
-                                                                      : open_status::failed;
-    }
-    if (attrs & FILE_ATTRIBUTE_DIRECTORY)
-        return open_status::failed;
-    // Bytes as they are: text mode would stop at the first Ctrl-Z byte.
-    f = _wfopen(wide(path).c_str(), L"rb");
-    if (!f)
-        return open_status::failed;
-    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+    wait_budget w;
+    HANDLE h;
+    open_status st = open_shared(path, h, w);
+    if (st != open_status::ok)
+        return st;
     if (GetFileType(h) != FILE_TYPE_DISK || !stamp_of(h, stamp)) {
-        std::fclose(f);
+        CloseHandle(h);
         return open_status::failed;
     }
-    return open_status::ok;
+    // Bytes as they are: text mode would stop at the first Ctrl-Z byte.
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+    f = fd < 0 ? nullptr : _fdopen(fd, "rb");
+    if (f)
+        return open_status::ok;
+    if (fd < 0)
+        CloseHandle(h);
+    else
+        _close(fd);
+    return open_status::failed;
 }
 
 bool file_scratch(std::string& name)
@@ -180,13 +273,10 @@ bool file_scratch(std::string& name)
     DWORD got = GetTempPathW(MAX_PATH + 1, dir);
     if (got == 0 || got > MAX_PATH || GetTempFileNameW(dir, L"stu", 0, path) == 0)
         return false;
-    char utf8[4 * MAX_PATH];
-    if (WideCharToMultiByte(CP_UTF8, 0, path, -1, utf8, sizeof utf8, nullptr, nullptr) == 0) {
+    name = narrow(path);
+    if (name.empty())
         DeleteFileW(path);
-        return false;
-    }
-    name = utf8;
-    return true;
+    return !name.empty();
 }
 
 std::string home_folder()
@@ -223,11 +313,15 @@ void file_remove(const std::string& path)
 std::string shown_name(const std::string& path)
 {
     std::wstring w = wide(path);
-    if (w.empty())
-        return {};
-    int len = WideCharToMultiByte(936, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, "?", nullptr);
-    std::string s(static_cast<std::size_t>(len > 0 ? len : 0), '\0');
-    WideCharToMultiByte(936, 0, w.data(), static_cast<int>(w.size()), s.data(), len, "?", nullptr);
+    std::string s;
+    for (std::size_t k = 0; k < w.size(); ++k) {
+        char g[4];
+        bool pair = IS_HIGH_SURROGATE(w[k]) && k + 1 < w.size() && IS_LOW_SURROGATE(w[k + 1]);
+        bool surrogate = IS_HIGH_SURROGATE(w[k]) || IS_LOW_SURROGATE(w[k]);
+        int n = surrogate ? 0 : wide_to_gbk(&w[k], 1, g);
+        s.append(n > 0 ? g : "?", n > 0 ? static_cast<std::size_t>(n) : 1);
+        k += pair;
+    }
     return s;
 }
 

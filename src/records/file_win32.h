@@ -31,17 +31,22 @@ struct wait_budget {
 // program asks to stop, with why saying which.
 bool wait_more(wait_budget& w);
 
-// Whether the error e says another program holds the file for now.
+// Whether the error e says another program holds the file for now: a
+// sharing or lock violation, a file pending deletion (5), or a replace a
+// scanner or indexer got in the way of (1175, 1176).
 bool held_elsewhere(DWORD e);
+
+// What a wait that ran out after the error e reports: busy when another
+// program held the file, failed when access itself was refused.
+replace_status gave_up(DWORD e, const wait_budget& w);
+
+// Waits, within w, until this thread owns the mutex m.
+bool wait_for(HANDLE m, wait_budget& w);
 
 // The identity of the file open at h, or at path.
 bool stamp_of(HANDLE h, file_stamp& stamp);
 bool stamp_at(const std::string& path, file_stamp& stamp);
 bool same_file(const file_stamp& a, const file_stamp& b);
-
-// Whether the file at name is the very one stamped: the empty file this
-// program created to claim the name, say.
-bool is_file(const std::string& name, const file_stamp& stamp);
 
 // Whether name is a file: not a folder, a link or a device.
 bool plain_file_at(const std::string& name);
@@ -55,21 +60,38 @@ HANDLE create_fresh(const std::string& path, const char* suffix, std::string& na
 bool write_temp(const std::string& path, const std::function<bool(std::FILE*)>& write,
                 bool bytes, std::string& temp);
 
-// The register, open only to hold the turn: it shares everything, so the
-// replace itself, and every reader, goes on around it.
+// The turn between programs saving the same register. Its first part is a
+// mutex named after the register's folder and name, which no replace ever
+// moves: while one program holds it, the name itself is guarded, even in
+// the moment a replace leaves it empty. Its second part, for programs on
+// other machines sharing the folder, is a lock on the register itself (far
+// past its end, so every reader goes on around it), checked afterwards to
+// be on the file the name still leads to.
 struct turn {
-    HANDLE h = INVALID_HANDLE_VALUE;
-    void release()
-    {
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-        h = INVALID_HANDLE_VALUE;
-    }
+    HANDLE name = nullptr;            // the mutex, owned by this thread
+    HANDLE h = INVALID_HANDLE_VALUE;  // the register, open only for its lock
+    bool missing = false;             // no register yet: only the name is held
+    file_stamp file;                  // the register the turn was taken on
+    void release();
     ~turn() { release(); }
 };
 
 enum class turn_status { mine, moved, refused };
 
 // Takes the turn on the register at path; moved when, once it is had, the
-// name leads to another file (a save that went first replaced it).
+// name leads to another file (a save that went first replaced it). Within
+// file_hold's turn on the same register, the hold's lock is this turn's.
 turn_status take_turn(const std::string& path, turn& t, wait_budget& w, replace_status& why);
+
+// Whether the register at path is missing for good: looked for again inside
+// the turn, once any save under way (which may have emptied the name for a
+// moment) is over, or the wait w has run out.
+bool gone(const std::string& path, wait_budget& w);
+
+// Test seam: called inside a save's turn, once the new file is in place
+// and before it is taken as this program's own.
+extern void (*turn_widen)();
+
+// Test seam: the error a replace broken at save_step::rename reports
+// (ERROR_WRITE_PROTECT, which no wait mends, unless set).
+extern DWORD rename_fault_error;

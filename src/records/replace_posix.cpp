@@ -294,3 +294,7 @@ bool file_keep(const std::string& stem, const char* ext, const char* like,
     return true;
 }
 
+std::string file_left_over(const std::string&)
+{
+    return {};
+}

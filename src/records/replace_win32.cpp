@@ -8,12 +8,14 @@
 #include <string>
 #include <windows.h>
 
+DWORD rename_fault_error = ERROR_WRITE_PROTECT;
+
 namespace {
 
 // Claims the first name of the backup series that nothing holds, by
 // creating it empty; an earlier backup moves the series on, anything else
-// there ends the search. claim is the empty file's identity.
-bool claim_backup(const std::string& path, std::string& name, file_stamp& claim)
+// there ends the search.
+bool claim_backup(const std::string& path, std::string& name)
 {
     for (int k = 1; k <= series_cap; ++k) {
         name = numbered(path, ".bak", k);
@@ -21,11 +23,8 @@ bool claim_backup(const std::string& path, std::string& name, file_stamp& claim)
                        ? INVALID_HANDLE_VALUE
                        : create(name, GENERIC_WRITE, 0, CREATE_NEW);
         if (h != INVALID_HANDLE_VALUE) {
-            bool ok = stamp_of(h, claim);
             CloseHandle(h);
-            if (!ok)
-                erase(name);
-            return ok;
+            return true;
         }
         if (!plain_file_at(name))
             return false;
@@ -35,16 +34,13 @@ bool claim_backup(const std::string& path, std::string& name, file_stamp& claim)
 
 // A fresh name for the old file when no backup is due: the replace needs
 // one under wine, and it is removed once the new file is in.
-bool claim_fresh(const std::string& path, std::string& name, file_stamp& claim)
+bool claim_fresh(const std::string& path, std::string& name)
 {
     HANDLE h = create_fresh(path, ".old", name);
     if (h == INVALID_HANDLE_VALUE)
         return false;
-    bool ok = stamp_of(h, claim);
     CloseHandle(h);
-    if (!ok)
-        erase(name);
-    return ok;
+    return true;
 }
 
 // One try of the system's replace, which keeps the old file's access list
@@ -55,7 +51,7 @@ bool replace_once(const std::string& path, const std::string& temp, const std::s
                   DWORD& err)
 {
     if (fault(save_step::rename)) {
-        err = ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+        err = rename_fault_error;
         return false;
     }
     if (fault(save_step::halfway)) {
@@ -70,15 +66,10 @@ bool replace_once(const std::string& path, const std::string& temp, const std::s
     return false;
 }
 
-// After a failed replace: when the name is empty and the old file sits
-// under kept (and kept is not just the claim), moves it back, trying a few
-// times. False when it cannot be put back.
-bool put_back(const std::string& path, const std::string& kept, const file_stamp& claim)
+// After a replace stopped halfway, with the old file under kept only:
+// moves it back, trying a few times. False when it stays under kept.
+bool put_back(const std::string& path, const std::string& kept)
 {
-    if (attributes(path) != INVALID_FILE_ATTRIBUTES)
-        return true;
-    if (!plain_file_at(kept) || is_file(kept, claim))
-        return true; // the old file never moved there: not this program's to find
     for (DWORD pause = 1; pause <= 256; pause *= 4) {
         if (!fault(save_step::restore) && move_file(kept, path, MOVEFILE_WRITE_THROUGH))
             return true;
@@ -87,50 +78,71 @@ bool put_back(const std::string& path, const std::string& kept, const file_stamp
     return false;
 }
 
-// Replaces, waiting while another program holds one of the files. On
-// failure the old file is back under path, or r.backup names where it is.
+// Replaces, waiting while another program holds one of the files. What
+// became of the files is told by the error, never by their identities,
+// which on FAT and exFAT move with a rename. On failure the old file is
+// back under path, or r.backup names where it is; claimed says whether
+// kept is still only the empty claim, for the caller to remove.
 bool replace_waiting(const std::string& path, const std::string& temp, const std::string& kept,
-                     const file_stamp& claim, wait_budget& w, replace_result& r)
+                     wait_budget& w, replace_result& r, bool& claimed)
 {
     for (;;) {
         DWORD err = 0;
         if (replace_once(path, temp, kept, err))
             return true;
         r.status = replace_status::failed;
-        if (!put_back(path, kept, claim)) {
-            r.backup = kept;
+        // Halfway: the old file is under kept, or wherever the system left
+        // it; kept is never removed from here on.
+        if (err == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 || attributes(path) == INVALID_FILE_ATTRIBUTES) {
+            claimed = false;
+            if (!put_back(path, kept))
+                r.backup = kept;
             return false;
         }
         if (!held_elsewhere(err))
             return false;
         if (!wait_more(w)) {
-            r.status = w.why;
+            r.status = gave_up(err, w);
             return false;
         }
     }
 }
 
+// Takes the file now at path as this program's own save (now) only when it
+// is the one written, mine: another program's is never taken for it.
+void take_as_own(const std::string& path, const file_stamp& mine, file_stamp& now)
+{
+    if (turn_widen)
+        turn_widen();
+    file_stamp at;
+    now = stamp_at(path, at) && same_file(at, mine) ? at : file_stamp{};
+}
+
 // Puts the written temp in place of the existing register at path, the
 // old one going to a claimed backup name when due.
-void swap_in(const std::string& path, const std::string& temp, bool due, turn& t, wait_budget& w,
-             replace_result& r)
+void swap_in(const std::string& path, const std::string& temp, bool due, wait_budget& w,
+             replace_result& r, file_stamp& now)
 {
     std::string kept;
-    file_stamp claim;
-    if (!(due ? claim_backup(path, kept, claim) : claim_fresh(path, kept, claim))) {
+    file_stamp mine;
+    if (!stamp_at(temp, mine)) {
+        erase(temp);
+        return;
+    }
+    if (!(due ? claim_backup(path, kept) : claim_fresh(path, kept))) {
         erase(temp);
         r.status = due ? replace_status::no_backup : replace_status::failed;
         r.backup = due ? kept : std::string();
         return;
     }
-    bool done = replace_waiting(path, temp, kept, claim, w, r);
-    t.release();
-    if (!done) {
+    bool claimed = true;
+    if (!replace_waiting(path, temp, kept, w, r, claimed)) {
         erase(temp);
-        if (is_file(kept, claim))
-            erase(kept); // still the empty claim
+        if (claimed)
+            erase(kept); // both names untouched: kept is the empty claim
         return;
     }
+    take_as_own(path, mine, now);
     r.status = due ? replace_status::backed_up : replace_status::ok;
     if (due)
         r.backup = kept;
@@ -141,13 +153,15 @@ void swap_in(const std::string& path, const std::string& temp, bool due, turn& t
 // The first save of a register: put in place only if there still is none;
 // true to try again when one came meanwhile.
 bool create_first(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                  bool bytes, replace_result& r)
+                  bool bytes, replace_result& r, file_stamp& now)
 {
     r.status = replace_status::failed;
     std::string temp;
     if (!write_temp(path, write, bytes, temp))
         return false;
-    if (!fault(save_step::rename) && move_file(temp, path, MOVEFILE_WRITE_THROUGH)) {
+    file_stamp mine;
+    if (stamp_at(temp, mine) && !fault(save_step::rename) && move_file(temp, path, MOVEFILE_WRITE_THROUGH)) {
+        take_as_own(path, mine, now);
         r.status = replace_status::ok;
         return false;
     }
@@ -156,17 +170,18 @@ bool create_first(const std::string& path, const std::function<bool(std::FILE*)>
     return came;
 }
 
-// One attempt at a replace; true to try again from the start.
+// One attempt at a replace, all of it inside the turn; true to try again
+// from the start.
 bool replace_at(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
-                wait_budget& w, replace_result& r)
+                wait_budget& w, replace_result& r, file_stamp& now)
 {
     std::string path = plan.path;
     DWORD attrs = attributes(path);
-    if (attrs == INVALID_FILE_ATTRIBUTES)
-        return GetLastError() == ERROR_FILE_NOT_FOUND && create_first(path, write, plan.bytes, r);
     r.status = replace_status::failed;
+    if (attrs == INVALID_FILE_ATTRIBUTES && GetLastError() != ERROR_FILE_NOT_FOUND)
+        return false;
     // Refused as an overwrite in place would be: a folder, or read-only.
-    if (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
         return false;
     turn t;
     switch (take_turn(path, t, w, r.status)) {
@@ -174,12 +189,13 @@ bool replace_at(const replace_plan& plan, const std::function<bool(std::FILE*)>&
     case turn_status::refused: return false;
     case turn_status::mine: break;
     }
-    file_stamp old;
-    bool due = plan.guard && !(plan.known && stamp_of(t.h, old) && *plan.known == old);
+    if (t.missing)
+        return create_first(path, write, plan.bytes, r, now);
+    bool due = plan.guard && !(plan.known && *plan.known == t.file);
     std::string temp;
     if (!write_temp(path, write, plan.bytes, temp))
         return false;
-    swap_in(path, temp, due, t, w, r);
+    swap_in(path, temp, due, w, r, now);
     return false;
 }
 
@@ -192,11 +208,8 @@ replace_result file_replace(const replace_plan& plan, const std::function<bool(s
     replace_result r;
     for (int tries = 0; tries < 10; ++tries) {
         r = replace_result{};
-        if (!replace_at(plan, write, w, r)) {
-            if (r.status == replace_status::ok || r.status == replace_status::backed_up)
-                stamp_at(plan.path, now);
+        if (!replace_at(plan, write, w, r, now))
             return r;
-        }
     }
     return replace_result{};
 }

@@ -3,7 +3,8 @@
 // and Ctrl-C ignored, which the child inherits. Each time a file named
 // "inject" appears in the current folder, it puts input events that are no
 // key press into the console (a lone Shift, releases, focus, mouse, resize,
-// a key an input method is composing with) and then creates "injected".
+// a key an input method is composing with), or an Alt code when the file
+// says "alt", and then creates "injected".
 // At the end it says how the program ended and whether the console's input
 // mode is the one it set.
 //
@@ -41,6 +42,33 @@ void inject(HANDLE in)
     WriteConsoleInputW(in, &size, 1, &put);
 }
 
+// Alt+0183 on the numeric keypad: only the release of Alt brings the
+// character.
+void inject_alt_code(HANDLE in)
+{
+    INPUT_RECORD r[10] = {key(VK_MENU, true)};
+    int k = 1;
+    for (WORD vk : {VK_NUMPAD0, VK_NUMPAD1, VK_NUMPAD8, VK_NUMPAD3}) {
+        r[k++] = key(vk, true);
+        r[k++] = key(vk, false);
+    }
+    r[k++] = key(VK_MENU, false, 0x00b7);
+    DWORD put;
+    WriteConsoleInputW(in, r, static_cast<DWORD>(k), &put);
+}
+
+// What the file "inject" asks for: "alt" for an Alt code, else events that
+// are no key press.
+bool alt_asked()
+{
+    char what[8] = {};
+    std::FILE* f = std::fopen("inject", "rb");
+    bool alt = f && std::fread(what, 1, 3, f) == 3 && std::string(what) == "alt";
+    if (f)
+        std::fclose(f);
+    return alt;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -61,7 +89,10 @@ int main(int argc, char** argv)
         return 3;
     while (WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT)
         if (GetFileAttributesA("inject") != INVALID_FILE_ATTRIBUTES) {
-            inject(in);
+            if (alt_asked())
+                inject_alt_code(in);
+            else
+                inject(in);
             DeleteFileA("inject");
             CloseHandle(CreateFileA("injected", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
         }

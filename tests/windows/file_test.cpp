@@ -5,6 +5,7 @@
 // another copy of this program does, "save" saves again and again.
 #include "records/datafile.h"
 #include "records/file.h"
+#include "records/file_win32.h"
 #include "records/table.h"
 
 #include <algorithm>
@@ -65,16 +66,17 @@ std::string joined(const std::vector<std::string>& v)
     return s;
 }
 
+file_stamp saved_now; // what the last save took as its own
+
 replace_result save(const std::string& text, const file_stamp* known = nullptr, bool guard = true)
 {
     replace_plan plan{};
     plan.path = "student.txt";
     plan.guard = guard;
     plan.known = known;
-    file_stamp now;
     return file_replace(plan, [&](std::FILE* f) {
         return !fault(save_step::write) && std::fputs(text.c_str(), f) >= 0;
-    }, now);
+    }, saved_now);
 }
 
 // ---- other programs ----------------------------------------------------
@@ -155,6 +157,19 @@ int hold(const char* how)
     while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, nullptr) && got == 1) {
     }
     CloseHandle(h);
+    return 0;
+}
+
+// Takes the turn file_hold gives and keeps it until its input ends.
+int hold_turn()
+{
+    std::printf("%d\n", static_cast<int>(file_hold("student.txt")));
+    std::fflush(stdout);
+    char c;
+    DWORD got;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, nullptr) && got == 1) {
+    }
+    file_release();
     return 0;
 }
 
@@ -390,6 +405,189 @@ void ctrl_z_is_a_byte_except_at_the_end()
     }
 }
 
+// A saver that waits for "go"; started before the case's own save.
+child second;
+
+bool go_second()
+{
+    DWORD put;
+    return WriteFile(second.in, "go\n", 3, &put, nullptr);
+}
+
+// Inside the first save's turn, with the new file in place, a second
+// program starts its save: it waits for the turn, and the first never
+// takes the second's file as its own.
+void a_save_inside_anothers_turn_waits()
+{
+    put("student.txt", "v0");
+    second = start("save B 1");
+    check(line_from(second.out) == "ready", "the second saver did not start");
+    turn_widen = [] {
+        go_second();
+        Sleep(1500);
+        check(slurp("student.txt") == "first", "the second save went in inside the first's turn");
+    };
+    replace_result r = save("first");
+    turn_widen = nullptr;
+    check(r.status == replace_status::backed_up, "the first save failed");
+    check(line_from(second.out) == "1", "the second save did not go in after the turn");
+    finish(second);
+    check(slurp("student.txt") == "B1", "the second save is not in place");
+    file_stamp mine = saved_now;
+    r = save("third", &mine);
+    check(r.status == replace_status::backed_up, "the second program's save was taken as the first's own");
+    check(slurp(r.backup) == "B1", "the second program's save is lost");
+}
+
+// Loads while another program saves again and again: each finds a whole
+// register, never none (a replace renames in two steps).
+void loads_during_saves_find_the_register()
+{
+    put("student.txt", "A0");
+    second = start("save A 60");
+    check(line_from(second.out) == "ready" && go_second(), "the saver did not start");
+    int loads = 0, missing = 0, broken_reads = 0, versions = 0;
+    std::string last;
+    while (WaitForSingleObject(second.proc, 0) == WAIT_TIMEOUT) {
+        std::FILE* f = nullptr;
+        file_stamp st;
+        open_status got = file_open("student.txt", f, st);
+        missing += got == open_status::missing;
+        broken_reads += got == open_status::failed;
+        std::string text;
+        for (int c; f && (c = std::fgetc(f)) != EOF;)
+            text += static_cast<char>(c);
+        if (f)
+            std::fclose(f);
+        broken_reads += got == open_status::ok && (text.size() < 2 || text[0] != 'A');
+        versions += got == open_status::ok && text != last;
+        last = got == open_status::ok ? text : last;
+        ++loads;
+    }
+    finish(second);
+    check(versions >= 5, "too few loads during the saves to tell: " + std::to_string(versions) + " versions seen");
+    check(missing == 0, std::to_string(missing) + " of " + std::to_string(loads) + " loads found no register");
+    check(broken_reads == 0, std::to_string(broken_reads) + " loads read no whole register");
+}
+
+// Halfway through, the old register (empty here, just like the claim made
+// for its name) is moved back, or kept and named when it cannot be: never
+// removed, whatever the files' identities say.
+void a_register_left_halfway_is_never_removed()
+{
+    for (bool guard : {true, false}) {
+        std::string tag = guard ? "backup due: " : "no backup due: ";
+        put("student.txt", "");
+        broken = {save_step::halfway, save_step::restore};
+        save_fault = break_listed;
+        replace_result r = save("new", nullptr, guard);
+        save_fault = nullptr;
+        check(r.status == replace_status::failed && !r.backup.empty(), tag + "the kept name was not given");
+        check(GetFileAttributesA(r.backup.c_str()) != INVALID_FILE_ATTRIBUTES, tag + "the register was removed");
+        check(names() == std::vector<std::string>{r.backup}, tag + "left " + joined(names()));
+        DeleteFileA(r.backup.c_str());
+    }
+}
+
+// A save cut short leaves the register under a name of its own: a load
+// that finds none names the last written of them, and nothing else.
+void a_register_left_by_a_save_is_found()
+{
+    put("student.txt.bak", "a backup");
+    put("student.txt.12-34.txt", "not the replace's");
+    put("student.txt.1x-34.old", "not the replace's");
+    CreateDirectoryA("student.txt.5-6.tmp", nullptr);
+    check(file_left_over("student.txt").empty(), "found " + file_left_over("student.txt"));
+    put("student.txt", "old");
+    broken = {save_step::halfway, save_step::restore};
+    save_fault = break_listed;
+    replace_result r = save("new", nullptr, false);
+    save_fault = nullptr;
+    check(!r.backup.empty() && file_left_over("student.txt") == r.backup, "the register moved aside was not found");
+    Sleep(50);
+    put("student.txt.77-88.tmp", "new");
+    check(file_left_over("student.txt") == "student.txt.77-88.tmp", "not the last written");
+    RemoveDirectoryA("student.txt.5-6.tmp");
+}
+
+int breaks_left, rename_tries;
+
+bool break_renames(save_step s)
+{
+    if (s != save_step::rename)
+        return false;
+    ++rename_tries;
+    return breaks_left-- > 0;
+}
+
+// Refusals a scanner, an indexer or a closing file cause are waited out;
+// others fail the save at once, with both names as they were.
+void passing_refusals_are_waited_out()
+{
+    struct row {
+        DWORD code;
+        replace_status want;
+        int tries;
+    };
+    const row rows[] = {
+        {ERROR_UNABLE_TO_REMOVE_REPLACED, replace_status::backed_up, 4},
+        {ERROR_UNABLE_TO_MOVE_REPLACEMENT, replace_status::backed_up, 4},
+        {ERROR_ACCESS_DENIED, replace_status::backed_up, 4},
+        {ERROR_SHARING_VIOLATION, replace_status::backed_up, 4},
+        {ERROR_LOCK_VIOLATION, replace_status::backed_up, 4},
+        {ERROR_DISK_FULL, replace_status::failed, 1},
+    };
+    for (const row& w : rows) {
+        std::string tag = "error " + std::to_string(w.code) + ": ";
+        put("student.txt", "old");
+        rename_fault_error = w.code;
+        breaks_left = 3;
+        rename_tries = 0;
+        save_fault = break_renames;
+        replace_result r = save("new");
+        save_fault = nullptr;
+        rename_fault_error = ERROR_WRITE_PROTECT;
+        check(r.status == w.want && rename_tries == w.tries,
+              tag + "status " + std::to_string(static_cast<int>(r.status)) + " after " +
+                  std::to_string(rename_tries) + " tries");
+        bool saved = w.want == replace_status::backed_up;
+        check(slurp("student.txt") == (saved ? "new" : "old"), tag + "wrong register");
+        check(names().size() == (saved ? 2u : 1u), tag + "left " + joined(names()));
+        DeleteFileA("student.txt.bak");
+    }
+}
+
+ULONGLONG give_up_at;
+
+// A turn held across a load and its save: another program's hold or save
+// waits for it; this program's own save inside its hold does not wait on
+// itself.
+void a_held_turn_keeps_others_waiting()
+{
+    put("student.txt", "old");
+    child c = start("turn");
+    check(line_from(c.out) == "0", "the other program did not hold the turn");
+    give_up_at = GetTickCount64() + 800;
+    save_give_up = [] { return GetTickCount64() >= give_up_at; };
+    check(file_hold("student.txt") == replace_status::stopped, "a second hold did not wait");
+    give_up_at = GetTickCount64() + 800;
+    check(save("new").status == replace_status::stopped, "a save did not wait for the hold");
+    save_give_up = nullptr;
+    finish(c);
+    check(file_hold("student.txt") == replace_status::ok, "the turn was not free once released");
+    ULONGLONG began = GetTickCount64();
+    check(save("mine").status == replace_status::backed_up && GetTickCount64() - began < 2000,
+          "the save inside its own hold failed or waited");
+    second = start("save B 1");
+    check(line_from(second.out) == "ready" && go_second(), "the saver did not start");
+    Sleep(1000);
+    check(slurp("student.txt") == "mine", "another program saved inside the hold");
+    file_release();
+    check(line_from(second.out) == "1", "the other save did not go in after the release");
+    finish(second);
+    check(slurp("student.txt") == "B1", "the other save is not in place");
+}
+
 struct test_case {
     const char* name;
     void (*run)();
@@ -403,6 +601,12 @@ const test_case cases[] = {
     {"two_programs_saving_at_once", two_programs_saving_at_once},
     {"recovery_files_take_the_next_free_name", recovery_files_take_the_next_free_name},
     {"ctrl_z_is_a_byte_except_at_the_end", ctrl_z_is_a_byte_except_at_the_end},
+    {"a_save_inside_anothers_turn_waits", a_save_inside_anothers_turn_waits},
+    {"loads_during_saves_find_the_register", loads_during_saves_find_the_register},
+    {"a_register_left_halfway_is_never_removed", a_register_left_halfway_is_never_removed},
+    {"passing_refusals_are_waited_out", passing_refusals_are_waited_out},
+    {"a_held_turn_keeps_others_waiting", a_held_turn_keeps_others_waiting},
+    {"a_register_left_by_a_save_is_found", a_register_left_by_a_save_is_found},
 };
 
 // Each case in a new empty folder, removed afterwards.
@@ -428,6 +632,8 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "hold") == 0)
         return hold(argv[2]);
+    if (argc == 2 && std::strcmp(argv[1], "turn") == 0)
+        return hold_turn();
     if (argc == 4 && std::strcmp(argv[1], "save") == 0)
         return save_often(argv[2], std::atoi(argv[3]));
     save_sync = false;
