@@ -71,6 +71,19 @@ replace_status gave_up(DWORD e, const wait_budget& w)
     return e == ERROR_ACCESS_DENIED ? replace_status::failed : replace_status::busy;
 }
 
+file_cause cause_of(DWORD e, file_cause denied)
+{
+    switch (e) {
+    case ERROR_ACCESS_DENIED: return denied;
+    case ERROR_WRITE_PROTECT: return file_cause::read_only;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return file_cause::no_room;
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_BUFFER_OVERFLOW: return file_cause::too_long;
+    default: return file_cause::unknown;
+    }
+}
+
 bool wait_for(HANDLE m, wait_budget& w)
 {
     for (;;) {

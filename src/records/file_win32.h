@@ -40,6 +40,10 @@ bool held_elsewhere(DWORD e);
 // program held the file, failed when access itself was refused.
 replace_status gave_up(DWORD e, const wait_budget& w);
 
+// What the error e says of a step that failed, in the operator's terms;
+// denied says whose permission it was (the file's or its folder's).
+file_cause cause_of(DWORD e, file_cause denied);
+
 // Waits, within w, until this thread owns the mutex m.
 bool wait_for(HANDLE m, wait_budget& w);
 

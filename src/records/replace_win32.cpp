@@ -5,6 +5,7 @@
 #include "records/file_win32.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <windows.h>
 
@@ -18,7 +19,9 @@ namespace {
 bool claim_backup(const std::string& path, std::string& name)
 {
     for (int k = 1; k <= series_cap; ++k) {
-        name = numbered(path, ".bak", k);
+        // Cut short where the register's name leaves no room, so a backup
+        // is never refused for want of a name.
+        name = numbered(room_for(path, std::strlen(".9999.bak")), ".bak", k);
         HANDLE h = fault(save_step::backup)
                        ? INVALID_HANDLE_VALUE
                        : create(name, GENERIC_WRITE, 0, CREATE_NEW);
@@ -99,10 +102,13 @@ bool replace_waiting(const std::string& path, const std::string& temp, const std
                 r.backup = kept;
             return false;
         }
-        if (!held_elsewhere(err))
+        if (!held_elsewhere(err)) {
+            r.cause = cause_of(err, file_cause::file_denied);
             return false;
+        }
         if (!wait_more(w)) {
             r.status = gave_up(err, w);
+            r.cause = cause_of(err, file_cause::file_denied);
             return false;
         }
     }
@@ -132,6 +138,7 @@ void swap_in(const std::string& path, const std::string& temp, bool due, wait_bu
     if (!(due ? claim_backup(path, kept) : claim_fresh(path, kept))) {
         erase(temp);
         r.status = due ? replace_status::no_backup : replace_status::failed;
+        r.cause = cause_of(GetLastError(), file_cause::folder_denied);
         r.backup = due ? kept : std::string();
         return;
     }
@@ -150,6 +157,17 @@ void swap_in(const std::string& path, const std::string& temp, bool due, wait_bu
         erase(kept);
 }
 
+// A request to end that came while the new file temp was written still
+// finds the old one in place: it is honoured with nothing changed.
+bool stopped(const std::string& temp, replace_result& r)
+{
+    if (!save_give_up || !save_give_up())
+        return false;
+    erase(temp);
+    r.status = replace_status::stopped;
+    return true;
+}
+
 // The first save of a register: put in place only if there still is none;
 // true to try again when one came meanwhile.
 bool create_first(const std::string& path, const std::function<bool(std::FILE*)>& write,
@@ -157,7 +175,11 @@ bool create_first(const std::string& path, const std::function<bool(std::FILE*)>
 {
     r.status = replace_status::failed;
     std::string temp;
-    if (!write_temp(path, write, bytes, temp))
+    if (!write_temp(path, write, bytes, temp)) {
+        r.cause = cause_of(GetLastError(), file_cause::folder_denied);
+        return false;
+    }
+    if (stopped(temp, r))
         return false;
     file_stamp mine;
     if (stamp_at(temp, mine) && !fault(save_step::rename) && move_file(temp, path, MOVEFILE_WRITE_THROUGH)) {
@@ -178,24 +200,35 @@ bool replace_at(const replace_plan& plan, const std::function<bool(std::FILE*)>&
     std::string path = plan.path;
     DWORD attrs = attributes(path);
     r.status = replace_status::failed;
-    if (attrs == INVALID_FILE_ATTRIBUTES && GetLastError() != ERROR_FILE_NOT_FOUND)
+    if (attrs == INVALID_FILE_ATTRIBUTES && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        r.cause = cause_of(GetLastError(), file_cause::folder_denied);
         return false;
+    }
     // Refused as an overwrite in place would be: a folder, or read-only.
-    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+        r.cause = attrs & FILE_ATTRIBUTE_READONLY ? file_cause::file_denied : file_cause::unknown;
         return false;
+    }
     turn t;
     switch (take_turn(path, t, w, r.status)) {
     case turn_status::moved: return true;
     case turn_status::refused: return false;
     case turn_status::mine: break;
     }
+    if (plan.fresh && !t.missing) {
+        r.status = replace_status::appeared;
+        return false;
+    }
     if (t.missing)
         return create_first(path, write, plan.bytes, r, now);
     bool due = plan.guard && !(plan.known && *plan.known == t.file);
     std::string temp;
-    if (!write_temp(path, write, plan.bytes, temp))
+    if (!write_temp(path, write, plan.bytes, temp)) {
+        r.cause = cause_of(GetLastError(), file_cause::folder_denied);
         return false;
-    swap_in(path, temp, due, w, r, now);
+    }
+    if (!stopped(temp, r))
+        swap_in(path, temp, due, w, r, now);
     return false;
 }
 
