@@ -256,7 +256,10 @@ running start_program(const std::string& dir, const std::string& input,
     r.pid = launch(dir, argv, [&] {
         // The program's words follow the locale: the C locale, unless a
         // test picks one (locale_for_program), whatever the environment says.
-        setenv("LC_ALL", "C", 0);
+        // Not under wine, which reads the arguments (names in UTF-8 here)
+        // in the locale's encoding.
+        if (!runner)
+            setenv("LC_ALL", "C", 0);
         dup2(open((r.io + "/input").c_str(), O_RDONLY), 0);
         dup2(open((r.io + "/output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
         dup2(open((r.io + "/error").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
