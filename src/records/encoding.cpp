@@ -3,10 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
-namespace {
-
-// How many bytes from p on (of n) are ASCII, eight at a time where it can:
-// most of a register is digits, dates and mail addresses.
+// Eight bytes at a time where it can: most of a register is digits, dates
+// and mail addresses.
 std::size_t ascii_run(const unsigned char* p, std::size_t n)
 {
     std::size_t k = 0;
@@ -19,8 +17,6 @@ std::size_t ascii_run(const unsigned char* p, std::size_t n)
         ++k;
     return k;
 }
-
-} // namespace
 
 std::size_t gbk_length(const char* p, std::size_t n)
 {

@@ -1,5 +1,6 @@
 #include "records/encoding.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <iconv.h>
@@ -122,10 +123,8 @@ std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_
     char* o = out;
     while (len > 0 && room >= 2) {
         auto u = reinterpret_cast<const unsigned char*>(in);
-        if (u[0] < 0x80 && u[0] != 0) { // a run of ASCII goes across as it is
-            std::size_t k = 1;
-            while (k < len && k < room && u[k] < 0x80 && u[k] != 0)
-                ++k;
+        if (u[0] < 0x80) { // a run of ASCII goes across as it is
+            std::size_t k = ascii_run(u, std::min(len, room));
             std::memcpy(o, in, k);
             o += k;
             room -= k;
@@ -147,27 +146,24 @@ std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_
                 continue;
             }
         }
-        int l = u[0] < 0x80 ? 1 : utf8_length(u, len);
+        int l = utf8_length(u, len);
         if (l < 0)
             break; // the rest of it is still to come
         std::uint16_t g = 0;
-        // A strict three-byte character GBK holds went the fast way above;
-        // any other stands in as no_gbk.
-        if (l == 1 && u[0] < 0x80)
-            g = u[0];
-        else if (l == 2)
+        // ASCII and a strict three-byte character GBK holds went the fast
+        // ways above; any other stands in as no_gbk. Every pair is beyond
+        // ASCII.
+        if (l == 2)
             g = gbk_of[(u[0] & 0x1F) << 6 | (u[1] & 0x3F)];
         else if (l == 4)
             g = far_gbk((u[0] & 0x07u) << 18 | (u[1] & 0x3Fu) << 12 | (u[2] & 0x3Fu) << 6 | (u[3] & 0x3Fu));
-        if (g == 0 && u[0] != 0)
+        if (g == 0) {
             *o++ = no_gbk;
-        else if (g < 0x80)
-            *o++ = static_cast<char>(g);
-        else {
+        } else {
             *o++ = static_cast<char>(g >> 8);
             *o++ = static_cast<char>(g & 0xFF);
         }
-        room -= g >= 0x80 ? 2 : 1;
+        room -= g != 0 ? 2 : 1;
         strict = strict && l > 0;
         std::size_t step = l > 0 ? static_cast<std::size_t>(l) : 1;
         in += step;
