@@ -21,9 +21,6 @@ enum class text_encoding { gbk, utf8, utf8_bom };
 // one of the four-byte GB18030 forms, which no GBK program can read).
 std::size_t gbk_length(const char* p, std::size_t n);
 
-// How many of the n bytes at p, from the first on, are ASCII.
-std::size_t ascii_run(const unsigned char* p, std::size_t n);
-
 // Whether the n bytes at p are GBK characters and nothing else.
 bool gbk_text(const char* p, std::size_t n);
 
