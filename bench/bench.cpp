@@ -2,7 +2,6 @@
 // program, run by hand (see the README), never by the tests.
 #include "console/console.h"
 #include "console/screens.h"
-#include "console/screens.h"
 #include "records/csv.h"
 #include "records/datafile.h"
 #include "records/encoding.h"
@@ -11,11 +10,17 @@
 
 #include <benchmark/benchmark.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <poll.h>
+#include <pty.h>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -224,6 +229,71 @@ void bm_show(benchmark::State& state)
     }
 }
 BENCHMARK(bm_show)->Name("show/1000");
+
+// The menu's prompt as a terminal shows it: in GBK, or bridged to UTF-8.
+const char* const prompt_gbk = "请选择菜单编号:";
+const char* const prompt_utf8 = reinterpret_cast<const char*>(u8"请选择菜单编号:");
+
+double seconds_now()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Starts argv at a new pseudo-terminal and returns the time until its
+// output holds the prompt; negative when it never did. The program is
+// killed then, outside the time.
+double until_prompt(const char* const* argv)
+{
+    int master = -1;
+    double start = seconds_now();
+    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        setenv("TERM", "xterm", 0);
+        execv(argv[0], const_cast<char* const*>(argv));
+        _exit(127);
+    }
+    if (pid < 0)
+        return -1;
+    std::string shown;
+    double took = -1;
+    char buf[4096];
+    pollfd p{master, POLLIN, 0};
+    while (took < 0 && poll(&p, 1, 5000) > 0) {
+        ssize_t got = read(master, buf, sizeof buf);
+        if (got <= 0)
+            break;
+        shown.append(buf, static_cast<std::size_t>(got));
+        if (shown.find(prompt_gbk) != std::string::npos || shown.find(prompt_utf8) != std::string::npos)
+            took = seconds_now() - start;
+    }
+    kill(pid, SIGKILL);
+    close(master);
+    waitpid(pid, nullptr, 0);
+    return took;
+}
+
+// The program's first prompt at a terminal (started in a folder without a
+// register), beside echo printing the same text there: the floor of any
+// program that starts at a terminal and writes to it.
+void bm_first_prompt(benchmark::State& state, std::vector<const char*> argv)
+{
+    shm_dir dir;
+    argv.push_back(nullptr);
+    for (auto _ : state) {
+        double took = until_prompt(argv.data());
+        if (took < 0) {
+            state.SkipWithError("no prompt");
+            break;
+        }
+        state.SetIterationTime(took);
+    }
+}
+BENCHMARK_CAPTURE(bm_first_prompt, program, std::vector<const char*>{STUDENT_EXE})
+    ->Name("first_prompt/student")->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(bm_first_prompt, echo, std::vector<const char*>{"/bin/echo", prompt_gbk})
+    ->Name("first_prompt/echo")->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

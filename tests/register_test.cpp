@@ -594,6 +594,58 @@ INSTANTIATE_TEST_SUITE_P(
         refused_export{"a_link_to_the_register", one, "link.xlsx", "link.xlsx是数据文件本身,未导出\n", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// On a system without the workbook library the program still starts and
+// runs sessions and CSV exports; a workbook export is refused, saying why,
+// with everything left as it was and nothing behind.
+TEST_F(register_file, without_the_workbook_library_only_a_workbook_is_refused)
+{
+    std::vector<std::string> hidden = without_library("libxlsxwriter.so.4");
+    if (under_runner() || hidden.empty())
+        GTEST_SKIP() << "hiding the library needs root, as CI has, and the library (linked in on Windows)";
+    for (const std::string& s : scratch_here())
+        hidden.push_back(s);
+    write_file("student.txt", one);
+    outcome o = finish_program(start_program(dir, "1\n6\n8\n", hidden));
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find("刷新完成"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("南京"), std::string::npos) << "the listing shows the student";
+    o = finish_program(start_program(dir, "", hidden, {"--export", "new.csv"}));
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(read_file("new.csv").find(utf8(u8"南京")), std::string::npos) << "CSV is UTF-8";
+
+    write_file("old.xlsx", "old");
+    fs::create_directory("tmp");
+    std::vector<std::string> before = names_in(".");
+    for (const char* out : {"old.xlsx", "new.xlsx"}) {
+        o = finish_program(start_program(dir, "", hidden, {"--export", out}));
+        EXPECT_EQ(o.status, 1);
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err, std::string("无法导出工作簿,缺少libxlsxwriter\n导出失败,") + out + "未改变\n");
+    }
+    EXPECT_EQ(names_in("."), before);
+    EXPECT_EQ(names_in("tmp"), std::vector<std::string>{});
+    EXPECT_EQ(read_file("old.xlsx"), "old");
+    EXPECT_EQ(read_file("student.txt"), one);
+}
+
+// The program asks the loader for nothing of the workbook's at its start:
+// neither the library nor the compression and cryptography it brings.
+TEST(program_start, maps_no_workbook_library)
+{
+    if (under_runner())
+        GTEST_SKIP() << "linked in on Windows";
+    std::FILE* p = ::popen("ldd " STUDENT_EXE " 2>&1", "r");
+    ASSERT_NE(p, nullptr);
+    std::string listed;
+    char buf[4096];
+    for (std::size_t k; (k = std::fread(buf, 1, sizeof buf, p)) > 0;)
+        listed.append(buf, k);
+    ASSERT_EQ(::pclose(p), 0) << listed;
+    EXPECT_NE(listed.find("libc.so"), std::string::npos) << listed;
+    for (const char* lib : {"libxlsxwriter", "libminizip", "libz.", "libcrypto"})
+        EXPECT_EQ(listed.find(lib), std::string::npos) << lib << " in\n" << listed;
+}
+
 // A register whose name is as long as a folder takes: its fresh files
 // and its kept work still find names beside it, cut short where need be.
 TEST_F(register_file, a_name_as_long_as_a_folder_takes_still_saves_keeps_and_exports)

@@ -91,6 +91,13 @@ outcome finish_program(const running& r);
 // The command prefix that runs a program as the unprivileged user nobody.
 extern const std::vector<std::string> as_nobody;
 
+// The command prefix that starts a program with the shared library soname
+// hidden from the loader (as on a system without it: stand_in is read in
+// its place), after running setup in the shell; empty when this machine
+// cannot (it needs root, as CI has) or has no such library.
+std::vector<std::string> without_library(const std::string& soname, const std::string& setup = "true",
+                                         const std::string& stand_in = "/dev/null");
+
 // Runs the built program in dir with input on a pipe (under STUDENT_RUNNER
 // when that is set, with its output brought to the POSIX form); kills it after a few
 // seconds so a hang fails instead of stalling the run. Given arguments, the

@@ -175,6 +175,9 @@ input typed;
 // Whether answers are read through the line editor.
 bool editing = false;
 
+// Loads the line editor when the first answer is awaited, and then no more.
+bool (*load_editor)() = nullptr;
+
 // The end of the next answer in what is ready, from pos: past the white
 // space before it and the answer, and the one byte of white space after it.
 // npos when the answer may go on in what the terminal has yet to give.
@@ -202,6 +205,10 @@ ssize_t read_typed(void*, char* buf, std::size_t size)
                 return 0;
             break;
         }
+        if (load_editor) {
+            editing = load_editor();
+            load_editor = nullptr;
+        }
         // Without the editor, an answer begun ahead shows before the rest of
         // it is typed, so what the operator types goes on from it visibly.
         if (!editing && echoing() && !live && typed.pos < typed.ready.size())
@@ -228,11 +235,11 @@ ssize_t read_typed(void*, char* buf, std::size_t size)
 
 } // namespace
 
-std::FILE* input_stream(bool tty, bool convert, bool edit)
+std::FILE* input_stream(bool tty, bool convert, bool (*editor)())
 {
     if (convert)
         typed.cd = iconv_open("GB18030", "UTF-8");
-    editing = edit;
+    load_editor = editor;
     cookie_io_functions_t io{tty ? read_typed : read_piped, nullptr, nullptr, nullptr};
     return fopencookie(nullptr, "r", io);
 }

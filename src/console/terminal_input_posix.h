@@ -8,9 +8,11 @@
 // Standard input as a stream read through the waits, so that a request to
 // end the session ends a wait for it. At a terminal (tty) it hands over one
 // answer at a time, each typed ahead shown after its own prompt, converted
-// from UTF-8 when convert is set and read through the line editor when
-// edit is set. Null when the stream cannot be had.
-std::FILE* input_stream(bool tty, bool convert, bool edit);
+// from UTF-8 when convert is set, and read through the line editor when
+// editor is given: it is called once, when the first answer is awaited,
+// and says whether the editor could be had (the terminal's own line mode
+// reads the answers otherwise). Null when the stream cannot be had.
+std::FILE* input_stream(bool tty, bool convert, bool (*editor)());
 
 // Sets aside whatever the terminal holds for the reads to come, waiting up
 // to ms for more after each piece, so that a key read straight from the

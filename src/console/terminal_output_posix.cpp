@@ -121,6 +121,13 @@ std::FILE* output_stream(std::FILE* plain, bool convert, bool hold)
     return bridged(out_bridge, plain, convert);
 }
 
+void hold_nothing()
+{
+    show_held();
+    out_bridge.hold = false;
+    out_bridge.shown.clear();
+}
+
 std::FILE* notice_stream()
 {
     return bridged(err_bridge, stderr, true);

@@ -14,6 +14,10 @@ void echo_answers(bool convert);
 // set); plain when it would do neither, or cannot be had.
 std::FILE* output_stream(std::FILE* plain, bool convert, bool hold);
 
+// Shows the line held back and holds none from now on: the line editor,
+// which would have drawn it, could not be had.
+void hold_nothing();
+
 // Standard error converted, each notice after the dialogue so far on a
 // line of its own; plain stderr when that cannot be had.
 std::FILE* notice_stream();

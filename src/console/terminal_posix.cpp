@@ -63,6 +63,35 @@ std::size_t whole_key(char* key, std::size_t& n, std::size_t size)
     return k == 0 ? n : k;
 }
 
+// Whether the terminal's mode was had at the start.
+bool have_mode = false;
+
+// Sets up the terminal's own line mode to read answers.
+void line_mode()
+{
+    // It erases whole UTF-8 characters only with IUTF8; without it
+    // Backspace leaves half a character in the answer.
+    if (!gb_terminal)
+        erase_utf8();
+}
+
+// Loads the line editor once the first answer is awaited, so the screen
+// before it (the menu) shows first and a session that awaits none (an
+// export at a terminal) never loads it: the library and those it brings
+// take longer to load than all the rest of a start. Without it the
+// terminal's own line mode reads the answers, the held prompt shown.
+bool editor()
+{
+    if (edit_open()) {
+        catch_resize();
+        return true;
+    }
+    hold_nothing();
+    if (have_mode)
+        line_mode();
+    return false;
+}
+
 // Waits for the pause's key and sets aside what came with it (a paste)
 // like typed-ahead answers. Stopped and continued, the pause shows again.
 void pause_wait(std::FILE* out, const char* text)
@@ -109,27 +138,23 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
     catch_signals();
     bool gb = (in_tty || out_tty) && gb_locale();
     gb_terminal = gb;
-    bool have_mode = in_tty && keep_mode();
+    have_mode = in_tty && keep_mode();
     // Answers are edited only where the editor's echo and its prompt show
     // on the same terminal.
-    bool editing = in_tty && out_tty && edit_open();
+    bool editing = in_tty && out_tty;
     // Input is always read through here, so that a signal can end a wait
     // for it, and at a terminal so that a pause can set typed-ahead answers
     // aside.
-    std::FILE* f = input_stream(in_tty, in_tty && !gb, editing);
+    std::FILE* f = input_stream(in_tty, in_tty && !gb, editing ? editor : nullptr);
     in = f ? f : stdin;
     if (in_tty && out_tty) {
         echo_answers(!gb);
         std::atexit(end_line);
     }
-    // The terminal's own line mode erases whole UTF-8 characters only with
-    // IUTF8; without it Backspace leaves half a character in the answer.
-    if (have_mode && !editing && !gb)
-        erase_utf8();
-    if (editing) {
+    if (have_mode && !editing)
+        line_mode();
+    if (editing)
         std::atexit(show_held);
-        catch_resize();
-    }
     // Output always goes through here, so a signal can cut it short.
     out = output_stream(stdout, out_tty && !gb, editing);
     // A terminal's output is held back until input is awaited, like a pipe's.

@@ -77,6 +77,8 @@ bool table_bytes(const std::string& out, std::string& bytes)
         notice(format("第%d名学生的%s含有无法导出的字符", r.row, csv_columns[r.field]));
     if (r.fault == workbook_fault::room)
         notice("临时文件夹空间不足");
+    if (r.fault == workbook_fault::library)
+        notice("无法导出工作簿,缺少libxlsxwriter");
     return r.fault == workbook_fault::none;
 }
 

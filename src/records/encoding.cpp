@@ -1,5 +1,6 @@
 #include "records/encoding.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -149,11 +150,14 @@ bool sniff_file(std::FILE* f, text_encoding& enc)
     char buf[1 << 14];
     std::size_t got;
     bool whole = true;
-    while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) {
-        s.feed(buf, got);
-        if (s.first == 3 && (!s.valid || s.wide)) {
-            whole = false; // decided: the rest is checked as it is read
-            break;
+    auto decided = [&s] { return s.first == 3 && (!s.valid || s.wide); };
+    while (whole && (got = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        // Fed a little at a time, so that a file told by its first
+        // characters is not checked to the end of the block here as well as
+        // where it is read.
+        for (std::size_t k = 0; k < got && whole; k += 256) {
+            s.feed(buf + k, std::min<std::size_t>(256, got - k));
+            whole = !decided(); // once decided, the rest is checked as it is read
         }
     }
     if (std::ferror(f))

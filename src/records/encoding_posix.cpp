@@ -1,5 +1,8 @@
 #include "records/encoding.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <iconv.h>
@@ -113,66 +116,116 @@ void put_utf8(std::string& out, std::uint32_t c)
     out += static_cast<char>(0x80 | (c & 0x3F));
 }
 
+// The GBK pair of the strict three-byte character at p (with all three
+// bytes there), or 0 when it is not one or GBK does not hold it.
+[[gnu::always_inline]] inline std::uint16_t three_byte_pair(const unsigned char* p)
+{
+    // A continuation byte's six bits, when they are below 0x40.
+    unsigned c1 = p[1] ^ 0x80u, c2 = p[2] ^ 0x80u;
+    if ((p[0] & 0xF0) != 0xE0 || (c1 | c2) >= 0x40)
+        return 0;
+    unsigned cp = (p[0] & 0x0Fu) << 12 | c1 << 6 | c2;
+    // Below U+0800 it is an overlong form; surrogates have no pair.
+    return cp >= 0x800 ? gbk_of[cp] : 0;
+}
+
+// Converts what it can at p the quick way, as long as eight bytes may be
+// read and written: ASCII eight bytes at a time (most of a register is
+// digits, dates and mail addresses), each word stored whole and the bytes
+// after the run overwritten next, and the three-byte characters GBK holds
+// (Chinese). Stops at anything else. Returns where out has got to.
+char* convert_quick(const unsigned char*& at, const unsigned char* end, char* o, char* full)
+{
+    const unsigned char* p = at; // a local: what is stored through o could alias at
+    // Out never moves further than in, so one bound on in keeps both eight
+    // bytes from their ends.
+    std::ptrdiff_t span = std::min(end - p, full - o) - 8;
+    if (span < 0)
+        return o;
+    for (const unsigned char* last = p + span; p <= last;) {
+        if (*p < 0x80) {
+            std::uint64_t w;
+            std::memcpy(&w, p, 8);
+            std::memcpy(o, &w, 8);
+            std::uint64_t high = w & 0x8080808080808080ull;
+            int k = high == 0 ? 8
+                    : (std::endian::native == std::endian::little ? std::countr_zero(high)
+                                                                   : std::countl_zero(high)) / 8;
+            p += k;
+            o += k;
+            continue;
+        }
+        std::uint16_t g = three_byte_pair(p);
+        if (g == 0)
+            break;
+        o[0] = static_cast<char>(g >> 8);
+        o[1] = static_cast<char>(g & 0xFF);
+        o += 2;
+        p += 3;
+    }
+    at = p;
+    return o;
+}
+
+// Puts the character of l bytes at p (l is 0 for a byte that is no UTF-8)
+// that is neither ASCII nor a strict three-byte character GBK holds: its
+// pair, or no_gbk. Every pair is beyond ASCII. Returns where out has got to.
+char* put_other(const unsigned char* p, int l, char* o)
+{
+    std::uint16_t g = 0;
+    if (l == 2)
+        g = gbk_of[(p[0] & 0x1F) << 6 | (p[1] & 0x3F)];
+    else if (l == 4)
+        g = far_gbk((p[0] & 0x07u) << 18 | (p[1] & 0x3Fu) << 12 | (p[2] & 0x3Fu) << 6 | (p[3] & 0x3Fu));
+    if (g == 0) {
+        *o++ = no_gbk;
+        return o;
+    }
+    *o++ = static_cast<char>(g >> 8);
+    *o++ = static_cast<char>(g & 0xFF);
+    return o;
+}
+
 } // namespace
 
 std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_t room, bool& strict)
 {
     if (!built)
         build();
+    // Worked on in locals: a byte stored through out could be any object
+    // to the compiler, in and len included, which would then be read again
+    // from memory after every byte.
+    auto p = reinterpret_cast<const unsigned char*>(in);
+    const unsigned char* const end = p + len;
     char* o = out;
-    while (len > 0 && room >= 2) {
-        auto u = reinterpret_cast<const unsigned char*>(in);
-        if (u[0] < 0x80 && u[0] != 0) { // a run of ASCII goes across as it is
-            std::size_t k = 1;
-            while (k < len && k < room && u[k] < 0x80 && u[k] != 0)
-                ++k;
-            std::memcpy(o, in, k);
-            o += k;
-            room -= k;
-            in += k;
-            len -= k;
+    char* const full = out + room;
+    bool whole = strict;
+    while (p < end && full - o >= 2) {
+        o = convert_quick(p, end, o, full);
+        if (p == end || full - o < 2)
+            break;
+        // One character the careful way: near the ends, or not a common one.
+        if (*p < 0x80) {
+            *o++ = static_cast<char>(*p++);
             continue;
         }
-        // The common case, a Chinese character: three bytes, whose strict
-        // form the range of the code point itself checks.
-        if ((u[0] & 0xF0) == 0xE0 && len >= 3 && (u[1] & 0xC0) == 0x80 && (u[2] & 0xC0) == 0x80) {
-            unsigned cp = (u[0] & 0x0Fu) << 12 | (u[1] & 0x3Fu) << 6 | (u[2] & 0x3Fu);
-            std::uint16_t g = cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF) ? gbk_of[cp] : 0;
-            if (g >= 0x80) {
-                *o++ = static_cast<char>(g >> 8);
-                *o++ = static_cast<char>(g & 0xFF);
-                room -= 2;
-                in += 3;
-                len -= 3;
-                continue;
-            }
-        }
-        int l = u[0] < 0x80 ? 1 : utf8_length(u, len);
-        if (l < 0)
-            break; // the rest of it is still to come
-        std::uint16_t g = 0;
-        // A strict three-byte character GBK holds went the fast way above;
-        // any other stands in as no_gbk.
-        if (l == 1 && u[0] < 0x80)
-            g = u[0];
-        else if (l == 2)
-            g = gbk_of[(u[0] & 0x1F) << 6 | (u[1] & 0x3F)];
-        else if (l == 4)
-            g = far_gbk((u[0] & 0x07u) << 18 | (u[1] & 0x3Fu) << 12 | (u[2] & 0x3Fu) << 6 | (u[3] & 0x3Fu));
-        if (g == 0 && u[0] != 0)
-            *o++ = no_gbk;
-        else if (g < 0x80)
-            *o++ = static_cast<char>(g);
-        else {
+        std::uint16_t g = end - p >= 3 ? three_byte_pair(p) : 0;
+        if (g != 0) {
             *o++ = static_cast<char>(g >> 8);
             *o++ = static_cast<char>(g & 0xFF);
+            p += 3;
+            continue;
         }
-        room -= g >= 0x80 ? 2 : 1;
-        strict = strict && l > 0;
-        std::size_t step = l > 0 ? static_cast<std::size_t>(l) : 1;
-        in += step;
-        len -= step;
+        int l = utf8_length(p, static_cast<std::size_t>(end - p));
+        if (l < 0)
+            break; // the rest of it is still to come
+        o = put_other(p, l, o);
+        whole = whole && l > 0;
+        p += l > 0 ? l : 1;
     }
+    in = reinterpret_cast<const char*>(p);
+    len = static_cast<std::size_t>(end - p);
+    strict = whole;
     return static_cast<std::size_t>(o - out);
 }
 

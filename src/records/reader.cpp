@@ -34,6 +34,7 @@ struct scanner {
     bool ended = false;
     bool utf8 = false; // the file is UTF-8: converted to GBK as it is read
     bool strict = true; // and all of it read so far was strict UTF-8
+    bool stood_in = false; // and no_gbk stood in for a character in what was read
     char raw[1 << 14];
     std::size_t rawlen = 0;
 
@@ -53,12 +54,15 @@ struct scanner {
                 rawlen = 0; // a character cut off at the very end: no character
                 to[0] = no_gbk;
                 strict = false;
+                stood_in = true;
                 return 1;
             }
             rawlen += in;
             const char* p = raw;
             std::size_t left = rawlen;
             got = utf8_to_gbk(p, left, to, room, strict);
+            // Once per block, so that values need the search only where one is.
+            stood_in = stood_in || std::memchr(to, no_gbk, got) != nullptr;
             std::memmove(raw, p, left);
             rawlen = left;
         }
@@ -124,7 +128,7 @@ bool text(scanner& s, char (&field)[N])
     // fields of the next save, so a token holding one is refused, as is a
     // character of a UTF-8 file that GBK cannot hold.
     if (s.huge || t.empty() || t.size() >= N || t.find('\0') != t.npos ||
-        (s.utf8 && t.find(no_gbk) != t.npos))
+        (s.stood_in && t.find(no_gbk) != t.npos))
         return false;
     put(field, t);
     return true;
@@ -158,7 +162,7 @@ load_status read_records(scanner& s, int& count, int& bad)
         r = student{};
         // The id is stored before reading on: the next reads reuse its bytes.
         bool good = !s.huge && id.size() <= ID_CAP && id.find('\0') == id.npos &&
-                    !(s.utf8 && id.find(no_gbk) != id.npos);
+                    !(s.stood_in && id.find(no_gbk) != id.npos);
         if (good) {
             put(r.id, id);
             good = rest(s, r);

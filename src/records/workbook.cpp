@@ -4,8 +4,7 @@
 #include "records/encoding.h"
 #include "records/file.h"
 #include "records/table.h"
-
-#include <xlsxwriter.h>
+#include "records/xlsx.h"
 
 #include <algorithm>
 #include <cctype>
@@ -46,15 +45,15 @@ void widen(double (&width)[8], int col, std::size_t bytes)
     width[col] = std::max(width[col], static_cast<double>(bytes) + 1);
 }
 
-workbook_result fill(lxw_workbook* wb, lxw_worksheet* ws)
+workbook_result fill(const xlsx_calls& x, lxw_workbook* wb, lxw_worksheet* ws)
 {
-    lxw_format* bold = workbook_add_format(wb);
-    format_set_bold(bold);
+    lxw_format* bold = x.workbook_add_format(wb);
+    x.format_set_bold(bold);
     double width[8] = {};
     std::string cell;
     for (int c = 0; c < 8; ++c) {
         cell_text(csv_columns[c], cell);
-        worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c), cell.c_str(), bold);
+        x.worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c), cell.c_str(), bold);
         widen(width, c, std::string_view(csv_columns[c]).size());
     }
     for (int k = 0; k < n; ++k) {
@@ -64,19 +63,19 @@ workbook_result fill(lxw_workbook* wb, lxw_worksheet* ws)
         for (int c = 0; c < 8; ++c) {
             auto col = static_cast<lxw_col_t>(c);
             if (!texts[c]) {
-                worksheet_write_number(ws, row, col, r.age, nullptr);
+                x.worksheet_write_number(ws, row, col, r.age, nullptr);
                 widen(width, c, std::to_string(r.age).size());
                 continue;
             }
             if (!cell_text(texts[c], cell))
                 return {workbook_fault::value, k + 1, c};
-            worksheet_write_string(ws, row, col, cell.c_str(), nullptr);
+            x.worksheet_write_string(ws, row, col, cell.c_str(), nullptr);
             widen(width, c, std::string_view(texts[c]).size());
         }
     }
     for (int c = 0; c < 8; ++c)
-        worksheet_set_column(ws, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), width[c], nullptr);
-    worksheet_freeze_panes(ws, 1, 0);
+        x.worksheet_set_column(ws, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), width[c], nullptr);
+    x.worksheet_freeze_panes(ws, 1, 0);
     return {};
 }
 
@@ -116,6 +115,9 @@ workbook_result workbook_bytes(std::string& bytes)
     // The library writes only to a named file, so the workbook is made in
     // a scratch file and handed on as bytes: the caller then puts them in
     // place the way every file of the register is put in place.
+    const xlsx_calls* x = xlsx_load();
+    if (!x)
+        return {workbook_fault::library};
     std::string scratch;
     if (!file_scratch(scratch))
         return {workbook_fault::failed};
@@ -123,10 +125,10 @@ workbook_result workbook_bytes(std::string& bytes)
         file_remove(scratch);
         return {workbook_fault::room};
     }
-    lxw_workbook* wb = workbook_new(scratch.c_str());
-    lxw_worksheet* ws = wb ? workbook_add_worksheet(wb, sheet_name) : nullptr;
-    workbook_result r = ws ? fill(wb, ws) : workbook_result{workbook_fault::failed};
-    bool closed = wb && workbook_close(wb) == LXW_NO_ERROR;
+    lxw_workbook* wb = x->workbook_new(scratch.c_str());
+    lxw_worksheet* ws = wb ? x->workbook_add_worksheet(wb, sheet_name) : nullptr;
+    workbook_result r = ws ? fill(*x, wb, ws) : workbook_result{workbook_fault::failed};
+    bool closed = wb && x->workbook_close(wb) == LXW_NO_ERROR;
     if (r.fault == workbook_fault::none && (!closed || !slurp(scratch, bytes)))
         r.fault = workbook_fault::failed;
     file_remove(scratch);

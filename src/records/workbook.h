@@ -6,8 +6,9 @@
 
 // Why no workbook was made: a value with bytes that are no character
 // (row counts the records from 1, field the columns from 0), too little
-// room for the temporary files, or the library or those files failed.
-enum class workbook_fault { none, value, room, failed };
+// room for the temporary files, no library to write it with (this system
+// lacks libxlsxwriter), or the library or those files failed.
+enum class workbook_fault { none, value, room, library, failed };
 
 struct workbook_result {
     workbook_fault fault = workbook_fault::none;
