@@ -80,8 +80,9 @@ installed() {
 mkdir "$scratch/empty"
 printf '1\n8\n' | installed "$scratch/empty" > "$scratch/out" 2> "$scratch/err"
 hint="cp /usr/share/doc/student/student.txt student.txt"
-[[ $(cat "$scratch/err") == *"$hint" && $(wc -l < "$scratch/err") == 1 ]] ||
-  fail "a first run in an empty folder does not name the sample: $(cat "$scratch/err")"
+looked=$(printf '未找到student.txt' | iconv -f UTF-8 -t GBK)
+[[ $(head -n 1 "$scratch/err") == "$looked" && $(cat "$scratch/err") == *"$hint" && $(wc -l < "$scratch/err") == 2 ]] ||
+  fail "a first run in an empty folder does not name the register and the sample: $(cat "$scratch/err")"
 grep -qF "$(printf '未找到该文件' | iconv -f UTF-8 -t GBK)" "$scratch/out" && ! grep -q /usr/share "$scratch/out" ||
   fail "a first run in an empty folder changed the dialogue"
 LC_ALL=C.UTF-8 installed "$scratch/empty" --help | grep -qF "示例数据：cp /usr/share/doc/student/student.txt ." ||
