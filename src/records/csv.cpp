@@ -176,11 +176,7 @@ std::size_t kept(const csv_row& r)
 
 // Reads a file as GBK bytes, from UTF-8 when it is UTF-8, in blocks.
 struct gbk_input {
-    std::FILE* f = nullptr;
-    bool utf8 = false;
-    bool strict = true; // all UTF-8 read so far was strict
-    char raw[1 << 14];
-    std::size_t rawlen = 0;
+    gbk_reader file;
     char buf[1 << 14];
     std::size_t pos = 0;
     std::size_t len = 0;
@@ -188,27 +184,7 @@ struct gbk_input {
     bool fill()
     {
         pos = 0;
-        if (!utf8)
-            return (len = std::fread(buf, 1, sizeof buf, f)) > 0;
-        do {
-            std::size_t in = std::fread(raw + rawlen, 1, sizeof raw - rawlen, f);
-            if (in == 0 && rawlen > 0) {
-                // A character cut off at the very end is no character.
-                rawlen = 0;
-                buf[0] = no_gbk;
-                strict = false;
-                return (len = 1) > 0;
-            }
-            if (in == 0)
-                return (len = 0) > 0;
-            rawlen += in;
-            const char* p = raw;
-            std::size_t left = rawlen;
-            len = utf8_to_gbk(p, left, buf, sizeof buf, strict);
-            std::memmove(raw, p, left);
-            rawlen = left;
-        } while (len == 0);
-        return true;
+        return (len = file.read(buf, sizeof buf)) > 0;
     }
 
     // The next byte, or EOF at the end (or on a read error).
@@ -433,11 +409,11 @@ csv_refusal read_rows(csv_reader& in, int& count)
 
 csv_refusal import_as(std::FILE* f, bool utf8, bool& strict, int& count)
 {
-    csv_reader in;
-    in.in.f = f;
-    in.in.utf8 = utf8;
-    csv_refusal r = read_rows(in, count);
-    strict = in.in.strict;
+    csv_reader rows;
+    rows.in.file.f = f;
+    rows.in.file.utf8 = utf8;
+    csv_refusal r = read_rows(rows, count);
+    strict = rows.in.file.strict;
     if (std::ferror(f))
         return refused(csv_fault::unreadable);
     return r;

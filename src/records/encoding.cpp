@@ -185,3 +185,33 @@ std::string as_gbk(std::string_view text)
     out.resize(got);
     return out;
 }
+
+std::size_t gbk_reader::read(char* to, std::size_t room)
+{
+    if (!utf8)
+        return std::fread(to, 1, room, f);
+    std::size_t got = 0;
+    while (got == 0 && room >= 4) {
+        // No more in than fits out: GBK is never longer than UTF-8.
+        std::size_t want = std::min(sizeof raw - rawlen, room - std::min(room, rawlen));
+        std::size_t in = std::fread(raw + rawlen, 1, want, f);
+        if (in == 0 && want > 0) {
+            if (rawlen == 0)
+                return 0;
+            rawlen = 0; // a character cut off at the very end: no character
+            to[0] = no_gbk;
+            strict = false;
+            stood_in = true;
+            return 1;
+        }
+        rawlen += in;
+        const char* p = raw;
+        std::size_t left = rawlen;
+        got = utf8_to_gbk(p, left, to, room, strict);
+        // Once per block, so that values need the search only where one is.
+        stood_in = stood_in || std::memchr(to, no_gbk, got) != nullptr;
+        std::memmove(raw, p, left);
+        rawlen = left;
+    }
+    return got;
+}

@@ -99,6 +99,23 @@ constexpr char no_gbk = '\xFF';
 // rest. Returns the bytes written.
 std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_t room, bool& strict);
 
+// A file read as GBK: byte for byte, or, with utf8, converted from UTF-8
+// block by block as it is read (see utf8_to_gbk), a character cut by one
+// block carried into the next. The data file and the CSV import both read
+// through it.
+struct gbk_reader {
+    std::FILE* f = nullptr;
+    bool utf8 = false;
+    bool strict = true;    // all UTF-8 read so far was strict
+    bool stood_in = false; // no_gbk stood in for a character in what was read
+    char raw[1 << 14];
+    std::size_t rawlen = 0;
+
+    // Reads up to room bytes (at least 4), as GBK, into to; 0 only at the
+    // end of the file or on a read error.
+    std::size_t read(char* to, std::size_t room);
+};
+
 // What a byte that starts no GBK character becomes in UTF-8: U+FFFD, the
 // replacement character, which GBK cannot hold either.
 constexpr std::string_view no_unicode = "\xEF\xBF\xBD";

@@ -26,48 +26,12 @@ bool blank(char c)
 // Splits a file into white-space separated tokens in one pass, reading it
 // in large blocks, with no allocation per token.
 struct scanner {
-    std::FILE* f = nullptr;
     char buf[1 << 14];
     std::size_t pos = 0;
     std::size_t len = 0;
     bool huge = false; // a token did not fit the buffer; nothing is read after it
     bool ended = false;
-    bool utf8 = false; // the file is UTF-8: converted to GBK as it is read
-    bool strict = true; // and all of it read so far was strict UTF-8
-    bool stood_in = false; // and no_gbk stood in for a character in what was read
-    char raw[1 << 14];
-    std::size_t rawlen = 0;
-
-    // Reads up to room bytes, as GBK, into to; 0 only at the end.
-    std::size_t read(char* to, std::size_t room)
-    {
-        if (!utf8)
-            return std::fread(to, 1, room, f);
-        std::size_t got = 0;
-        while (got == 0 && room >= 4) {
-            // No more in than fits out: GBK is never longer than UTF-8.
-            std::size_t want = std::min(sizeof raw - rawlen, room - std::min(room, rawlen));
-            std::size_t in = std::fread(raw + rawlen, 1, want, f);
-            if (in == 0 && want > 0) {
-                if (rawlen == 0)
-                    return 0;
-                rawlen = 0; // a character cut off at the very end: no character
-                to[0] = no_gbk;
-                strict = false;
-                stood_in = true;
-                return 1;
-            }
-            rawlen += in;
-            const char* p = raw;
-            std::size_t left = rawlen;
-            got = utf8_to_gbk(p, left, to, room, strict);
-            // Once per block, so that values need the search only where one is.
-            stood_in = stood_in || std::memchr(to, no_gbk, got) != nullptr;
-            std::memmove(raw, p, left);
-            rawlen = left;
-        }
-        return got;
-    }
+    gbk_reader in; // the file
 
     // Keeps bytes from start on and reads more behind them.
     bool refill(std::size_t start)
@@ -75,7 +39,7 @@ struct scanner {
         std::memmove(buf, buf + start, len - start);
         len -= start;
         pos -= start;
-        std::size_t got = read(buf + len, sizeof buf - len);
+        std::size_t got = in.read(buf + len, sizeof buf - len);
         len += got;
         // Old DOS editors end a file with one Ctrl-Z; anywhere else it is
         // a byte like any other.
@@ -128,7 +92,7 @@ bool text(scanner& s, char (&field)[N])
     // fields of the next save, so a token holding one is refused, as is a
     // character of a UTF-8 file that GBK cannot hold.
     if (s.huge || t.empty() || t.size() >= N || t.find('\0') != t.npos ||
-        (s.stood_in && t.find(no_gbk) != t.npos))
+        (s.in.stood_in && t.find(no_gbk) != t.npos))
         return false;
     put(field, t);
     return true;
@@ -150,7 +114,7 @@ load_status read_records(scanner& s, int& count, int& bad)
 {
     for (;;) {
         std::string_view id = s.next();
-        if (std::ferror(s.f))
+        if (std::ferror(s.in.f))
             return load_status::unreadable;
         if (id.empty() && !s.huge)
             return load_status::ok;
@@ -162,12 +126,12 @@ load_status read_records(scanner& s, int& count, int& bad)
         r = student{};
         // The id is stored before reading on: the next reads reuse its bytes.
         bool good = !s.huge && id.size() <= ID_CAP && id.find('\0') == id.npos &&
-                    !(s.stood_in && id.find(no_gbk) != id.npos);
+                    !(s.in.stood_in && id.find(no_gbk) != id.npos);
         if (good) {
             put(r.id, id);
             good = rest(s, r);
         }
-        if (std::ferror(s.f))
+        if (std::ferror(s.in.f))
             return load_status::unreadable;
         if (!good) {
             bad = count;
@@ -186,13 +150,13 @@ void undo_load(int count)
 load_status load_as(std::FILE* f, int& count, int& bad, text_encoding enc, bool& strict)
 {
     scanner s;
-    s.f = f;
-    s.utf8 = enc != text_encoding::gbk;
+    s.in.f = f;
+    s.in.utf8 = enc != text_encoding::gbk;
     count = 0;
     load_status st = read_records(s, count, bad);
     if (st != load_status::ok)
         undo_load(count);
-    strict = s.strict;
+    strict = s.in.strict;
     return st;
 }
 
