@@ -187,9 +187,18 @@ bool create_first(const std::string& path, const std::function<bool(std::FILE*)>
         r.status = replace_status::ok;
         return false;
     }
-    bool came = GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS;
+    DWORD e = GetLastError();
+    bool came = e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS;
+    r.cause = cause_of(e, file_cause::folder_denied);
     erase(temp);
     return came;
+}
+
+// Whether the last part of path is longer than a folder takes (255 UTF-16
+// units), which the system reports under several codes.
+bool name_too_long(const std::string& path)
+{
+    return wide(path.substr(name_start(path))).size() > name_cap;
 }
 
 // One attempt at a replace, all of it inside the turn; true to try again
@@ -198,8 +207,12 @@ bool replace_at(const replace_plan& plan, const std::function<bool(std::FILE*)>&
                 wait_budget& w, replace_result& r, file_stamp& now)
 {
     std::string path = plan.path;
-    DWORD attrs = attributes(path);
     r.status = replace_status::failed;
+    if (name_too_long(path)) {
+        r.cause = file_cause::too_long;
+        return false;
+    }
+    DWORD attrs = attributes(path);
     if (attrs == INVALID_FILE_ATTRIBUTES && GetLastError() != ERROR_FILE_NOT_FOUND) {
         r.cause = cause_of(GetLastError(), file_cause::folder_denied);
         return false;
