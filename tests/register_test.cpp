@@ -391,6 +391,21 @@ TEST_F(register_file, export_and_import_give_back_the_same_register)
                                                               "5 戊 22 女 2002.02 常州 0519-5 g@h\n"));
 }
 
+// Calc's reading shows values, not looks: the header row's bold is seen in
+// the workbook's own parts.
+TEST_F(register_file, a_workbooks_header_row_is_bold)
+{
+    write_file("student.txt", one);
+    outcome o = run_program(dir, "", {"--export", "out.xlsx"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    ASSERT_EQ(std::system("unzip -p out.xlsx xl/styles.xml > styles.xml 2>&1"), 0) << read_file("styles.xml");
+    ASSERT_EQ(std::system("unzip -p out.xlsx xl/worksheets/sheet1.xml > sheet.xml"), 0);
+    EXPECT_NE(read_file("styles.xml").find("<font><b/>"), std::string::npos) << read_file("styles.xml");
+    const std::string cells = read_file("sheet.xml");
+    EXPECT_NE(cells.find("<c r=\"H1\" s=\"1\""), std::string::npos) << cells;
+    EXPECT_EQ(cells.find("<c r=\"A2\" s="), std::string::npos) << cells;
+}
+
 // The pairs beyond GBK proper that this platform's converter shares with
 // GB18030 (under wine, only the user-defined areas), in UTF-8 and as stored.
 std::string beyond_utf8()
