@@ -19,6 +19,8 @@ if [[ ${1-} == tests ]]; then
   installed libgtest-dev || need+=(googletest libgtest-dev)
   # The workbook tests have LibreOffice Calc read what the program wrote.
   command -v soffice > /dev/null || need+=(libreoffice-calc-nogui)
+  # and unzip shows the parts of a workbook Calc's values leave out.
+  command -v unzip > /dev/null || need+=(unzip)
 fi
 ((${#need[@]})) || exit 0
 

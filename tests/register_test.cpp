@@ -391,6 +391,21 @@ TEST_F(register_file, export_and_import_give_back_the_same_register)
                                                               "5 戊 22 女 2002.02 常州 0519-5 g@h\n"));
 }
 
+// Calc's reading shows values, not looks: the header row's bold is seen in
+// the workbook's own parts.
+TEST_F(register_file, a_workbooks_header_row_is_bold)
+{
+    write_file("student.txt", one);
+    outcome o = run_program(dir, "", {"--export", "out.xlsx"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    ASSERT_EQ(std::system("unzip -p out.xlsx xl/styles.xml > styles.xml 2>&1"), 0) << read_file("styles.xml");
+    ASSERT_EQ(std::system("unzip -p out.xlsx xl/worksheets/sheet1.xml > sheet.xml"), 0);
+    EXPECT_NE(read_file("styles.xml").find("<font><b/>"), std::string::npos) << read_file("styles.xml");
+    const std::string cells = read_file("sheet.xml");
+    EXPECT_NE(cells.find("<c r=\"H1\" s=\"1\""), std::string::npos) << cells;
+    EXPECT_EQ(cells.find("<c r=\"A2\" s="), std::string::npos) << cells;
+}
+
 // The pairs beyond GBK proper that this platform's converter shares with
 // GB18030 (under wine, only the user-defined areas), in UTF-8 and as stored.
 std::string beyond_utf8()
@@ -849,6 +864,9 @@ INSTANTIATE_TEST_SUITE_P(
         sheet{"names_compared_loosely",
               utf8(u8" 学号 ,姓名,年龄,性别,出生年月,住址,联系电话,ＥＭＡＩＬ\r\n") + s4 + s2, ""},
         sheet{"more_names", utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话号码,\u3000e-MAIL\r\n") + s4 + s2, ""},
+        sheet{"the_names_left", utf8(u8"学号,姓名,年龄,性别,出生年月,地址,手机号,邮箱\r\n") + s4 + s2, ""},
+        sheet{"mail_spelled_out", utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,电子邮件\r\n") + s4 + s2, ""},
+        sheet{"mail_box_spelled_out", utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,电子邮箱\r\n") + s4 + s2, ""},
         sheet{"an_unknown_column", utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,E-mail,备注\r\n") + s4,
               "1行: 无法识别的列名\"备注\""},
         sheet{"a_missing_column", utf8(u8"学号,姓名,年龄,性别,出生年月,地址,E-mail\r\n") + s4, "1行: 缺少\"电话\"列"},

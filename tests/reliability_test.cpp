@@ -58,6 +58,28 @@ TEST_F(full_disk, a_failed_save_keeps_the_register_whole)
     EXPECT_EQ(names_in(disk), (std::vector<std::string>{"filler", "student.txt"}));
 }
 
+// A register on a file system mounted read-only: the refusal names that,
+// not the room or the permissions, which would send the operator astray.
+class read_only_disk : public full_disk {};
+
+TEST_F(read_only_disk, a_refused_save_says_the_file_system_is_read_only)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a disk needs root, as CI has";
+    disk = dir + "/disk";
+    fs::create_directory(disk);
+    ASSERT_EQ(mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k"), 0) << std::strerror(errno);
+    mounted = true;
+    const std::string old = "1 甲 19 男 2005.01 南京 025-1 a@b.cn\n2 乙 20 女 2004.12 苏州 0512-2 c@d.cn\n";
+    write_file(disk + "/student.txt", old);
+    ASSERT_EQ(mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
+    outcome o = run_program(disk, "1\n5\n1\n7\n8\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "student.txt所在的文件系统只读\n有未保存的修改,另存失败\n");
+    EXPECT_NE(o.out.find("保存失败,student.txt未改变\n"), std::string::npos) << o.out;
+    EXPECT_EQ(read_file(disk + "/student.txt"), old);
+}
+
 // A workbook is made through temporary files whose failed writes its
 // library does not report: as the room for them runs out step by step,
 // every export either gives the whole workbook or fails and keeps the old.
