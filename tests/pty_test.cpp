@@ -905,6 +905,7 @@ TEST_F(line_editing, an_answer_begun_in_the_pause_is_the_start_of_the_edited_lin
     start();
     ASSERT_TRUE(play({{menu_prompt, "6\r"}, {pause_prompt, "x9"}, {menu_prompt, ""}}));
     EXPECT_TRUE(read_until("9", 5000)) << "not shown: " << seen;
+    EXPECT_EQ(seen.find(menu_prompt + menu_prompt), std::string::npos) << "drawn twice on its line";
     await_keys();
     type("\x7f" "8\r"); // taken back, and 8 typed instead
     EXPECT_EQ(wait_exit(5000), 0) << seen;

@@ -25,11 +25,13 @@ constexpr std::size_t edit_cap = 1000;
 constexpr std::size_t line_cap = 8192;
 
 // Reads one line at the terminal, showing prompt (in the terminal's
-// encoding) before it, and begun after it as the start of the line. wait is
+// encoding) before it, unless drawn says it is shown already with the cursor
+// at its end, and begun after it as the start of the line. wait is
 // asked before each key (after a stop and continue the line is drawn again).
 // line is what was typed, without its line break, on edited::line;
 // edited::cut is the same for a line that reached edit_cap, beyond which
 // keys were dropped with a bell until Enter; edited::end is the end of input. Tab is typed as it is (it separates
 // answers), never completed. The terminal is back in its own mode when this
 // returns.
-edited edit_line(const std::string& prompt, const std::string& begun, waited (*wait)(), std::string& line);
+edited edit_line(const std::string& prompt, bool drawn, const std::string& begun, waited (*wait)(),
+                 std::string& line);

@@ -1,8 +1,10 @@
 #include "console/lineedit.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <editline/readline.h>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -21,6 +23,7 @@ struct library {
     decltype(&rl_insert_text) insert = nullptr;
     decltype(&rl_parse_and_bind) bind = nullptr;
     int* end = nullptr;
+    std::FILE* out = nullptr; // the editor's own way to the terminal
 };
 
 
@@ -41,6 +44,36 @@ bool find(void* h, const char* name, F& f)
     return f != nullptr;
 }
 
+// The editor writes to a descriptor of its own, a copy of standard output,
+// so that its drawing of a prompt already on the terminal can be sent
+// elsewhere without touching the program's own output.
+std::FILE* own_output()
+{
+    int fd = ::fcntl(1, F_DUPFD_CLOEXEC, 3);
+    std::FILE* f = fd < 0 ? nullptr : ::fdopen(fd, "w");
+    if (!f && fd >= 0)
+        ::close(fd);
+    return f;
+}
+
+// Starts the line with the prompt taken as drawn: the editor's first drawing
+// of it goes nowhere, and it edits on from where the prompt ends.
+void install_drawn(const char* prompt)
+{
+    int fd = ::fileno(lib.out);
+    int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0 || ::dup3(null, fd, O_CLOEXEC) < 0) {
+        (void)!::write(1, "\r", 1); // then drawn again over itself
+        lib.install(prompt, take_line);
+    } else {
+        lib.install(prompt, take_line);
+        std::fflush(lib.out);
+        ::dup3(1, fd, O_CLOEXEC);
+    }
+    if (null >= 0)
+        ::close(null);
+}
+
 // True when the terminal has ended (hung up, or closed): it says it can be
 // read but holds nothing.
 bool ended()
@@ -56,6 +89,8 @@ bool edit_open()
     void* h = ::dlopen("libedit.so.2", RTLD_NOW | RTLD_LOCAL);
     if (!h)
         return false;
+    auto outstream = static_cast<std::FILE**>(::dlsym(h, "rl_outstream"));
+    decltype(&rl_initialize) init = nullptr;
     int* catch_signals = static_cast<int*>(::dlsym(h, "rl_catch_signals"));
     int* no_completion = static_cast<int*>(::dlsym(h, "rl_inhibit_completion"));
     lib.end = static_cast<int*>(::dlsym(h, "rl_end"));
@@ -65,7 +100,10 @@ bool edit_open()
         !find(h, "rl_callback_read_char", lib.read_char) ||
         !find(h, "rl_callback_handler_remove", lib.remove) || !find(h, "add_history", lib.remember) ||
         !find(h, "rl_resize_terminal", lib.resize) ||
-        !find(h, "rl_forced_update_display", lib.redraw)) {
+        !find(h, "rl_forced_update_display", lib.redraw) || !outstream ||
+        !find(h, "rl_initialize", init) || !(lib.out = own_output())) {
+        if (lib.out)
+            std::fclose(lib.out);
         ::dlclose(h);
         lib = {};
         return false;
@@ -75,7 +113,10 @@ bool edit_open()
     // A Tab separates answers, as everywhere else; there are no file names
     // to complete.
     *no_completion = 1;
-    return true;
+    // Set up now, while the editor's descriptor is the terminal, which is
+    // how it knows it can edit.
+    *outstream = lib.out;
+    return init() == 0;
 }
 
 namespace {
@@ -98,12 +139,16 @@ bool drop_key(bool& rang)
 
 } // namespace
 
-edited edit_line(const std::string& prompt, const std::string& begun, waited (*wait)(), std::string& line)
+edited edit_line(const std::string& prompt, bool drawn, const std::string& begun, waited (*wait)(),
+                 std::string& line)
 {
     done = false;
     got = nullptr;
     bool rang = false;
-    lib.install(prompt.c_str(), take_line);
+    if (drawn)
+        install_drawn(prompt.c_str());
+    else
+        lib.install(prompt.c_str(), take_line);
     static bool bound = false;
     if (!bound) {
         // Ctrl-U as in a shell: what lies left of the cursor, not the whole
@@ -114,6 +159,8 @@ edited edit_line(const std::string& prompt, const std::string& begun, waited (*w
     *lib.end = 0; // still the last line's length until the first key
     if (!begun.empty()) {
         lib.insert(begun.substr(0, edit_cap - 1).c_str());
+        // The redraw starts where it takes the cursor to be, the line's start.
+        std::fputc('\r', lib.out);
         lib.redraw();
     }
     while (!done) {

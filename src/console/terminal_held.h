@@ -13,8 +13,10 @@
 void show_held();
 
 // Takes the held line, with any part of it already shown, for the line
-// editor to draw from the start of the line.
-std::string take_held();
+// editor. drawn tells that the whole line is on the terminal with the cursor
+// at its end, for the editor to take as drawn; otherwise the cursor is put
+// at the start of the line for the editor to draw it from there.
+std::string take_held(bool& drawn);
 
 // Whether answers typed ahead are shown: input and output are one terminal.
 bool echoing();

@@ -156,7 +156,9 @@ struct input {
         ready.clear();
         pos = 0;
         std::string line;
-        edited e = edit_line(take_held(), begun, wait_key, line);
+        bool drawn;
+        std::string prompt = take_held(drawn);
+        edited e = edit_line(prompt, drawn, begun, wait_key, line);
         typed_to(e != edited::end); // Enter, or the line a stop ended
         if (e != edited::line && e != edited::cut) {
             finish();
@@ -206,6 +208,9 @@ ssize_t read_typed(void*, char* buf, std::size_t size)
             break;
         }
         if (load_editor) {
+            // The prompt shows while the editor loads, which takes longer
+            // than all the rest of a start; the editor takes it as drawn.
+            show_held();
             editing = load_editor();
             load_editor = nullptr;
         }

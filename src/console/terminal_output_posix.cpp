@@ -26,6 +26,10 @@ recoder echo_rc = {none};
 // program's output and the answers typed at its prompts tell.
 bool at_line_start = true;
 
+// Whether the last thing written to the terminal was the held line, shown
+// whole: the cursor is still where the line ends.
+bool held_last = false;
+
 // Writes all of p, unless a request to end the session interrupts a write
 // that cannot go on (a terminal whose output is stopped, a full pipe). Once
 // one has come the dialogue is dropped, so nothing delays keeping the
@@ -34,6 +38,8 @@ bool write_all(int fd, const char* p, std::size_t len)
 {
     if (fd == 1 && len > 0)
         at_line_start = p[len - 1] == '\n';
+    if (len > 0)
+        held_last = false;
     while (len > 0) {
         if (stop_signal() && fd == 1)
             return false;
@@ -135,26 +141,32 @@ std::FILE* notice_stream()
 
 void end_line()
 {
-    if (echo_on && !at_line_start && ::write(1, "\n", 1) == 1)
+    if (echo_on && !at_line_start && ::write(1, "\n", 1) == 1) {
         at_line_start = true;
+        held_last = false;
+    }
 }
 
 // ---- the held prompt (terminal_held.h) ----
 
 void show_held()
 {
-    write_all(out_bridge.fd, out_bridge.tail.data(), out_bridge.tail.size());
+    if (out_bridge.tail.empty())
+        return;
+    held_last = write_all(out_bridge.fd, out_bridge.tail.data(), out_bridge.tail.size());
     out_bridge.shown += out_bridge.tail;
     out_bridge.tail.clear();
 }
 
-std::string take_held()
+std::string take_held(bool& drawn)
 {
-    // Part of the line already shown (an answer typed ahead began after its
-    // prompt): the editor draws all of it again from the start of the line,
-    // so its idea of where the answer starts is right.
-    if (!out_bridge.shown.empty())
+    // Part of the line shown, with more written or to write after it (an
+    // answer typed ahead, a notice): the editor draws all of it again from
+    // the start of the line, so its idea of where the answer starts is right.
+    drawn = held_last && out_bridge.tail.empty();
+    if (!out_bridge.shown.empty() && !drawn)
         write_all(out_bridge.fd, "\r", 1);
+    held_last = false;
     std::string t = out_bridge.shown + out_bridge.tail;
     out_bridge.shown.clear();
     out_bridge.tail.clear();
