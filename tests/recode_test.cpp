@@ -1,7 +1,6 @@
 // Output converted for a UTF-8 terminal in the pieces that flushes cut it
 // into: wherever a cut falls, the terminal gets the same text.
-#include "console/terminal_text.h"
-#include "records/encoding.h"
+#include "console/terminal_output_posix.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
 #include "console/argv.h"
 
-#include "records/encoding.h"
 #include "records/encoding_posix.h"
 #include "records/file.h"
 

@@ -8,7 +8,7 @@
 #include "console/terminal_held.h"
 #include "console/terminal_text.h"
 #include "console/terminal_wait_posix.h"
-#include "records/encoding.h"
+#include "records/encoding_posix.h"
 
 #include <algorithm>
 #include <cstring>

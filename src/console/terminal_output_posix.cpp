@@ -6,7 +6,7 @@
 #include "console/terminal_held.h"
 #include "console/terminal_text.h"
 #include "console/terminal_wait_posix.h"
-#include "records/encoding.h"
+#include "records/encoding_posix.h"
 
 #include <cerrno>
 #include <memory>
@@ -113,6 +113,13 @@ std::FILE* bridged(output& o, std::FILE* plain, bool convert)
 }
 
 } // namespace
+
+void shown_text(recoder& r, const char* p, std::size_t n, std::string& out)
+{
+    std::size_t start = out.size();
+    recode(r, p, n, out);
+    out.resize(start + no_c1(out.data() + start, out.size() - start));
+}
 
 void echo_answers(bool convert)
 {

@@ -1,6 +1,6 @@
 // POSIX terminal. The program and its data file speak GBK, like a console
 // on code page 936; a Linux terminal speaks UTF-8. When a standard stream
-// is a terminal its bytes are converted with iconv on the way through, so
+// is a terminal its bytes are converted (records/encoding_posix.h) on the way through, so
 // the table keeps GBK bytes (two per Chinese character, which is what the
 // listing's column widths count) and files stay compatible with Windows.
 // Off a terminal every byte passes unchanged.

@@ -74,10 +74,3 @@ answer_at first_answer(const char* p, std::size_t n)
         ++to;
     return {from, to};
 }
-
-void shown_text(recoder& r, const char* p, std::size_t n, std::string& out)
-{
-    std::size_t start = out.size();
-    recode(r, p, n, out);
-    out.resize(start + no_c1(out.data() + start, out.size() - start));
-}

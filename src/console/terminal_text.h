@@ -5,7 +5,6 @@
 #include "records/encoding.h"
 
 #include <cstddef>
-#include <string>
 
 // How many of the n bytes (n > 0) read at a pause make its key: one
 // character in the terminal's encoding (GBK when gb, else UTF-8), one
@@ -18,10 +17,6 @@ std::size_t key_length(const char* k, std::size_t n, bool gb);
 // four GB18030 bytes) in the n bytes of UTF-8 text at p as "?": some
 // terminals act on them as on escape sequences. Returns the new length.
 std::size_t no_c1(char* p, std::size_t n);
-
-// Appends the n bytes of GBK at p to out as the terminal is to get them:
-// converted by r, with C1 controls shown as "?" (see no_c1).
-void shown_text(recoder& r, const char* p, std::size_t n, std::string& out);
 
 // Shows every byte of the n bytes at p that is not part of a GBK character,
 // and every control byte but the line break, as "?", in place: a stored

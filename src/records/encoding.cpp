@@ -215,12 +215,3 @@ std::size_t gbk_reader::read(char* to, std::size_t room)
     }
     return got;
 }
-
-bool recode_end(recoder& r, std::string& out, int stand_in)
-{
-    bool whole = r.cut.empty();
-    for (char c : r.cut)
-        out += stand_in < 0 ? c : static_cast<char>(stand_in);
-    r.cut.clear();
-    return whole;
-}

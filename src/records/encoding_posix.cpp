@@ -315,3 +315,12 @@ bool gbk_locale()
     const char* cs = nl_langinfo(CODESET);
     return strcasecmp(cs, "GBK") == 0 || strcasecmp(cs, "GB2312") == 0 || strcasecmp(cs, "GB18030") == 0;
 }
+
+bool recode_end(recoder& r, std::string& out, int stand_in)
+{
+    bool whole = r.cut.empty();
+    for (char c : r.cut)
+        out += stand_in < 0 ? c : static_cast<char>(stand_in);
+    r.cut.clear();
+    return whole;
+}
