@@ -36,19 +36,22 @@ void field_menu()
     line("------------------");
 }
 
+// The question for each field after the student number, in field order.
+const char* const questions[field_count - 1] = {
+    "请输入新的姓名:", "请输入新的年龄:", "请输入新的性别:", "请输入新的出生年月:",
+    "请输入新的地址:", "请输入新的电话号码:", "请输入新的邮件地址:",
+};
+
+// The menu offers the fields after the number, then a way out.
 void change(student& r, std::int32_t choice)
 {
-    switch (choice) {
-    case 1: ask_field("请输入新的姓名:", r.name); break;
-    case 2: r.age = ask_number("请输入新的年龄:"); break;
-    case 3: ask_field("请输入新的性别:", r.sex); break;
-    case 4: ask_field("请输入新的出生年月:", r.birth); break;
-    case 5: ask_field("请输入新的地址:", r.address); break;
-    case 6: ask_field("请输入新的电话号码:", r.phone); break;
-    case 7: ask_field("请输入新的邮件地址:", r.email); break;
-    case 8: return;
-    default: line("请在1-8中进行选择"); return;
+    if (choice == field_count)
+        return;
+    if (choice < 1 || choice > field_count) {
+        line(format("请在1-%d中进行选择", field_count));
+        return;
     }
+    ask_value(questions[choice - 1], r, fields[choice]);
     dirty = true;
 }
 

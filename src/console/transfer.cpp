@@ -74,7 +74,7 @@ bool table_bytes(const std::string& out, std::string& bytes)
     else if (!csv_text(bytes, r.row, r.field))
         r.fault = workbook_fault::value; // the same words for both kinds
     if (r.fault == workbook_fault::value)
-        notice(format("第%d名学生的%s含有无法导出的字符", r.row, csv_columns[r.field]));
+        notice(format("第%d名学生的%s含有无法导出的字符", r.row, fields[r.field].name));
     if (r.fault == workbook_fault::room)
         notice("临时文件夹空间不足");
     if (r.fault == workbook_fault::library)
@@ -117,19 +117,29 @@ int write_out(const std::string& out, const std::string& bytes)
     return 1;
 }
 
+// Why the value of column col was refused.
+std::string value_refusal(value_fault why, const char* col, std::size_t cap)
+{
+    switch (why) {
+    case value_fault::empty: return format("%s为空", col);
+    case value_fault::blank: return format("%s含有空白字符", col);
+    case value_fault::control: return format("%s含有控制字符", col);
+    case value_fault::not_gbk: return format("%s含有无法保存的字符", col);
+    case value_fault::too_long: return format("%s过长,最多%d个字节", col, static_cast<int>(cap));
+    case value_fault::not_number: return format("%s不是整数", col);
+    case value_fault::none: break;
+    }
+    return {};
+}
+
 std::string refusal(const csv_refusal& r)
 {
     // Only the faults of one value or column have one.
-    const char* col = r.field >= 0 && r.field < 8 ? csv_columns[r.field] : "";
+    const char* col = r.field >= 0 && r.field < field_count ? fields[r.field].name : "";
     switch (r.fault) {
     case csv_fault::quote: return "引号不成对";
-    case csv_fault::fields: return format("应有8项,实有%lld项", r.count);
-    case csv_fault::empty: return format("%s为空", col);
-    case csv_fault::blank: return format("%s含有空白字符", col);
-    case csv_fault::control: return format("%s含有控制字符", col);
-    case csv_fault::not_gbk: return format("%s含有无法保存的字符", col);
-    case csv_fault::too_long: return format("%s过长,最多%d个字节", col, static_cast<int>(r.cap));
-    case csv_fault::age: return "年龄不是整数";
+    case csv_fault::fields: return format("应有%d项,实有%lld项", field_count, r.count);
+    case csv_fault::value: return value_refusal(r.value, col, fields[r.field].cap);
     case csv_fault::taken: return "学号已存在";
     case csv_fault::too_many: return "学生超过1000名";
     case csv_fault::column_unknown: return "无法识别的列名\"" + r.name + "\"";

@@ -1,7 +1,7 @@
 #include "records/datafile.h"
 
 #include "records/encoding.h"
-#include "records/number.h"
+#include "records/fields.h"
 #include "records/reader.h"
 #include "records/table.h"
 
@@ -126,13 +126,20 @@ std::string extension(const std::string& path)
 
 namespace {
 
+// One record as a line of the file: its fields in order, one space apart.
+std::string record_line(const student& r, const char* eol)
+{
+    std::string line;
+    for (int c = 0; c < field_count; ++c)
+        line += (c ? " " : "") + value_text(r, fields[c]);
+    return line + eol;
+}
+
 bool write_gbk(std::FILE* f, const char* eol)
 {
     for (int k = 0; k < n; ++k) {
-        const student& r = stu[k];
-        if (fault(save_step::write) ||
-            std::fprintf(f, "%s %s %d %s %s %s %s %s%s", r.id, r.name, r.age, r.sex,
-                         r.birth, r.address, r.phone, r.email, eol) < 0)
+        std::string line = record_line(stu[k], eol);
+        if (fault(save_step::write) || std::fwrite(line.data(), 1, line.size(), f) != line.size())
             return false;
     }
     return true;
@@ -145,14 +152,9 @@ bool write_gbk(std::FILE* f, const char* eol)
 bool write_utf8(std::FILE* f, const char* eol)
 {
     std::string text = file_encoding == text_encoding::utf8_bom ? "\xEF\xBB\xBF" : "";
-    char line[256];
-    for (int k = 0; k < n; ++k) {
-        const student& r = stu[k];
-        int len = std::snprintf(line, sizeof line, "%s %s %d %s %s %s %s %s%s", r.id, r.name, r.age,
-                                r.sex, r.birth, r.address, r.phone, r.email, eol);
-        if (fault(save_step::write) || len < 0 || !gbk_to_utf8({line, static_cast<std::size_t>(len)}, text))
+    for (int k = 0; k < n; ++k)
+        if (fault(save_step::write) || !gbk_to_utf8(record_line(stu[k], eol), text))
             return false;
-    }
     return std::fwrite(text.data(), 1, text.size(), f) == text.size();
 }
 
@@ -207,12 +209,11 @@ std::uint64_t fingerprint()
         }
     };
     mix(&n, sizeof n);
-    for (int k = 0; k < n; ++k) {
-        const student& r = stu[k];
-        for (const char* f : {r.id, r.name, r.sex, r.birth, r.address, r.phone, r.email})
-            mix(f, std::strlen(f) + 1);
-        mix(&r.age, sizeof r.age);
-    }
+    for (int k = 0; k < n; ++k)
+        for (const field_info& f : fields) {
+            const char* p = text_of(stu[k], f);
+            mix(p, f.number ? sizeof(std::int32_t) : std::strlen(p) + 1);
+        }
     return h;
 }
 
