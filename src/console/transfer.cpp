@@ -117,20 +117,10 @@ int write_out(const std::string& out, const std::string& bytes)
     return 1;
 }
 
-// Why the value of column col was refused.
-std::string value_refusal(value_fault why, const char* col, std::size_t cap)
-{
-    switch (why) {
-    case value_fault::empty: return format("%s为空", col);
-    case value_fault::blank: return format("%s含有空白字符", col);
-    case value_fault::control: return format("%s含有控制字符", col);
-    case value_fault::not_gbk: return format("%s含有无法保存的字符", col);
-    case value_fault::too_long: return format("%s过长,最多%d个字节", col, static_cast<int>(cap));
-    case value_fault::not_number: return format("%s不是整数", col);
-    case value_fault::none: break;
-    }
-    return {};
-}
+// Why a value was refused, in value_fault's order, given its column's
+// name and its capacity.
+const char* const value_refusals[] = {"", "%s为空", "%s含有空白字符", "%s含有控制字符",
+                                      "%s过长,最多%d个字节", "%s含有无法保存的字符", "%s不是整数"};
 
 std::string refusal(const csv_refusal& r)
 {
@@ -139,7 +129,8 @@ std::string refusal(const csv_refusal& r)
     switch (r.fault) {
     case csv_fault::quote: return "引号不成对";
     case csv_fault::fields: return format("应有%d项,实有%lld项", field_count, r.count);
-    case csv_fault::value: return value_refusal(r.value, col, fields[r.field].cap);
+    case csv_fault::value:
+        return format(value_refusals[static_cast<int>(r.value)], col, static_cast<int>(fields[r.field].cap));
     case csv_fault::taken: return "学号已存在";
     case csv_fault::too_many: return "学生超过1000名";
     case csv_fault::column_unknown: return "无法识别的列名\"" + r.name + "\"";

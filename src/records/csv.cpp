@@ -4,6 +4,7 @@
 #include "records/fields.h"
 #include "records/table.h"
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -26,20 +27,6 @@ void add_value(std::string& out, std::string_view v, bool text)
     out += '"';
 }
 
-// The first value holding a byte with no Unicode form: rare, so looked
-// for only once the whole text has been found to hold one.
-void find_lost(int& row, int& field)
-{
-    std::string u;
-    for (int k = 0; k < n; ++k)
-        for (int c = 0; c < field_count; ++c)
-            if (!fields[c].number && !gbk_to_utf8(text_of(stu[k], fields[c]), u)) {
-                row = k + 1;
-                field = c;
-                return;
-            }
-}
-
 } // namespace
 
 // Apostrophes and then a formula's first character.
@@ -51,21 +38,22 @@ bool guarded(std::string_view v)
 
 bool csv_text(std::string& out, int& row, int& field)
 {
-    std::string gbk;
+    std::string text = "\xEF\xBB\xBF", v;
     for (int c = 0; c < field_count; ++c)
-        gbk += std::string(c ? "," : "") + fields[c].name;
-    gbk += "\r\n";
+        gbk_to_utf8(std::string(c ? "," : "") + fields[c].name, text);
     for (int k = 0; k < n; ++k) {
-        for (int c = 0; c < field_count; ++c)
-            add_value(gbk += c ? "," : "", value_text(stu[k], fields[c]), !fields[c].number);
-        gbk += "\r\n";
+        text += "\r\n";
+        for (int c = 0; c < field_count; ++c) {
+            v = c ? "," : "";
+            add_value(v, value_text(stu[k], fields[c]), !fields[c].number);
+            if (!gbk_to_utf8(v, text)) {
+                row = k + 1;
+                field = c;
+                return false;
+            }
+        }
     }
-    std::string text = "\xEF\xBB\xBF";
-    if (!gbk_to_utf8(gbk, text)) {
-        find_lost(row, field);
-        return false;
-    }
-    out.swap(text);
+    out.swap(text += "\r\n");
     return true;
 }
 
@@ -90,15 +78,27 @@ std::string folded(std::string_view v)
     return first == s.npos ? std::string() : s.substr(first, s.find_last_not_of(" \t") + 1 - first);
 }
 
+namespace {
+
+// Whether f, folded, is one of the comma-separated names; a comma is never
+// part of a GBK character.
+bool among(const std::string& f, std::string_view names)
+{
+    for (std::size_t k = 0, end; k < names.size(); k = end + 1) {
+        end = std::min(names.find(',', k), names.size());
+        if (f == folded(names.substr(k, end - k)))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int csv_column(std::string_view cell)
 {
     std::string f = folded(cell);
-    for (int c = 0; c < field_count; ++c) {
-        if (f == folded(fields[c].name))
+    for (int c = 0; c < field_count; ++c)
+        if (f == folded(fields[c].name) || among(f, fields[c].also))
             return c;
-        for (const char* const* also = fields[c].also; *also; ++also)
-            if (f == folded(*also))
-                return c;
-    }
     return -1;
 }

@@ -135,33 +135,24 @@ std::string record_line(const student& r, const char* eol)
     return line + eol;
 }
 
-bool write_gbk(std::FILE* f, const char* eol)
-{
-    for (int k = 0; k < n; ++k) {
-        std::string line = record_line(stu[k], eol);
-        if (fault(save_step::write) || std::fwrite(line.data(), 1, line.size(), f) != line.size())
-            return false;
-    }
-    return true;
-}
-
-// A register that came in UTF-8 goes back in UTF-8, with its mark if it
-// had one, so the editor it came from still reads it. A value with a byte
-// that has no Unicode form (typed where GB18030 is missing) would not load
+// Lines end as the platform's text files do, or in CR LF as they came. A
+// register that came in UTF-8 goes back in UTF-8, with its mark if it had
+// one, so the editor it came from still reads it. A value with a byte that
+// has no Unicode form (typed where GB18030 is missing) would not load
 // again, so it fails the write and the register stays as it was.
-bool write_utf8(std::FILE* f, const char* eol)
-{
-    std::string text = file_encoding == text_encoding::utf8_bom ? "\xEF\xBB\xBF" : "";
-    for (int k = 0; k < n; ++k)
-        if (fault(save_step::write) || !gbk_to_utf8(record_line(stu[k], eol), text))
-            return false;
-    return std::fwrite(text.data(), 1, text.size(), f) == text.size();
-}
-
-// Lines end as the platform's text files do, or in CR LF as they came.
 bool write_records(std::FILE* f, const char* eol)
 {
-    return file_encoding == text_encoding::gbk ? write_gbk(f, eol) : write_utf8(f, eol);
+    std::string text = file_encoding == text_encoding::utf8_bom ? "\xEF\xBB\xBF" : "";
+    for (int k = 0; k < n; ++k) {
+        if (fault(save_step::write))
+            return false;
+        std::string line = record_line(stu[k], eol);
+        if (file_encoding == text_encoding::gbk)
+            text += line;
+        else if (!gbk_to_utf8(line, text))
+            return false;
+    }
+    return std::fwrite(text.data(), 1, text.size(), f) == text.size();
 }
 
 // A recovery file's lines end as the platform's text files do.
@@ -169,7 +160,6 @@ bool write_lf(std::FILE* f)
 {
     return write_records(f, "\n");
 }
-
 
 } // namespace
 

@@ -12,7 +12,7 @@
 
 struct field_info {
     const char* name;        // its column's name in the spreadsheets, GBK
-    const char* const* also; // other names a sheet may give it, GBK; ends in nullptr
+    const char* also;        // other names a sheet may give it, GBK, comma-separated
     std::size_t at;          // where it lives in a student (offsetof)
     std::size_t cap;         // longest text it holds, in bytes; 0 for a number
     bool number = false;     // a 32-bit integer rather than text
@@ -29,7 +29,6 @@ const char* text_of(const student& r, const field_info& f);
 
 // A number field of r.
 std::int32_t& number_of(student& r, const field_info& f);
-std::int32_t number_of(const student& r, const field_info& f);
 
 // A field of r as the files write it: the text, or the number in decimal.
 std::string value_text(const student& r, const field_info& f);
