@@ -152,14 +152,14 @@ load_status load(std::FILE* f, int& count, int& bad, text_encoding enc)
 namespace {
 
 // The first character of token that GBK cannot hold, or empty.
-std::string unheld_in(const std::string& token)
+std::string unheld_in(std::string_view token)
 {
     auto u = reinterpret_cast<const unsigned char*>(token.data());
     for (std::size_t k = 0; k < token.size();) {
         int len = utf8_length(u + k, token.size() - k);
         if (len <= 0)
             return {};
-        std::string ch = token.substr(k, static_cast<std::size_t>(len));
+        std::string ch(token.substr(k, static_cast<std::size_t>(len)));
         if (as_gbk(ch).find(no_gbk) != std::string::npos)
             return ch;
         k += static_cast<std::size_t>(len);
@@ -171,26 +171,20 @@ std::string unheld_in(const std::string& token)
 
 bool find_unheld(std::FILE* f, bool bom, int bad, int& field, std::string& ch)
 {
-    // Each record before the bad one took exactly one token a field.
-    long first = static_cast<long>(bad - 1) * field_count, index = 0;
-    std::string token;
     if (std::fseek(f, bom ? 3 : 0, SEEK_SET) != 0)
         return false;
-    for (int c = 0; c != EOF && index < first + field_count;) {
-        c = std::getc(f);
-        if (c != EOF && !blank(static_cast<char>(c))) {
-            if (token.size() < sizeof scanner::buf)
-                token += static_cast<char>(c);
-            continue;
-        }
-        if (token.empty())
-            continue;
-        if (index >= first && !(ch = unheld_in(token)).empty()) {
+    scanner s; // the file's own bytes: UTF-8
+    s.in.f = f;
+    // Each record before the bad one took exactly one token a field.
+    long first = static_cast<long>(bad - 1) * field_count;
+    for (long index = 0; index < first + field_count; ++index) {
+        std::string_view t = s.next();
+        if (t.empty())
+            return false;
+        if (index >= first && !(ch = unheld_in(t)).empty()) {
             field = static_cast<int>(index - first);
             return true;
         }
-        ++index;
-        token.clear();
     }
     return false;
 }
