@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <iterator>
 #include <string_view>
 
 namespace {
@@ -121,6 +122,7 @@ int write_out(const std::string& out, const std::string& bytes)
 // name and its capacity.
 const char* const value_refusals[] = {"", "%s为空", "%s含有空白字符", "%s含有控制字符",
                                       "%s过长,最多%d个字节", "%s含有无法保存的字符", "%s不是整数"};
+static_assert(std::size(value_refusals) == static_cast<std::size_t>(value_fault::not_number) + 1);
 
 std::string refusal(const csv_refusal& r)
 {

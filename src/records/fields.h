@@ -55,7 +55,7 @@ enum class value_fault { none, empty, blank, control, too_long, not_gbk, not_num
 // control bytes, GBK characters each with a Unicode form (so it can be
 // exported again) and at most f.cap bytes, looked for in that order; a
 // number a whole 32-bit decimal. cut: v is only the start of a value whose
-// rest was dropped, too long for any field once it passed the first three.
+// rest was dropped: text too long once it passed the first three, no number.
 value_fault store(student& r, const field_info& f, std::string_view v, bool cut = false);
 
 // Copies v into a text field of r, cut to f.cap bytes, never overrun.
