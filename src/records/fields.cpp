@@ -3,8 +3,8 @@
 #include "records/encoding.h"
 #include "records/number.h"
 
+#include <algorithm>
 #include <cstddef>
-#include <cstring>
 
 // The names are GBK bytes, the same whatever the compiler does with the
 // source's own texts: 学号 姓名 年龄 性别 出生年月 (or 出生日期) 地址 (家庭住址,
@@ -58,12 +58,10 @@ value_fault check_text(std::string_view v, std::size_t cap, bool cut)
 {
     if (v.empty())
         return value_fault::empty;
-    for (char c : v)
-        if (blank(c))
-            return value_fault::blank;
-    for (char c : v)
-        if (control(c))
-            return value_fault::control;
+    if (std::any_of(v.begin(), v.end(), blank))
+        return value_fault::blank;
+    if (std::any_of(v.begin(), v.end(), control))
+        return value_fault::control;
     if (cut)
         return value_fault::too_long;
     // A pair shaped like GBK that is no character has no Unicode form: a
