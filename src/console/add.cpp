@@ -28,7 +28,7 @@ int ask_count()
 
 // True when id is held by a slot below i: the records in use and the
 // students already entered in this dialogue.
-bool taken(const std::string& id, int i)
+bool taken(std::string_view id, int i)
 {
     for (int k = 0; k < i; ++k)
         if (id == stu[k].id)
@@ -36,26 +36,25 @@ bool taken(const std::string& id, int i)
     return false;
 }
 
+// The question for each field, in field order, given the student's place.
+const char* const questions[field_count] = {
+    "请输入第 %d 个学生的学号:\n", "请输入第 %d 个学生的姓名:\n", "请输入第 %d 个学生的年龄:\n",
+    "请输入第 %d 个学生的性别:\n", "请输入第 %d 个学生的出生年月:(格式:年.月)\n",
+    "请输入第 %d 个学生的地址:\n", "请输入第 %d 个学生的电话:\n", "请输入第 %d 个学生的E-mail:\n",
+};
+
 // Enters the student of slot i; the prompts show its place in the table.
 void enter(int i)
 {
     student& r = stu[i];
-    int p = i + 1;
-    for (;;) {
-        std::string id = ask_text(format("请输入第 %d 个学生的学号:\n", p), ID_CAP);
-        if (!taken(id, i)) {
-            put(r.id, id);
-            break;
-        }
+    std::string q = format(questions[0], i + 1);
+    ask_value(q, r, fields[0]);
+    while (taken(r.id, i)) {
         line("已有该学号,请检查后重新录入!");
+        ask_value(q, r, fields[0]);
     }
-    ask_field(format("请输入第 %d 个学生的姓名:\n", p), r.name);
-    r.age = ask_number(format("请输入第 %d 个学生的年龄:\n", p));
-    ask_field(format("请输入第 %d 个学生的性别:\n", p), r.sex);
-    ask_field(format("请输入第 %d 个学生的出生年月:(格式:年.月)\n", p), r.birth);
-    ask_field(format("请输入第 %d 个学生的地址:\n", p), r.address);
-    ask_field(format("请输入第 %d 个学生的电话:\n", p), r.phone);
-    ask_field(format("请输入第 %d 个学生的E-mail:\n", p), r.email);
+    for (int c = 1; c < field_count; ++c)
+        ask_value(format(questions[c], i + 1), r, fields[c]);
 }
 
 } // namespace

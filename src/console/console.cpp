@@ -3,6 +3,7 @@
 #include "console/argv.h"
 #include "console/terminal.h"
 #include "console/terminal_text.h"
+#include "records/fields.h"
 #include "records/file.h"
 #include "records/number.h"
 
@@ -19,20 +20,7 @@ bool out_tty;
 // A command's words, in the form own_text gives them (see console_command).
 bool own_words = false;
 
-// A NUL byte is no separator but a control byte inside a word, which every
-// question refuses: one answer typed with a NUL in it stays one answer.
-bool blank(int c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 } // namespace
-
-bool control(char c)
-{
-    auto u = static_cast<unsigned char>(c);
-    return u < 0x20 || u == 0x7F;
-}
 
 void console_use(std::FILE* i, std::FILE* o, bool interactive, std::FILE* e)
 {
@@ -136,7 +124,7 @@ std::string word()
     // Output is held back until input is awaited, never sent line by line.
     term_ask(out);
     int c;
-    while ((c = std::getc(in)) != EOF && blank(c)) {
+    while ((c = std::getc(in)) != EOF && blank(static_cast<char>(c))) {
     }
     if (c == EOF)
         throw leave{};
@@ -144,7 +132,7 @@ std::string word()
     do
         if (w.size() <= word_cap)
             w += static_cast<char>(c);
-    while ((c = std::getc(in)) != EOF && !blank(c));
+    while ((c = std::getc(in)) != EOF && !blank(static_cast<char>(c)));
     if (c != EOF)
         std::ungetc(c, in); // the white space after a word stays for the next read
     return w;

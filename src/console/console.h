@@ -61,9 +61,6 @@ constexpr std::size_t word_cap = 1024;
 // returned, which no field or number takes. Throws leave at the end of input.
 std::string word();
 
-// True for a control byte (0x00-0x1F, 0x7F).
-bool control(char c);
-
 // Reads the next token and parses it as a whole 32-bit decimal integer.
 // A token that is not one is consumed all the same and false is returned,
 // leaving out alone. Throws leave at the end of input.

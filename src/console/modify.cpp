@@ -22,33 +22,30 @@ student& ask_record()
     }
 }
 
+// The fields after the student number, in field order: as the menu names
+// them, and as their questions do.
+const char* const labels[field_count - 1] = {"姓名", "年龄", "性别", "出生年月", "地址", "电话号码", "E-mail地址"};
+const char* const asked[field_count - 1] = {"姓名", "年龄", "性别", "出生年月", "地址", "电话号码", "邮件地址"};
+
 void field_menu()
 {
     line("------------------");
-    line("1.修改姓名");
-    line("2.修改年龄");
-    line("3.修改性别");
-    line("4.修改出生年月");
-    line("5.修改地址");
-    line("6.修改电话号码");
-    line("7.修改E-mail地址");
-    line("8.退出本菜单");
+    for (int c = 1; c < field_count; ++c)
+        line(format("%d.修改%s", c, labels[c - 1]));
+    line(format("%d.退出本菜单", field_count));
     line("------------------");
 }
 
+// The menu offers the fields after the number, then a way out.
 void change(student& r, std::int32_t choice)
 {
-    switch (choice) {
-    case 1: ask_field("请输入新的姓名:", r.name); break;
-    case 2: r.age = ask_number("请输入新的年龄:"); break;
-    case 3: ask_field("请输入新的性别:", r.sex); break;
-    case 4: ask_field("请输入新的出生年月:", r.birth); break;
-    case 5: ask_field("请输入新的地址:", r.address); break;
-    case 6: ask_field("请输入新的电话号码:", r.phone); break;
-    case 7: ask_field("请输入新的邮件地址:", r.email); break;
-    case 8: return;
-    default: line("请在1-8中进行选择"); return;
+    if (choice == field_count)
+        return;
+    if (choice < 1 || choice > field_count) {
+        line(format("请在1-%d中进行选择", field_count));
+        return;
     }
+    ask_value(format("请输入新的%s:", asked[choice - 1]), r, fields[choice]);
     dirty = true;
 }
 

@@ -1,7 +1,7 @@
 #include "console/console.h"
 #include "console/screens.h"
 #include "records/datafile.h"
-#include "records/csv.h"
+#include "records/fields.h"
 #include "records/file.h"
 
 #include <cstdio>
@@ -74,7 +74,7 @@ void tell_unheld(int bad)
     unsigned cp = ch.size() == 1 ? u[0] : u[0] & (0xFFu >> (ch.size() + 1));
     for (std::size_t k = 1; k < ch.size(); ++k)
         cp = cp << 6 | (u[k] & 0x3Fu);
-    notice(format("第%d条记录的%s含有GBK无法保存的字符\"", bad, csv_columns[field]) + shown_name(ch) +
+    notice(format("第%d条记录的%s含有GBK无法保存的字符\"", bad, fields[field].name) + shown_name(ch) +
            format("\"(U+%04X)", cp));
 }
 

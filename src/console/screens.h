@@ -4,6 +4,7 @@
 #pragma once
 
 #include "records/datafile.h"
+#include "records/fields.h"
 
 #include <string>
 #include <string_view>
@@ -22,6 +23,10 @@ void add();    // menu 4: enter new students
 void dele();   // menu 5: delete by student number
 void show();   // menu 6: list every record
 void save();   // menu 7: write the data file
+
+// Writes r as one row of a listing, each field right-aligned to its width,
+// in field order.
+void show_record(const student& r, const int (&widths)[field_count]);
 
 // Says how a save went: a backup or a reason on standard error, a failure
 // through say_failure (a line of the dialogue, or a notice). True when the

@@ -7,22 +7,19 @@
 
 namespace {
 
-// Prints every record in use whose field (picked by get) equals key, each
-// under its own heading; false when none does. A key longer than every
-// field simply matches nothing.
-template <typename Field>
-bool find(const std::string& key, Field get)
+// Prints every record in use whose field f equals key, each under its own
+// heading; false when none does. A key longer than every field simply
+// matches nothing.
+bool find(const std::string& key, const field_info& f)
 {
     bool found = false;
     for (int k = 0; k < n; ++k) {
-        const student& r = stu[k];
-        if (key != get(r))
+        if (key != text_of(stu[k], f))
             continue;
         found = true;
         line("学生学号     学生姓名  年龄  性别  出生年月     地址          电话       E-mail");
         line("-------------------------------------------------------------------------------");
-        row("%6s %6s %5d %5s %9s %8s %10s %14s\n", r.id, r.name, r.age, r.sex, r.birth,
-            r.address, r.phone, r.email);
+        show_record(stu[k], {6, 6, 5, 5, 9, 8, 10, 14});
     }
     return found;
 }
@@ -41,11 +38,11 @@ void seek()
         std::int32_t c = choice();
         if (c == 1) {
             prompt("请输入要查询的学生的学号:");
-            if (!find(word(), [](const student& r) { return r.id; }))
+            if (!find(word(), fields[0]))
                 line("学号不存在");
         } else if (c == 2) {
             prompt("请输入要查询学生的姓名:");
-            if (!find(word(), [](const student& r) { return r.name; }))
+            if (!find(word(), fields[1]))
                 line("姓名不存在");
         } else if (c == 3) {
             return;

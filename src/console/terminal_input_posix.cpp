@@ -70,7 +70,7 @@ struct input {
                 ready.append(p, kept);
                 linelen += kept;
                 if (kept < seg)
-                    cut(!gap(p[kept]));
+                    cut(!blank(p[kept]));
             }
             if (!nl)
                 return;
@@ -95,7 +95,7 @@ struct input {
 
     void spoil()
     {
-        if (!ready.empty() && !gap(ready.back()))
+        if (!ready.empty() && !blank(ready.back()))
             ready.append(word_cap + 1, '?');
     }
 

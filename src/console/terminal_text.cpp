@@ -52,25 +52,19 @@ void mask_shown(char* p, std::size_t n)
 {
     for (std::size_t k = 0; k < n;) {
         std::size_t len = gbk_length(p + k, n - k);
-        auto b = static_cast<unsigned char>(p[k]);
-        if (len == 0 || (len == 1 && p[k] != '\n' && (b < 0x20 || b == 0x7F)))
+        if (len == 0 || (len == 1 && p[k] != '\n' && control(p[k])))
             p[k] = '?';
         k += len ? len : 1;
     }
 }
 
-bool gap(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n';
-}
-
 answer_at first_answer(const char* p, std::size_t n)
 {
     std::size_t from = 0;
-    while (from < n && gap(p[from]))
+    while (from < n && blank(p[from]))
         ++from;
     std::size_t to = from;
-    while (to < n && !gap(p[to]))
+    while (to < n && !blank(p[to]))
         ++to;
     return {from, to};
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "records/encoding.h"
+#include "records/fields.h"
 
 #include <cstddef>
 
@@ -23,9 +24,6 @@ std::size_t no_c1(char* p, std::size_t n);
 // value came from a file anyone may have written, and at a terminal such
 // bytes could move the cursor, set the title or start an escape sequence.
 void mask_shown(char* p, std::size_t n);
-
-// White space between answers, as the program's reads see it.
-bool gap(char c);
 
 // Where the first answer in the n bytes at p lies: from is past the white
 // space before it, to is past the answer; from == to when there is none.

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <iterator>
 #include <string_view>
 
 namespace {
@@ -74,7 +75,7 @@ bool table_bytes(const std::string& out, std::string& bytes)
     else if (!csv_text(bytes, r.row, r.field))
         r.fault = workbook_fault::value; // the same words for both kinds
     if (r.fault == workbook_fault::value)
-        notice(format("第%d名学生的%s含有无法导出的字符", r.row, csv_columns[r.field]));
+        notice(format("第%d名学生的%s含有无法导出的字符", r.row, fields[r.field].name));
     if (r.fault == workbook_fault::room)
         notice("临时文件夹空间不足");
     if (r.fault == workbook_fault::library)
@@ -117,19 +118,21 @@ int write_out(const std::string& out, const std::string& bytes)
     return 1;
 }
 
+// Why a value was refused, in value_fault's order, given its column's
+// name and its capacity.
+const char* const value_refusals[] = {"", "%s为空", "%s含有空白字符", "%s含有控制字符",
+                                      "%s过长,最多%d个字节", "%s含有无法保存的字符", "%s不是整数"};
+static_assert(std::size(value_refusals) == static_cast<std::size_t>(value_fault::not_number) + 1);
+
 std::string refusal(const csv_refusal& r)
 {
     // Only the faults of one value or column have one.
-    const char* col = r.field >= 0 && r.field < 8 ? csv_columns[r.field] : "";
+    const char* col = r.field >= 0 && r.field < field_count ? fields[r.field].name : "";
     switch (r.fault) {
     case csv_fault::quote: return "引号不成对";
-    case csv_fault::fields: return format("应有8项,实有%lld项", r.count);
-    case csv_fault::empty: return format("%s为空", col);
-    case csv_fault::blank: return format("%s含有空白字符", col);
-    case csv_fault::control: return format("%s含有控制字符", col);
-    case csv_fault::not_gbk: return format("%s含有无法保存的字符", col);
-    case csv_fault::too_long: return format("%s过长,最多%d个字节", col, static_cast<int>(r.cap));
-    case csv_fault::age: return "年龄不是整数";
+    case csv_fault::fields: return format("应有%d项,实有%lld项", field_count, r.count);
+    case csv_fault::value:
+        return format(value_refusals[static_cast<int>(r.value)], col, static_cast<int>(fields[r.field].cap));
     case csv_fault::taken: return "学号已存在";
     case csv_fault::too_many: return "学生超过1000名";
     case csv_fault::column_unknown: return "无法识别的列名\"" + r.name + "\"";

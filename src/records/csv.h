@@ -1,7 +1,9 @@
 // The register as a spreadsheet file: CSV (RFC 4180), written in UTF-8 with
 // a byte-order mark so that spreadsheet programs read it right anywhere,
-// and read in UTF-8 or GBK. The first row names the eight columns.
+// and read in UTF-8 or GBK. The first row names the columns.
 #pragma once
+
+#include "records/fields.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -20,16 +22,16 @@ bool csv_text(std::string& out, int& row, int& field);
 
 // Why a row cannot be imported. The column faults are the header's.
 enum class csv_fault {
-    none, quote, fields, empty, blank, control, not_gbk, too_long, age, taken, too_many,
+    none, quote, fields, value, taken, too_many,
     column_unknown, column_unnamed, column_twice, column_missing, unreadable
 };
 
 struct csv_refusal {
     csv_fault fault = csv_fault::none;
     long long row = 0;   // counted as a spreadsheet counts rows, from 1
-    int field = 0;       // 0 to 7, for the faults of one value and column_missing;
+    int field = 0;       // the field (see fields), for value and column_missing;
                          // the header's cell, from 0, for column_unnamed
-    std::size_t cap = 0; // for too_long: the field's capacity in bytes
+    value_fault value = value_fault::none; // for value: why (see store)
     long long count = 0; // for fields: the values the row has
     std::string name;    // for column_unknown and column_twice: the cell, in
                          // GBK, control bytes shown as '?'
@@ -37,10 +39,9 @@ struct csv_refusal {
 
 // Reads the CSV file f from its start as a stream (UTF-8 with or without
 // the mark, or GBK, told as a register's encoding is; CR LF or LF) and
-// checks every row as the add screen checks a student: eight values, a
-// student number in use nowhere else, a whole 32-bit age, each value
-// within its field and without white space, control bytes or characters
-// GBK cannot hold, at most STUDENT_CAPACITY students in all. Memory stays
+// checks every row as the add screen checks a student: one value a field,
+// each passing store, a student number in use nowhere else, at most
+// STUDENT_CAPACITY students in all. Memory stays
 // bounded whatever the file holds: only the first few bytes of a value and
 // the first few values of a row are kept, enough to name any refusal.
 //
@@ -57,11 +58,17 @@ struct csv_refusal {
 // in use are untouched and the refusal is returned.
 csv_refusal import_csv(std::FILE* f, int& added);
 
-// The column (0 to 7) a header cell names, compared without case, spaces
-// around it or the difference between full-width and ASCII forms: the
-// export's name or a usual variant (出生日期, 家庭住址, 手机, Email, 邮箱...).
-// -1 when it names none. The cell is GBK.
+// A header cell as it is compared: full-width ASCII (A3A1-A3FE) and the
+// ideographic space (A1A1) as their ASCII forms, letters in lower case, no
+// spaces around it. Empty for a cell without a name. GBK.
+std::string folded(std::string_view v);
+
+// The field a header cell names (its name or one of its other names in
+// fields), compared without case, spaces around it or the difference
+// between full-width and ASCII forms. -1 when it names none. The cell is GBK.
 int csv_column(std::string_view cell);
 
-// The column names, in GBK, for messages.
-extern const char* const csv_columns[8];
+// Whether a spreadsheet would take text v for a formula once its leading
+// apostrophes are off: the export puts one more in front of such a value,
+// and the import takes it off again.
+bool guarded(std::string_view v);

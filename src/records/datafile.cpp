@@ -1,7 +1,7 @@
 #include "records/datafile.h"
 
 #include "records/encoding.h"
-#include "records/number.h"
+#include "records/fields.h"
 #include "records/reader.h"
 #include "records/table.h"
 
@@ -126,40 +126,33 @@ std::string extension(const std::string& path)
 
 namespace {
 
-bool write_gbk(std::FILE* f, const char* eol)
+// One record as a line of the file: its fields in order, one space apart.
+std::string record_line(const student& r, const char* eol)
 {
-    for (int k = 0; k < n; ++k) {
-        const student& r = stu[k];
-        if (fault(save_step::write) ||
-            std::fprintf(f, "%s %s %d %s %s %s %s %s%s", r.id, r.name, r.age, r.sex,
-                         r.birth, r.address, r.phone, r.email, eol) < 0)
-            return false;
-    }
-    return true;
+    std::string line;
+    for (int c = 0; c < field_count; ++c)
+        line += (c ? " " : "") + value_text(r, fields[c]);
+    return line + eol;
 }
 
-// A register that came in UTF-8 goes back in UTF-8, with its mark if it
-// had one, so the editor it came from still reads it. A value with a byte
-// that has no Unicode form (typed where GB18030 is missing) would not load
+// Lines end as the platform's text files do, or in CR LF as they came. A
+// register that came in UTF-8 goes back in UTF-8, with its mark if it had
+// one, so the editor it came from still reads it. A value with a byte that
+// has no Unicode form (typed where GB18030 is missing) would not load
 // again, so it fails the write and the register stays as it was.
-bool write_utf8(std::FILE* f, const char* eol)
+bool write_records(std::FILE* f, const char* eol)
 {
     std::string text = file_encoding == text_encoding::utf8_bom ? "\xEF\xBB\xBF" : "";
-    char line[256];
     for (int k = 0; k < n; ++k) {
-        const student& r = stu[k];
-        int len = std::snprintf(line, sizeof line, "%s %s %d %s %s %s %s %s%s", r.id, r.name, r.age,
-                                r.sex, r.birth, r.address, r.phone, r.email, eol);
-        if (fault(save_step::write) || len < 0 || !gbk_to_utf8({line, static_cast<std::size_t>(len)}, text))
+        if (fault(save_step::write))
+            return false;
+        std::string line = record_line(stu[k], eol);
+        if (file_encoding == text_encoding::gbk)
+            text += line;
+        else if (!gbk_to_utf8(line, text))
             return false;
     }
     return std::fwrite(text.data(), 1, text.size(), f) == text.size();
-}
-
-// Lines end as the platform's text files do, or in CR LF as they came.
-bool write_records(std::FILE* f, const char* eol)
-{
-    return file_encoding == text_encoding::gbk ? write_gbk(f, eol) : write_utf8(f, eol);
 }
 
 // A recovery file's lines end as the platform's text files do.
@@ -167,7 +160,6 @@ bool write_lf(std::FILE* f)
 {
     return write_records(f, "\n");
 }
-
 
 } // namespace
 
@@ -207,12 +199,11 @@ std::uint64_t fingerprint()
         }
     };
     mix(&n, sizeof n);
-    for (int k = 0; k < n; ++k) {
-        const student& r = stu[k];
-        for (const char* f : {r.id, r.name, r.sex, r.birth, r.address, r.phone, r.email})
-            mix(f, std::strlen(f) + 1);
-        mix(&r.age, sizeof r.age);
-    }
+    for (int k = 0; k < n; ++k)
+        for (const field_info& f : fields) {
+            const char* p = text_of(stu[k], f);
+            mix(p, f.number ? sizeof(std::int32_t) : std::strlen(p) + 1);
+        }
     return h;
 }
 

@@ -3,6 +3,7 @@
 #include "records/reader.h"
 
 #include "records/datafile.h"
+#include "records/fields.h"
 #include "records/number.h"
 #include "records/table.h"
 
@@ -17,11 +18,6 @@ namespace {
 // the file turns out bad. Only slots below n are kept: the rest are outside
 // the register, so a first load needs no room here at all.
 student kept[STUDENT_CAPACITY];
-
-bool blank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
 
 // Splits a file into white-space separated tokens in one pass, reading it
 // in large blocks, with no allocation per token.
@@ -84,30 +80,20 @@ struct scanner {
     }
 };
 
-template <std::size_t N>
-bool text(scanner& s, char (&field)[N])
+// Stores token t as field f of r; false when f cannot take it.
+bool take(const scanner& s, std::string_view t, student& r, const field_info& f)
 {
-    std::string_view t = s.next();
+    if (s.huge)
+        return false;
+    if (f.number)
+        return parse_int(t, number_of(r, f));
     // A NUL byte would cut the value short when it is stored and shift the
     // fields of the next save, so a token holding one is refused, as is a
     // character of a UTF-8 file that GBK cannot hold.
-    if (s.huge || t.empty() || t.size() >= N || t.find('\0') != t.npos ||
-        (s.in.stood_in && t.find(no_gbk) != t.npos))
+    if (t.empty() || t.size() > f.cap || t.find('\0') != t.npos || (s.in.stood_in && t.find(no_gbk) != t.npos))
         return false;
-    put(field, t);
+    put_text(r, f, t);
     return true;
-}
-
-// Fills r from the tokens after its id; false if any is missing or bad.
-bool rest(scanner& s, student& r)
-{
-    if (!text(s, r.name))
-        return false;
-    std::string_view age = s.next();
-    if (s.huge || !parse_int(age, r.age))
-        return false;
-    return text(s, r.sex) && text(s, r.birth) && text(s, r.address) &&
-           text(s, r.phone) && text(s, r.email);
 }
 
 load_status read_records(scanner& s, int& count, int& bad)
@@ -124,13 +110,10 @@ load_status read_records(scanner& s, int& count, int& bad)
             kept[count] = stu[count];
         student& r = stu[count++];
         r = student{};
-        // The id is stored before reading on: the next reads reuse its bytes.
-        bool good = !s.huge && id.size() <= ID_CAP && id.find('\0') == id.npos &&
-                    !(s.in.stood_in && id.find(no_gbk) != id.npos);
-        if (good) {
-            put(r.id, id);
-            good = rest(s, r);
-        }
+        // Each token is stored before the next is read: reading reuses its bytes.
+        bool good = take(s, id, r, fields[0]);
+        for (int c = 1; good && c < field_count; ++c)
+            good = take(s, s.next(), r, fields[c]);
         if (std::ferror(s.in.f))
             return load_status::unreadable;
         if (!good) {
@@ -169,14 +152,14 @@ load_status load(std::FILE* f, int& count, int& bad, text_encoding enc)
 namespace {
 
 // The first character of token that GBK cannot hold, or empty.
-std::string unheld_in(const std::string& token)
+std::string unheld_in(std::string_view token)
 {
     auto u = reinterpret_cast<const unsigned char*>(token.data());
     for (std::size_t k = 0; k < token.size();) {
         int len = utf8_length(u + k, token.size() - k);
         if (len <= 0)
             return {};
-        std::string ch = token.substr(k, static_cast<std::size_t>(len));
+        std::string ch(token.substr(k, static_cast<std::size_t>(len)));
         if (as_gbk(ch).find(no_gbk) != std::string::npos)
             return ch;
         k += static_cast<std::size_t>(len);
@@ -188,26 +171,20 @@ std::string unheld_in(const std::string& token)
 
 bool find_unheld(std::FILE* f, bool bom, int bad, int& field, std::string& ch)
 {
-    // Each record before the bad one took exactly eight tokens.
-    long first = static_cast<long>(bad - 1) * 8, index = 0;
-    std::string token;
     if (std::fseek(f, bom ? 3 : 0, SEEK_SET) != 0)
         return false;
-    for (int c = 0; c != EOF && index < first + 8;) {
-        c = std::getc(f);
-        if (c != EOF && !blank(static_cast<char>(c))) {
-            if (token.size() < sizeof scanner::buf)
-                token += static_cast<char>(c);
-            continue;
-        }
-        if (token.empty())
-            continue;
-        if (index >= first && !(ch = unheld_in(token)).empty()) {
+    scanner s; // the file's own bytes: UTF-8
+    s.in.f = f;
+    // Each record before the bad one took exactly one token a field.
+    long first = static_cast<long>(bad - 1) * field_count;
+    for (long index = 0; index < first + field_count; ++index) {
+        std::string_view t = s.next();
+        if (t.empty())
+            return false;
+        if (index >= first && !(ch = unheld_in(t)).empty()) {
             field = static_cast<int>(index - first);
             return true;
         }
-        ++index;
-        token.clear();
     }
     return false;
 }

@@ -8,26 +8,18 @@
 
 constexpr int STUDENT_CAPACITY = 1000;
 
-// Longest text, in bytes, that each field holds (its storage is one more,
-// for the terminating NUL). Every value is checked against these before it
-// is stored.
-constexpr std::size_t ID_CAP = 20;
-constexpr std::size_t NAME_CAP = 22;
-constexpr std::size_t SEX_CAP = 2;
-constexpr std::size_t BIRTH_CAP = 20;
-constexpr std::size_t ADDRESS_CAP = 29;
-constexpr std::size_t PHONE_CAP = 20;
-constexpr std::size_t EMAIL_CAP = 32;
-
+// Each text field holds a NUL-terminated value of at most one byte less
+// than its storage; every value is checked against that before it is
+// stored. What else tells the fields apart is in records/fields.h.
 struct student {
-    char id[ID_CAP + 1];
-    char name[NAME_CAP + 1];
+    char id[21];
+    char name[23];
     std::int32_t age;
-    char sex[SEX_CAP + 1];
-    char birth[BIRTH_CAP + 1];
-    char address[ADDRESS_CAP + 1];
-    char phone[PHONE_CAP + 1];
-    char email[EMAIL_CAP + 1];
+    char sex[3];
+    char birth[21];
+    char address[30];
+    char phone[21];
+    char email[33];
 };
 
 // Records in use fill stu[0] to stu[n-1]; slots from n upward are outside

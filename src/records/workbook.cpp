@@ -1,7 +1,7 @@
 #include "records/workbook.h"
 
-#include "records/csv.h"
 #include "records/encoding.h"
+#include "records/fields.h"
 #include "records/file.h"
 #include "records/table.h"
 #include "records/xlsx.h"
@@ -40,7 +40,7 @@ bool cell_text(std::string_view gbk, std::string& out)
 
 // A GBK value's width on screen is its length in bytes: one column for
 // ASCII, two for a Chinese character.
-void widen(double (&width)[8], int col, std::size_t bytes)
+void widen(double (&width)[field_count], int col, std::size_t bytes)
 {
     width[col] = std::max(width[col], static_cast<double>(bytes) + 1);
 }
@@ -49,31 +49,28 @@ workbook_result fill(const xlsx_calls& x, lxw_workbook* wb, lxw_worksheet* ws)
 {
     lxw_format* bold = x.workbook_add_format(wb);
     x.format_set_bold(bold);
-    double width[8] = {};
+    double width[field_count] = {};
     std::string cell;
-    for (int c = 0; c < 8; ++c) {
-        cell_text(csv_columns[c], cell);
+    for (int c = 0; c < field_count; ++c) {
+        cell_text(fields[c].name, cell);
         x.worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c), cell.c_str(), bold);
-        widen(width, c, std::string_view(csv_columns[c]).size());
+        widen(width, c, std::string_view(fields[c].name).size());
     }
     for (int k = 0; k < n; ++k) {
-        const student& r = stu[k];
-        const char* texts[] = {r.id, r.name, nullptr, r.sex, r.birth, r.address, r.phone, r.email};
         auto row = static_cast<lxw_row_t>(k + 1);
-        for (int c = 0; c < 8; ++c) {
+        for (int c = 0; c < field_count; ++c) {
             auto col = static_cast<lxw_col_t>(c);
-            if (!texts[c]) {
-                x.worksheet_write_number(ws, row, col, r.age, nullptr);
-                widen(width, c, std::to_string(r.age).size());
-                continue;
-            }
-            if (!cell_text(texts[c], cell))
+            std::string v = value_text(stu[k], fields[c]);
+            widen(width, c, v.size());
+            if (fields[c].number)
+                x.worksheet_write_number(ws, row, col, number_of(stu[k], fields[c]), nullptr);
+            else if (!cell_text(v, cell))
                 return {workbook_fault::value, k + 1, c};
-            x.worksheet_write_string(ws, row, col, cell.c_str(), nullptr);
-            widen(width, c, std::string_view(texts[c]).size());
+            else
+                x.worksheet_write_string(ws, row, col, cell.c_str(), nullptr);
         }
     }
-    for (int c = 0; c < 8; ++c)
+    for (int c = 0; c < field_count; ++c)
         x.worksheet_set_column(ws, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), width[c], nullptr);
     x.worksheet_freeze_panes(ws, 1, 0);
     return {};
@@ -105,7 +102,7 @@ bool slurp(const std::string& path, std::string& bytes)
 // from them; the fixed parts besides.
 std::uint64_t temporary_room()
 {
-    return 64 * 1024 + static_cast<std::uint64_t>(n + 1) * 2 * (8 * 64 + 6 * sizeof(student));
+    return 64 * 1024 + static_cast<std::uint64_t>(n + 1) * 2 * (field_count * 64 + 6 * sizeof(student));
 }
 
 } // namespace
