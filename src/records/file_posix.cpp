@@ -1,7 +1,6 @@
 // Where a file is, who may read it, and whose turn it is to save it.
 #include "records/file_posix.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -127,11 +126,18 @@ void sync_folder(const std::string& dir)
     }
 }
 
-long now_ms()
+long long sys_ms()
 {
     timespec t;
     ::clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1000 + t.tv_nsec / 1000000;
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+void sys_pause(long ms)
+{
+    // A signal cuts the sleep short, so a request to stop is seen at once.
+    timespec t{ms / 1000, (ms % 1000) * 1000000};
+    ::nanosleep(&t, nullptr);
 }
 
 namespace {
@@ -147,11 +153,10 @@ bool same_file(int a, int b)
 
 } // namespace
 
-replace_status take_turn(int fd, long until)
+replace_status take_turn(int fd, wait_budget& w)
 {
     if (held_fd >= 0 && same_file(fd, held_fd))
         return replace_status::ok;
-    long pause = 1;
     for (;;) {
         if (fault(save_step::lock))
             return replace_status::failed;
@@ -159,29 +164,21 @@ replace_status take_turn(int fd, long until)
             return replace_status::ok;
         if (errno != EWOULDBLOCK && errno != EINTR)
             return replace_status::failed;
-        if (save_give_up && save_give_up())
-            return replace_status::stopped;
-        long left = until - now_ms();
-        if (left <= 0)
-            return replace_status::busy;
-        // A signal cuts the sleep short, so a request to stop is seen at once.
-        long ms = std::min(pause, left);
-        timespec t{ms / 1000, (ms % 1000) * 1000000};
-        ::nanosleep(&t, nullptr);
-        pause = std::min(pause * 2, 100L);
+        if (!wait_more(w))
+            return w.why;
     }
 }
 
 replace_status file_hold(const char* path)
 {
     file_release();
-    long until = now_ms() + turn_wait;
+    wait_budget w;
     for (;;) {
         std::string target = resolve(path);
         int fd = target.empty() ? -1 : ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             return errno == ENOENT ? replace_status::ok : replace_status::failed;
-        replace_status st = take_turn(fd, until);
+        replace_status st = take_turn(fd, w);
         struct stat locked, there;
         // A save that ended while this one waited leaves the lock on a file
         // the name no longer leads to: the turn is taken again on the new one.
@@ -195,7 +192,7 @@ replace_status file_hold(const char* path)
         ::close(fd);
         if (st != replace_status::ok)
             return st;
-        if (now_ms() >= until)
+        if (sys_ms() >= w.end)
             return replace_status::busy;
     }
 }
@@ -260,7 +257,10 @@ std::FILE* file_open_bytes(const std::string& path)
 
 void file_remove(const std::string& path)
 {
+    // What the step that failed before it said stands.
+    int e = errno;
     ::unlink(path.c_str());
+    errno = e;
 }
 
 namespace {

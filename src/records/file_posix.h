@@ -4,6 +4,7 @@
 #pragma once
 
 #include "records/file.h"
+#include "records/file_sys.h"
 
 #include <string>
 #include <sys/stat.h>
@@ -26,13 +27,6 @@ void copy_access(int fd, const char* like_path, const struct stat* like, bool ow
 // Syncs the folder dir, so a rename in it survives a power loss.
 void sync_folder(const std::string& dir);
 
-// Milliseconds on a clock that only goes forward.
-long now_ms();
-
-// Another program's turn is waited for this long at most, in ms.
-constexpr long turn_wait = 5000;
-
-// Waits for the turn to save, a lock on fd, until the save's time is up
-// (at until, in now_ms's milliseconds). A turn this process holds
-// (file_hold) on the same file is its own already.
-replace_status take_turn(int fd, long until);
+// Waits, within w, for the turn to save, a lock on fd. A turn this process
+// holds (file_hold) on the same file is its own already.
+replace_status take_turn(int fd, wait_budget& w);

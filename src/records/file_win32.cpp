@@ -40,22 +40,6 @@ bool move_file(const std::string& from, const std::string& to, DWORD flags)
     return MoveFileExW(wide(from).c_str(), wide(to).c_str(), flags);
 }
 
-// Waits a little longer each time; false once the time is up or the
-// program asks to stop, with why saying which.
-bool wait_more(wait_budget& w)
-{
-    if (save_give_up && save_give_up()) {
-        w.why = replace_status::stopped;
-        return false;
-    }
-    ULONGLONG now = GetTickCount64();
-    if (now >= w.end)
-        return false;
-    Sleep(static_cast<DWORD>(w.end - now < w.step ? w.end - now : w.step));
-    w.step = w.step < 64 ? w.step * 2 : 100;
-    return true;
-}
-
 bool held_elsewhere(DWORD e)
 {
     // The guidance for ReplaceFile counts 1175 and a file pending deletion
@@ -148,8 +132,6 @@ HANDLE create_fresh(const std::string& path, const char* suffix, std::string& na
     return INVALID_HANDLE_VALUE;
 }
 
-// Writes the new file under a fresh name beside path; false on failure,
-// with the fresh file removed.
 namespace {
 
 // Whether name is one create_fresh made from base: base, a dot, two
@@ -197,36 +179,6 @@ std::string file_left_over(const std::string& path)
     if (h != INVALID_HANDLE_VALUE)
         FindClose(h);
     return found;
-}
-
-bool write_temp(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                bool bytes, std::string& temp)
-{
-    if (fault(save_step::create))
-        return false;
-    HANDLE h = create_fresh(path, ".tmp", temp);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    // Text mode unless the bytes are to go as they are, so every line ends
-    // in CR LF as Windows programs expect.
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | (bytes ? _O_BINARY : _O_TEXT));
-    std::FILE* f = fd < 0 ? nullptr : _fdopen(fd, "w");
-    if (!f) {
-        if (fd < 0)
-            CloseHandle(h);
-        else
-            _close(fd);
-        erase(temp);
-        return false;
-    }
-    bool ok = write(f);
-    ok = ok && !fault(save_step::flush) && std::fflush(f) == 0 && !std::ferror(f);
-    ok = ok && !fault(save_step::sync) && (!save_sync || _commit(fd) == 0);
-    bool closed = std::fclose(f) == 0 && !fault(save_step::close);
-    if (ok && closed)
-        return true;
-    erase(temp);
-    return false;
 }
 
 namespace {

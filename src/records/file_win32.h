@@ -5,9 +5,8 @@
 #pragma once
 
 #include "records/file.h"
+#include "records/file_sys.h"
 
-#include <cstdio>
-#include <functional>
 #include <string>
 #include <windows.h>
 
@@ -18,18 +17,6 @@ HANDLE create(const std::string& name, DWORD access, DWORD share, DWORD how);
 DWORD attributes(const std::string& name);
 void erase(const std::string& name);
 bool move_file(const std::string& from, const std::string& to, DWORD flags);
-
-// How long one save waits for others in all: for another copy's turn, and
-// for a scanner, indexer or spreadsheet to let go of a file.
-struct wait_budget {
-    ULONGLONG end = GetTickCount64() + 5000;
-    DWORD step = 1;
-    replace_status why = replace_status::busy;
-};
-
-// Waits a little longer each time; false once the time is up or the
-// program asks to stop, with why saying which.
-bool wait_more(wait_budget& w);
 
 // Whether the error e says another program holds the file for now: a
 // sharing or lock violation, a file pending deletion (5), or a replace a
@@ -59,11 +46,6 @@ bool plain_file_at(const std::string& name);
 // no other file or link is ever opened under it.
 HANDLE create_fresh(const std::string& path, const char* suffix, std::string& name);
 
-// Writes the new file under a fresh name beside path (temp); false on
-// failure, with the fresh file removed. bytes: no CR put before each LF.
-bool write_temp(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                bool bytes, std::string& temp);
-
 // The turn between programs saving the same register. Its first part is a
 // mutex named after the register's folder and name, which no replace ever
 // moves: while one program holds it, the name itself is guarded, even in
@@ -79,8 +61,6 @@ struct turn {
     void release();
     ~turn() { release(); }
 };
-
-enum class turn_status { mine, moved, refused };
 
 // Takes the turn on the register at path; moved when, once it is had, the
 // name leads to another file (a save that went first replaced it). Within
