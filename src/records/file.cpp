@@ -137,6 +137,39 @@ bool replace_at(const replace_plan& plan, const writer& write, wait_budget& w, r
 
 } // namespace
 
+sys_file held;
+
+replace_status file_hold(const char* path)
+{
+    file_release();
+    wait_budget w;
+    for (;;) {
+        sys_file f;
+        replace_status why = replace_status::failed;
+        if (!sys_find(path, f))
+            return why;
+        switch (sys_turn(f, w, why)) {
+        case turn_status::refused: return why;
+        case turn_status::moved: break;
+        case turn_status::mine:
+            if (f.exists && !f.locked)
+                return replace_status::failed;
+            if (f.exists)
+                held = std::move(f);
+            return replace_status::ok;
+        }
+        // A save that ended while this one waited leaves the turn on a file
+        // the name no longer leads to: it is taken again on the new one.
+        if (sys_ms() >= w.end)
+            return replace_status::busy;
+    }
+}
+
+void file_release()
+{
+    held = {};
+}
+
 replace_result file_replace(const replace_plan& plan, const writer& write, file_stamp& now)
 {
     // One bound for the whole save, however often the file changes hands

@@ -26,7 +26,3 @@ void copy_access(int fd, const char* like_path, const struct stat* like, bool ow
 
 // Syncs the folder dir, so a rename in it survives a power loss.
 void sync_folder(const std::string& dir);
-
-// Waits, within w, for the turn to save, a lock on fd. A turn this process
-// holds (file_hold) on the same file is its own already.
-replace_status take_turn(int fd, wait_budget& w);

@@ -35,15 +35,23 @@ struct sys_file {
     std::string target;   // where it is, links followed
     bool exists = false;
     file_stamp stamp;     // exists: the version the turn was taken on
+    bool locked = false;  // the turn is had on the file itself
     std::shared_ptr<void> own; // the platform's: its lock, what it knows
 };
+
+// The turn file_hold keeps until file_release; a save's turn on the same
+// file is this one.
+extern sys_file held;
 
 // What the last system call that failed says, in the operator's terms;
 // denied says whose permission it was (the file's or its folder's).
 file_cause sys_cause(file_cause denied);
 
-// Finds the file of path and refuses one an overwrite in place would be
-// refused (r says why); true to go on.
+// Finds the file of path (f.target, f.exists); false when that fails.
+bool sys_find(const char* path, sys_file& f);
+
+// sys_find, refusing a file an overwrite in place would be refused (r says
+// why); true to go on.
 bool sys_look(const char* path, sys_file& f, replace_result& r);
 
 enum class turn_status { mine, moved, refused };

@@ -48,11 +48,16 @@ bool held_elsewhere(DWORD e)
            e == ERROR_UNABLE_TO_REMOVE_REPLACED || e == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
 }
 
-replace_status gave_up(DWORD e, const wait_budget& w)
+bool wait_again(DWORD e, wait_budget& w, replace_status& why)
 {
-    if (w.why == replace_status::stopped)
-        return w.why;
-    return e == ERROR_ACCESS_DENIED ? replace_status::failed : replace_status::busy;
+    why = replace_status::failed;
+    if (!held_elsewhere(e))
+        return false;
+    if (wait_more(w))
+        return true;
+    if (w.why == replace_status::stopped || e != ERROR_ACCESS_DENIED)
+        why = w.why;
+    return false;
 }
 
 file_cause cause_of(DWORD e, file_cause denied)
@@ -202,7 +207,8 @@ open_status open_shared(const std::string& path, HANDLE& h, wait_budget& w)
                 continue;
             return open_status::missing;
         }
-        if (!held_elsewhere(e) || !wait_more(w))
+        replace_status why;
+        if (!wait_again(e, w, why))
             return open_status::failed;
     }
 }

@@ -23,9 +23,10 @@ bool move_file(const std::string& from, const std::string& to, DWORD flags);
 // scanner or indexer got in the way of (1175, 1176).
 bool held_elsewhere(DWORD e);
 
-// What a wait that ran out after the error e reports: busy when another
-// program held the file, failed when access itself was refused.
-replace_status gave_up(DWORD e, const wait_budget& w);
+// Whether to try again after the error e: another program holds the file
+// and the wait w goes on. Otherwise why is what to report: failed, or once
+// the wait ran out stopped, busy, or failed when access itself was refused.
+bool wait_again(DWORD e, wait_budget& w, replace_status& why);
 
 // What the error e says of a step that failed, in the operator's terms;
 // denied says whose permission it was (the file's or its folder's).

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +31,30 @@ struct posix_file {
 posix_file& own(const sys_file& f)
 {
     return *static_cast<posix_file*>(f.own.get());
+}
+
+bool same_file(int a, int b)
+{
+    struct stat x, y;
+    return ::fstat(a, &x) == 0 && ::fstat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
+// Waits, within w, for the turn to save, a lock on fd. A turn this process
+// holds (file_hold) on the same file is its own already.
+replace_status take_turn(int fd, wait_budget& w)
+{
+    if (held.locked && same_file(fd, own(held).fd))
+        return replace_status::ok;
+    for (;;) {
+        if (fault(save_step::lock))
+            return replace_status::failed;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return replace_status::ok;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return replace_status::failed;
+        if (!wait_more(w))
+            return w.why;
+    }
 }
 
 bool fail(replace_result& r, replace_status st, file_cause denied)
@@ -87,18 +112,26 @@ file_cause sys_cause(file_cause denied)
     }
 }
 
-bool sys_look(const char* path, sys_file& f, replace_result& r)
+bool sys_find(const char* path, sys_file& f)
 {
     auto p = std::make_shared<posix_file>();
     f.own = p;
     f.target = resolve(path);
+    f.exists = !f.target.empty() && ::lstat(f.target.c_str(), &p->st) == 0;
+    return f.exists || (!f.target.empty() && errno == ENOENT);
+}
+
+bool sys_look(const char* path, sys_file& f, replace_result& r)
+{
+    if (!sys_find(path, f) && !f.target.empty())
+        return fail(r, replace_status::failed, file_cause::folder_denied);
     if (f.target.empty()) {
         r.cause = errno == ENAMETOOLONG ? file_cause::too_long : file_cause::unknown;
         return false;
     }
-    f.exists = ::lstat(f.target.c_str(), &p->st) == 0;
     if (!f.exists)
-        return errno == ENOENT || fail(r, replace_status::failed, file_cause::folder_denied);
+        return true;
+    posix_file* p = &own(f);
     // Refused as an overwrite in place would be: not a plain file, or not
     // writable by this user (root may write anything, as with open).
     if (!S_ISREG(p->st.st_mode))
@@ -125,6 +158,7 @@ turn_status sys_turn(sys_file& f, wait_budget& w, replace_status& why)
         there.st_ino != p.st.st_ino || there.st_dev != p.st.st_dev)
         return turn_status::moved; // replaced while this one waited its turn
     f.stamp = stamp_of(p.st);
+    f.locked = true;
     return turn_status::mine;
 }
 

@@ -77,12 +77,7 @@ bool replace_waiting(const std::string& path, const std::string& temp, const std
                 r.backup = kept;
             return false;
         }
-        if (!held_elsewhere(err)) {
-            r.cause = cause_of(err, file_cause::file_denied);
-            return false;
-        }
-        if (!wait_more(w)) {
-            r.status = gave_up(err, w);
+        if (!wait_again(err, w, r.status)) {
             r.cause = cause_of(err, file_cause::file_denied);
             return false;
         }
@@ -149,10 +144,16 @@ file_cause sys_cause(file_cause denied)
     return cause_of(GetLastError(), denied);
 }
 
-bool sys_look(const char* path, sys_file& f, replace_result& r)
+bool sys_find(const char* path, sys_file& f)
 {
     f.target = path;
     f.own = std::make_shared<turn>();
+    return true;
+}
+
+bool sys_look(const char* path, sys_file& f, replace_result& r)
+{
+    sys_find(path, f);
     if (name_too_long(f.target)) {
         r.cause = file_cause::too_long;
         return false;
@@ -174,7 +175,7 @@ turn_status sys_turn(sys_file& f, wait_budget& w, replace_status& why)
 {
     turn& t = own(f);
     turn_status st = take_turn(f.target, t, w, why);
-    f.exists = !t.missing;
+    f.exists = f.locked = !t.missing;
     f.stamp = t.file;
     return st;
 }
