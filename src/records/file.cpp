@@ -1,5 +1,7 @@
-// The file layer's hooks, one for both platforms: the seams for tests and
-// benchmarks, and the console's way to end a save's wait.
+// The file layer's part common to both platforms: the save itself (its
+// steps, its series of names, its turn and its one budget of waiting), and
+// the hooks, the seams for tests and benchmarks and the console's way to
+// end a save's wait.
 #include "records/file.h"
 #include "records/file_sys.h"
 

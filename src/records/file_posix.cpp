@@ -59,9 +59,6 @@ std::string folder_of(const std::string& path)
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The name a chain of symbolic links starting at path ends at; the file
-// there need not exist. Empty when the chain loops, cannot be read, or
-// holds a link that may not be followed.
 std::string resolve(const std::string& path)
 {
     std::string p = path;

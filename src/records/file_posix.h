@@ -1,6 +1,6 @@
 // What the POSIX file layer's parts share: file_posix.cpp (where a file is,
-// who may read it, the turn between programs) and replace_posix.cpp
-// (writing a file whole or not at all). Used by them alone.
+// who may read it) and replace_posix.cpp (the save's system steps and the
+// turn between programs). Used by them alone.
 #pragma once
 
 #include "records/file.h"

@@ -108,11 +108,6 @@ bool stamp_at(const std::string& path, file_stamp& stamp)
     return ok;
 }
 
-bool same_file(const file_stamp& a, const file_stamp& b)
-{
-    return a.dev == b.dev && a.ino == b.ino;
-}
-
 bool plain_file_at(const std::string& name)
 {
     DWORD a = attributes(name);
@@ -120,8 +115,6 @@ bool plain_file_at(const std::string& name)
            !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
 }
 
-// A name beside path that nothing holds yet, created empty by this call, so
-// no other file or link is ever opened under it.
 HANDLE create_fresh(const std::string& path, const char* suffix, std::string& name)
 {
     static unsigned serial;

@@ -1,6 +1,6 @@
 // What the Windows file layer's parts share: file_win32.cpp (names, file
 // identities, waits and fresh files), turn_win32.cpp (the turn between
-// programs) and replace_win32.cpp (writing a file whole or not at all).
+// programs) and replace_win32.cpp (the save's system steps).
 // Used by them alone. Names are UTF-8; every call is the wide one.
 #pragma once
 
@@ -38,7 +38,6 @@ bool wait_for(HANDLE m, wait_budget& w);
 // The identity of the file open at h, or at path.
 bool stamp_of(HANDLE h, file_stamp& stamp);
 bool stamp_at(const std::string& path, file_stamp& stamp);
-bool same_file(const file_stamp& a, const file_stamp& b);
 
 // Whether name is a file: not a folder, a link or a device.
 bool plain_file_at(const std::string& name);

@@ -33,17 +33,12 @@ posix_file& own(const sys_file& f)
     return *static_cast<posix_file*>(f.own.get());
 }
 
-bool same_file(int a, int b)
-{
-    struct stat x, y;
-    return ::fstat(a, &x) == 0 && ::fstat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
-}
-
 // Waits, within w, for the turn to save, a lock on fd. A turn this process
 // holds (file_hold) on the same file is its own already.
 replace_status take_turn(int fd, wait_budget& w)
 {
-    if (held.locked && same_file(fd, own(held).fd))
+    struct stat st;
+    if (held.locked && ::fstat(fd, &st) == 0 && same_file(stamp_of(st), held.stamp))
         return replace_status::ok;
     for (;;) {
         if (fault(save_step::lock))
@@ -155,7 +150,7 @@ turn_status sys_turn(sys_file& f, wait_budget& w, replace_status& why)
     }
     struct stat there;
     if (::fstat(p.fd, &p.st) != 0 || ::lstat(f.target.c_str(), &there) != 0 ||
-        there.st_ino != p.st.st_ino || there.st_dev != p.st.st_dev)
+        !same_file(stamp_of(there), stamp_of(p.st)))
         return turn_status::moved; // replaced while this one waited its turn
     f.stamp = stamp_of(p.st);
     f.locked = true;

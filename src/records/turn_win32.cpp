@@ -101,9 +101,7 @@ turn_status lock_register(const std::string& path, turn& t, wait_budget& w, repl
 // Whether the hold's lock is on the file named stamps.
 bool held_here(const file_stamp& named)
 {
-    file_stamp s;
-    const turn* t = static_cast<const turn*>(held.own.get());
-    return held.locked && stamp_of(t->h, s) && same_file(s, named);
+    return held.locked && same_file(held.stamp, named);
 }
 
 } // namespace
