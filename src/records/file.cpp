@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 bool (*save_fault)(save_step);
 bool (*save_give_up)();
@@ -92,9 +93,17 @@ bool write_new(const std::string& base, const sys_file& like, const writer& writ
 
 namespace {
 
-bool asked_to_stop()
+// A request to end that came while the new file was written still finds
+// the old one in place: it is honoured with nothing changed.
+bool stopped(const std::string& temp, const std::string& kept, replace_result& r)
 {
-    return save_give_up && save_give_up();
+    if (!save_give_up || !save_give_up())
+        return false;
+    file_remove(temp);
+    if (!kept.empty())
+        file_remove(kept);
+    r.status = replace_status::stopped;
+    return true;
 }
 
 // One attempt at a replace, all of it inside the turn; true to try again
@@ -125,16 +134,7 @@ bool replace_at(const replace_plan& plan, const writer& write, wait_budget& w, r
         file_remove(temp);
         return false;
     }
-    // A request to end that came while the new file was written still finds
-    // the old one in place: it is honoured with nothing changed.
-    if (asked_to_stop()) {
-        file_remove(temp);
-        if (!kept.empty())
-            file_remove(kept);
-        r.status = replace_status::stopped;
-        return false;
-    }
-    return sys_put(f, temp, kept, due, w, r, mine, now);
+    return !stopped(temp, kept, r) && sys_put(f, temp, kept, due, w, r, mine, now);
 }
 
 } // namespace
