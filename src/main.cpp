@@ -10,7 +10,7 @@ int main(int argc, char** argv)
     console_std();
     // A command that runs out of memory fails like any other, with a word.
     try {
-        if (int status = args(arguments(argc, argv)); status >= 0)
+        if (int status = args(arguments(argc, argv)); status != start_menu)
             return status;
     } catch (const std::bad_alloc&) {
         notice("内存不足");

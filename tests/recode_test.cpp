@@ -1,6 +1,6 @@
 // Output converted for a UTF-8 terminal in the pieces that flushes cut it
 // into: wherever a cut falls, the terminal gets the same text.
-#include "console/recode.h"
+#include "console/terminal_output_posix.h"
 
 #include <gtest/gtest.h>
 
@@ -21,12 +21,10 @@ class recoded : public ::testing::TestWithParam<pieces_case> {};
 
 TEST_P(recoded, wherever_the_pieces_are_cut)
 {
-    recoder r{iconv_open("UTF-8", "GB18030")};
-    ASSERT_NE(r.cd, reinterpret_cast<iconv_t>(-1));
+    recoder r(true);
     std::string out;
     for (const std::string& piece : GetParam().pieces)
-        recode(r, piece.data(), piece.size(), out);
-    iconv_close(r.cd);
+        shown_text(r, piece.data(), piece.size(), out);
     EXPECT_EQ(out, GetParam().shown);
 }
 
@@ -66,5 +64,39 @@ INSTANTIATE_TEST_SUITE_P(
                         return s;
                     }()}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Both ways, whatever byte a text is cut after, the converter gives what
+// it gives for the text whole; a byte that is no character stands in once.
+TEST(recoder, gives_the_same_wherever_one_cut_falls)
+{
+    struct way {
+        bool to_utf8;
+        std::string from, to;
+    } ways[] = {
+        {true, "a" + zhong + grin + "\x80" "b", "a\xe4\xb8\xad\xf0\x9f\x98\x80?b"},
+        {false, "a\xe4\xb8\xad\xf0\x9f\x98\x80\xc0" "b", "a" + zhong + grin + "?b"},
+    };
+    for (const way& w : ways)
+        for (std::size_t cut = 0; cut <= w.from.size(); ++cut) {
+            recoder r(w.to_utf8);
+            std::string out;
+            bool first = recode(r, w.from.data(), cut, out, '?');
+            bool second = recode(r, w.from.data() + cut, w.from.size() - cut, out, '?');
+            EXPECT_FALSE(first && second) << "the byte that is no character went unnoticed";
+            EXPECT_TRUE(recode_end(r, out, '?'));
+            EXPECT_EQ(out, w.to) << (w.to_utf8 ? "to UTF-8" : "to GBK") << ", cut after " << cut;
+        }
+}
+
+// A character the text ends inside is no character: it goes out as its
+// bytes, or stands in once for each.
+TEST(recoder, ends_a_text_cut_inside_its_last_character)
+{
+    recoder r(false);
+    std::string out;
+    EXPECT_TRUE(recode(r, "a\xe4\xb8", 3, out));
+    EXPECT_FALSE(recode_end(r, out, '?'));
+    EXPECT_EQ(out, "a??");
+}
 
 } // namespace

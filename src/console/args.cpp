@@ -147,7 +147,7 @@ std::string parse(const std::vector<std::string>& argv, request& r)
 int args(const std::vector<std::string>& argv)
 {
     if (argv.empty())
-        return -1;
+        return start_menu;
     std::string_view a = argv[0];
     if (argv.size() == 1 && (a == "-h" || a == "--help"))
         return show_help();
@@ -170,5 +170,5 @@ int args(const std::vector<std::string>& argv)
         return export_register(r.csv);
     if (r.importing)
         return import_register(r.csv);
-    return -1;
+    return start_menu;
 }

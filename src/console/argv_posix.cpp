@@ -1,6 +1,6 @@
 #include "console/argv.h"
 
-#include "console/recode.h"
+#include "records/encoding_posix.h"
 #include "records/file.h"
 
 #include <clocale>
@@ -22,11 +22,10 @@ namespace {
 // GBK is the safest guess.
 bool wants_utf8(std::FILE* f)
 {
-    std::setlocale(LC_CTYPE, "");
-    const char* cs = nl_langinfo(CODESET);
+    bool gb = gbk_locale();
     if (::isatty(fileno(f)))
-        return strcasecmp(cs, "GBK") != 0 && strcasecmp(cs, "GB2312") != 0 &&
-               strcasecmp(cs, "GB18030") != 0;
+        return !gb;
+    const char* cs = nl_langinfo(CODESET);
     return strcasecmp(cs, "UTF-8") == 0 || strcasecmp(cs, "UTF8") == 0;
 }
 
@@ -36,13 +35,11 @@ std::string own_text(std::string_view gbk, std::FILE* f)
 {
     if (!wants_utf8(f))
         return std::string(gbk);
-    recoder r{iconv_open("UTF-8", "GB18030")};
-    if (r.cd == reinterpret_cast<iconv_t>(-1))
-        return std::string(gbk);
+    recoder r(true);
     std::string text;
     recode(r, gbk.data(), gbk.size(), text);
-    iconv_close(r.cd);
-    return text + r.cut; // a character cut off at the end, as it was
+    recode_end(r, text); // a character cut off at the end, as it was
+    return text;
 }
 
 std::string own_name(const std::string& name, std::FILE* f)

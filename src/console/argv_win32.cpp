@@ -2,24 +2,13 @@
 // The system's own splitter lives in shell32, which loads user32, and a
 // console program that loads user32 no longer hears of a sign-out.
 #include "console/argv.h"
+#include "records/codepage_win32.h"
 #include "records/file.h"
 
 #include <string_view>
 #include <windows.h>
 
 namespace {
-
-std::string utf8(const std::wstring& w)
-{
-    if (w.empty())
-        return {};
-    int len = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                  nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(len > 0 ? len : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), len, nullptr,
-                        nullptr);
-    return s;
-}
 
 bool space(wchar_t c)
 {
@@ -79,7 +68,7 @@ std::vector<std::string> arguments(int, char**)
 {
     std::vector<std::string> out;
     for (const std::wstring& w : split(GetCommandLineW()))
-        out.push_back(utf8(w));
+        out.push_back(narrow(w));
     return out;
 }
 

@@ -5,20 +5,22 @@
 
 #include "console/console.h"
 #include "console/lineedit.h"
-#include "console/recode.h"
 #include "console/terminal_held.h"
 #include "console/terminal_text.h"
 #include "console/terminal_wait_posix.h"
+#include "records/encoding_posix.h"
 
 #include <algorithm>
 #include <cstring>
-#include <iconv.h>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
-const iconv_t none = reinterpret_cast<iconv_t>(-1);
+// The byte that stands for typed bytes that are no character: no GBK
+// character holds it, so no question takes an answer with it.
+constexpr int not_a_character = 0xFF;
 
 // Reads what standard input has, once a wait says it can; 0 at the end of
 // input or when a stop came.
@@ -37,35 +39,20 @@ ssize_t read_piped(void*, char* buf, std::size_t size)
 // What the terminal gives, converted, and not yet handed to the reader:
 // however much was typed or pasted ahead of a pause.
 struct input {
-    iconv_t cd = none;
-    char raw[1024];
-    std::size_t rawlen = 0;
+    std::unique_ptr<recoder> rc; // none when the terminal speaks GBK
     std::string ready;
     std::size_t pos = 0;
     bool ended = false; // the terminal said end of input, maybe while set aside
 
     // Converts n bytes from the terminal onto what is ready; a character
-    // cut off at the end waits in raw for its rest.
+    // cut off at the end waits for its rest.
     void take(const char* from, std::size_t n)
     {
-        while (n > 0) {
-            std::size_t step = std::min(n, sizeof raw - rawlen);
-            std::memcpy(raw + rawlen, from, step);
-            rawlen += step;
-            from += step;
-            n -= step;
-            const char* p = raw;
-            std::size_t left = rawlen;
-            if (cd == none) {
-                keep(raw, rawlen);
-                left = 0;
-            } else {
-                char conv[4 * sizeof raw];
-                keep(conv, convert(cd, p, left, conv, sizeof conv, not_a_character));
-            }
-            std::memmove(raw, p, left);
-            rawlen = left;
-        }
+        if (!rc)
+            return keep(from, n);
+        std::string conv;
+        recode(*rc, from, n, conv, not_a_character);
+        keep(conv.data(), conv.size());
     }
 
     std::size_t linelen = 0; // bytes of the line being put together
@@ -116,10 +103,10 @@ struct input {
     {
         ended = true;
         // A character cut off at the very end is no character.
-        if (cd != none)
-            std::memset(raw, not_a_character, rawlen);
-        keep(raw, rawlen);
-        rawlen = 0;
+        std::string rest;
+        if (rc)
+            recode_end(*rc, rest, not_a_character);
+        keep(rest.data(), rest.size());
     }
 
     // Reads once from the terminal and converts what came. False at the
@@ -130,8 +117,8 @@ struct input {
     {
         ready.erase(0, pos);
         pos = 0;
-        char buf[sizeof raw];
-        ssize_t r = read_input(buf, sizeof raw - rawlen);
+        char buf[1024];
+        ssize_t r = read_input(buf, sizeof buf);
         if (r <= 0) {
             finish();
             return false;
@@ -243,7 +230,7 @@ ssize_t read_typed(void*, char* buf, std::size_t size)
 std::FILE* input_stream(bool tty, bool convert, bool (*editor)())
 {
     if (convert)
-        typed.cd = iconv_open("GB18030", "UTF-8");
+        typed.rc = std::make_unique<recoder>(false);
     load_editor = editor;
     cookie_io_functions_t io{tty ? read_typed : read_piped, nullptr, nullptr, nullptr};
     return fopencookie(nullptr, "r", io);

@@ -14,6 +14,9 @@
 // reads the answers otherwise). Null when the stream cannot be had.
 std::FILE* input_stream(bool tty, bool convert, bool (*editor)());
 
+// To set aside: to take bytes off the terminal now and keep them, in order,
+// as typed ahead for the reads to come, so the pause's key is a new one.
+
 // Sets aside whatever the terminal holds for the reads to come, waiting up
 // to ms for more after each piece, so that a key read straight from the
 // terminal takes only a key pressed from now on. eof is the end-of-input

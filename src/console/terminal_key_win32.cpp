@@ -5,6 +5,7 @@
 #include "console/terminal_control_win32.h"
 #include "console/terminal_input_win32.h"
 #include "console/terminal_text.h"
+#include "records/codepage_win32.h"
 
 #include <csignal>
 #include <string>
@@ -39,12 +40,10 @@ std::string sent(wchar_t high, const KEY_EVENT_RECORD& e)
 {
     wchar_t u[2] = {high, e.uChar.UnicodeChar};
     int n = high ? 2 : 1;
-    char b[8];
-    int len = WideCharToMultiByte(CP_UTF8, 0, u + 2 - n, n, b, sizeof b, nullptr, nullptr);
     bool alt = e.dwControlKeyState & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED);
     bool ctrl = e.dwControlKeyState & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED);
     std::string s = alt && !ctrl ? "\x1b" : "";
-    return s.append(b, len > 0 ? static_cast<std::size_t>(len) : 0);
+    return s + narrow(std::wstring_view(u + 2 - n, static_cast<std::size_t>(n)));
 }
 
 // Past the last of the events from r[k], a press, that make one key: both

@@ -1,26 +1,26 @@
-// GBK on its way to a UTF-8 terminal is converted with iconv; off a
-// terminal every byte passes unchanged. All output goes through write_all,
+// GBK on its way to a UTF-8 terminal is converted (records/encoding.h);
+// off a terminal every byte passes unchanged. All output goes through write_all,
 // so a request to end the session can cut it short.
 #include "console/terminal_output_posix.h"
 
-#include "console/recode.h"
 #include "console/terminal_held.h"
+#include "console/terminal_text.h"
 #include "console/terminal_wait_posix.h"
+#include "records/encoding_posix.h"
 
 #include <cerrno>
-#include <iconv.h>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
-const iconv_t none = reinterpret_cast<iconv_t>(-1);
-
 // Whether answers typed ahead are shown: input and output are one terminal.
 bool echo_on = false;
 
-// GBK answers on their way to the terminal when they are shown.
-recoder echo_rc = {none};
+// GBK answers on their way to the terminal when they are shown; none when
+// the terminal speaks GBK.
+std::unique_ptr<recoder> echo_rc;
 
 // Whether the terminal's cursor is at the start of a line, as far as the
 // program's output and the answers typed at its prompts tell.
@@ -57,7 +57,7 @@ bool write_all(int fd, const char* p, std::size_t len)
 // GBK on its way to the terminal.
 struct output {
     int fd;
-    recoder rc = {none};
+    std::unique_ptr<recoder> rc = {}; // none when nothing is converted
     std::string text = {}; // rc's output, kept to save allocations
     bool hold = false;     // keep the unfinished last line in tail
     std::string tail = {};
@@ -90,10 +90,10 @@ ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
         show_held(); // a notice comes after the dialogue so far, on a line of its own
         end_line();
     }
-    if (o.rc.cd == none)
+    if (!o.rc)
         return emit(o, buf, size) ? static_cast<ssize_t>(size) : -1;
     o.text.clear();
-    recode(o.rc, buf, size, o.text);
+    shown_text(*o.rc, buf, size, o.text);
     bool ok = emit(o, o.text.data(), o.text.size());
     if (&o == &err_bridge && size > 0 && buf[size - 1] == '\n')
         at_line_start = true;
@@ -102,11 +102,11 @@ ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
 
 // A stream to the terminal at o.fd that converts what is written to it
 // (when convert is set) and may hold back its last line; plain when it
-// would do neither, or cannot be had.
+// cannot be had.
 std::FILE* bridged(output& o, std::FILE* plain, bool convert)
 {
-    if (convert && (o.rc.cd = iconv_open("UTF-8", "GB18030")) == none)
-        return plain;
+    if (convert)
+        o.rc = std::make_unique<recoder>(true);
     cookie_io_functions_t io{nullptr, write_shown, nullptr, nullptr};
     std::FILE* f = fopencookie(&o, "w", io);
     return f ? f : plain;
@@ -114,11 +114,18 @@ std::FILE* bridged(output& o, std::FILE* plain, bool convert)
 
 } // namespace
 
+void shown_text(recoder& r, const char* p, std::size_t n, std::string& out)
+{
+    std::size_t start = out.size();
+    recode(r, p, n, out);
+    out.resize(start + no_c1(out.data() + start, out.size() - start));
+}
+
 void echo_answers(bool convert)
 {
     echo_on = true;
     if (convert)
-        echo_rc.cd = iconv_open("UTF-8", "GB18030");
+        echo_rc = std::make_unique<recoder>(true);
 }
 
 std::FILE* output_stream(std::FILE* plain, bool convert, bool hold)
@@ -182,8 +189,8 @@ void echo_answer(const char* p, std::size_t n, bool whole)
 {
     show_held();
     std::string text;
-    if (echo_rc.cd != none)
-        recode(echo_rc, p, n, text);
+    if (echo_rc)
+        shown_text(*echo_rc, p, n, text);
     else
         text.assign(p, n);
     if (whole) {
@@ -197,10 +204,10 @@ void echo_answer(const char* p, std::size_t n, bool whole)
 
 std::string shown_form(const std::string& gbk)
 {
-    if (echo_rc.cd == none)
+    if (!echo_rc)
         return gbk;
     std::string text;
-    recode(echo_rc, gbk.data(), gbk.size(), text);
+    shown_text(*echo_rc, gbk.data(), gbk.size(), text);
     return text;
 }
 

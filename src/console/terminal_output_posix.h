@@ -3,7 +3,14 @@
 // terminal layer; the input reaches it through terminal_held.h.
 #pragma once
 
+#include "records/encoding_posix.h"
+
 #include <cstdio>
+#include <string>
+
+// Appends the n bytes of GBK at p to out as the terminal is to get them:
+// converted by r, with C1 controls shown as "?" (see no_c1).
+void shown_text(recoder& r, const char* p, std::size_t n, std::string& out);
 
 // Shows answers typed ahead from now on (input and output are one
 // terminal), converted to UTF-8 when convert is set.

@@ -12,34 +12,6 @@
 
 namespace {
 
-// How much of [p, p + n) is whole characters: a lead byte cut off at the
-// end, or the start of a four-byte GB18030 sequence, waits for the rest.
-std::size_t whole(const unsigned char* p, std::size_t n)
-{
-    std::size_t k = 0;
-    while (k < n) {
-        if (p[k] < 0x81 || p[k] == 0xff) {
-            ++k;
-            continue;
-        }
-        if (k + 1 >= n)
-            break;
-        std::size_t len = gbk_code_page() == 54936 && p[k + 1] >= 0x30 && p[k + 1] <= 0x39 ? 4 : 2;
-        if (k + len > n)
-            break;
-        k += len;
-    }
-    return k;
-}
-
-std::wstring wide(const char* p, std::size_t n)
-{
-    std::wstring w(n, L'\0');
-    int len = n ? MultiByteToWideChar(gbk_code_page(), 0, p, static_cast<int>(n), w.data(), static_cast<int>(n)) : 0;
-    w.resize(len > 0 ? static_cast<std::size_t>(len) : 0);
-    return w;
-}
-
 void put_wide(HANDLE con, const wchar_t* w, DWORD n)
 {
     for (DWORD at = 0, put = 0; at < n; at += put)
@@ -79,11 +51,7 @@ void show(const char* p, std::size_t n)
 {
     if (dropping())
         return;
-    shown.held.append(p, n);
-    const auto* b = reinterpret_cast<const unsigned char*>(shown.held.data());
-    std::size_t len = whole(b, shown.held.size());
-    std::wstring w = wide(shown.held.data(), len);
-    shown.held.erase(0, len);
+    std::wstring w = gbk_wide(shown.held, p, n);
     put_wide(shown.con, w.data(), static_cast<DWORD>(w.size()));
 }
 
@@ -169,7 +137,8 @@ void show_notices()
     if (text.empty() || closing())
         return;
     end_line(told.con);
-    std::wstring w = wide(text.data(), text.size());
+    std::string cut;
+    std::wstring w = gbk_wide(cut, text.data(), text.size());
     put_wide(told.con, w.data(), static_cast<DWORD>(w.size()));
 }
 
@@ -209,7 +178,8 @@ void settle(std::FILE* out)
 
 void show_line(const std::string& gbk)
 {
-    std::wstring w = wide(gbk.data(), gbk.size()) + L"\r\n";
+    std::string cut;
+    std::wstring w = gbk_wide(cut, gbk.data(), gbk.size()) + L"\r\n";
     if (!dropping())
         put_wide(shown.con, w.data(), static_cast<DWORD>(w.size()));
 }

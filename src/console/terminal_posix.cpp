@@ -1,6 +1,6 @@
 // POSIX terminal. The program and its data file speak GBK, like a console
 // on code page 936; a Linux terminal speaks UTF-8. When a standard stream
-// is a terminal its bytes are converted with iconv on the way through, so
+// is a terminal its bytes are converted (records/encoding_posix.h) on the way through, so
 // the table keeps GBK bytes (two per Chinese character, which is what the
 // listing's column widths count) and files stay compatible with Windows.
 // Off a terminal every byte passes unchanged.
@@ -17,13 +17,11 @@
 #include "console/terminal_output_posix.h"
 #include "console/terminal_text.h"
 #include "console/terminal_wait_posix.h"
+#include "records/encoding_posix.h"
 
-#include <clocale>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <langinfo.h>
-#include <strings.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -39,14 +37,6 @@ bool gb_terminal = false;
 // Whether standard output was closed when the program started (it is
 // /dev/null since).
 bool out_closed = false;
-
-bool gb_locale()
-{
-    std::setlocale(LC_CTYPE, "");
-    const char* cs = nl_langinfo(CODESET);
-    return strcasecmp(cs, "GBK") == 0 || strcasecmp(cs, "GB2312") == 0 ||
-           strcasecmp(cs, "GB18030") == 0;
-}
 
 // Reads the rest of a key whose bytes come in pieces (over a slow line):
 // it is still one key; ESC alone is the Esc key once nothing follows it.
@@ -136,7 +126,7 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
     in_tty = ::isatty(0);
     out_tty = ::isatty(1);
     catch_signals();
-    bool gb = (in_tty || out_tty) && gb_locale();
+    bool gb = (in_tty || out_tty) && gbk_locale();
     gb_terminal = gb;
     have_mode = in_tty && keep_mode();
     // Answers are edited only where the editor's echo and its prompt show
@@ -163,7 +153,7 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
 
 std::FILE* term_err()
 {
-    return ::isatty(2) && !gb_locale() ? notice_stream() : stderr;
+    return ::isatty(2) && !gbk_locale() ? notice_stream() : stderr;
 }
 
 void term_ask(std::FILE* out)

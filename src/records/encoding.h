@@ -128,3 +128,4 @@ bool gbk_to_utf8(std::string_view gbk, std::string& out);
 
 // The whole of text as GBK, when it is UTF-8 (see utf8_to_gbk).
 std::string as_gbk(std::string_view text);
+

@@ -81,3 +81,59 @@ bool gbk_to_utf8(std::string_view gbk, std::string& out)
     }
     return whole;
 }
+
+std::wstring wide(std::string_view utf8)
+{
+    int n = static_cast<int>(utf8.size());
+    int len = n ? MultiByteToWideChar(CP_UTF8, 0, utf8.data(), n, nullptr, 0) : 0;
+    std::wstring w(static_cast<std::size_t>(len > 0 ? len : 0), L'\0');
+    if (len > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), n, w.data(), len);
+    return w;
+}
+
+std::string narrow(std::wstring_view w)
+{
+    int n = static_cast<int>(w.size());
+    int len = n ? WideCharToMultiByte(CP_UTF8, 0, w.data(), n, nullptr, 0, nullptr, nullptr) : 0;
+    std::string s(static_cast<std::size_t>(len > 0 ? len : 0), '\0');
+    if (len > 0)
+        WideCharToMultiByte(CP_UTF8, 0, w.data(), n, s.data(), len, nullptr, nullptr);
+    return s;
+}
+
+namespace {
+
+// How much of [p, p + n) is whole characters.
+std::size_t whole(const unsigned char* p, std::size_t n)
+{
+    std::size_t k = 0;
+    while (k < n) {
+        if (p[k] < 0x81 || p[k] == 0xff) {
+            ++k;
+            continue;
+        }
+        if (k + 1 >= n)
+            break;
+        std::size_t len = gbk_code_page() == 54936 && p[k + 1] >= 0x30 && p[k + 1] <= 0x39 ? 4 : 2;
+        if (k + len > n)
+            break;
+        k += len;
+    }
+    return k;
+}
+
+} // namespace
+
+std::wstring gbk_wide(std::string& cut, const char* p, std::size_t n)
+{
+    cut.append(p, n);
+    std::size_t len = whole(reinterpret_cast<const unsigned char*>(cut.data()), cut.size());
+    std::wstring w(len, L'\0');
+    int got = len ? MultiByteToWideChar(gbk_code_page(), 0, cut.data(), static_cast<int>(len), w.data(),
+                                        static_cast<int>(len))
+                  : 0;
+    w.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    cut.erase(0, len);
+    return w;
+}

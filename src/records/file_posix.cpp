@@ -1,5 +1,7 @@
 // Where a file is, who may read it, and whose turn it is to save it.
 #include "records/file_posix.h"
+#include "records/encoding.h"
+#include "records/encoding_posix.h"
 
 #include <cerrno>
 #include <climits>
@@ -7,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <iconv.h>
 #include <pwd.h>
 #include <initializer_list>
 #include <string>
@@ -196,25 +197,6 @@ void file_remove(const std::string& path)
     errno = e;
 }
 
-namespace {
-
-// Whether the locale the program runs in, as the environment names it,
-// has the system's names in GBK.
-bool gbk_names()
-{
-    const char* name = nullptr;
-    for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"})
-        if ((name = std::getenv(var)) && *name)
-            break;
-    if (!name)
-        return false;
-    const char* set = std::strchr(name, '.');
-    // zh_CN with no character set named is GB2312's.
-    return set ? strncasecmp(set, ".gb", 3) == 0 : std::strncmp(name, "zh_CN", 5) == 0;
-}
-
-} // namespace
-
 std::string shown_name(const std::string& path)
 {
     // Names here are mostly UTF-8 and the messages GBK, which a terminal
@@ -222,17 +204,12 @@ std::string shown_name(const std::string& path)
     // a second time and read as nonsense. In GB18030, whose four-byte
     // forms hold what GBK cannot, it reads as given. One that is no UTF-8
     // stays as it is.
-    iconv_t cd = gbk_names() ? reinterpret_cast<iconv_t>(-1) : iconv_open("GB18030", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1))
+    if (gbk_locale())
         return path;
-    // No character takes more than twice its UTF-8 length in GB18030.
-    std::string out(2 * path.size(), '\0');
-    char* in = const_cast<char*>(path.data());
-    char* o = out.data();
-    std::size_t left = path.size(), room = out.size();
-    bool whole = ::iconv(cd, &in, &left, &o, &room) != static_cast<std::size_t>(-1);
-    iconv_close(cd);
-    return whole ? out.substr(0, out.size() - room) : path;
+    recoder r(false);
+    std::string out;
+    bool whole = recode(r, path.data(), path.size(), out);
+    return recode_end(r, out) && whole ? out : path;
 }
 
 bool separator(char c)

@@ -10,16 +10,6 @@
 #include <string>
 #include <windows.h>
 
-std::wstring wide(const std::string& s)
-{
-    if (s.empty())
-        return {};
-    int len = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(len > 0 ? len : 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), len);
-    return w;
-}
-
 HANDLE create(const std::string& name, DWORD access, DWORD share, DWORD how)
 {
     return CreateFileW(wide(name).c_str(), access, share, nullptr, how, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -146,12 +136,6 @@ bool fresh_name(const std::wstring& name, const std::wstring& base, const wchar_
            mid.find_first_not_of(L"0123456789-") == std::wstring::npos && mid.find(L'-', dash + 1) == std::wstring::npos;
 }
 
-std::string narrow(const wchar_t* w)
-{
-    char utf8[4 * MAX_PATH];
-    return WideCharToMultiByte(CP_UTF8, 0, w, -1, utf8, sizeof utf8, nullptr, nullptr) ? utf8 : "";
-}
-
 } // namespace
 
 std::string file_left_over(const std::string& path)
@@ -247,11 +231,9 @@ std::string home_folder()
 {
     wchar_t dir[MAX_PATH + 1];
     DWORD got = GetEnvironmentVariableW(L"USERPROFILE", dir, MAX_PATH + 1);
-    char utf8[4 * MAX_PATH];
-    if (got == 0 || got > MAX_PATH ||
-        WideCharToMultiByte(CP_UTF8, 0, dir, -1, utf8, sizeof utf8, nullptr, nullptr) == 0)
+    if (got == 0 || got > MAX_PATH)
         return {};
-    return utf8;
+    return narrow(dir);
 }
 
 bool file_room(const std::string& name, std::uint64_t bytes)

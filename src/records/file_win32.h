@@ -4,6 +4,7 @@
 // Used by them alone. Names are UTF-8; every call is the wide one.
 #pragma once
 
+#include "records/codepage_win32.h"
 #include "records/file.h"
 #include "records/file_sys.h"
 
@@ -12,7 +13,6 @@
 
 const DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-std::wstring wide(const std::string& s);
 HANDLE create(const std::string& name, DWORD access, DWORD share, DWORD how);
 DWORD attributes(const std::string& name);
 void erase(const std::string& name);
