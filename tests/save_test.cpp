@@ -3,6 +3,7 @@
 // keeps a backup of a file it has not seen, and two saves never mix.
 #include "console/screens.h"
 #include "records/file.h"
+#include "records/file_sys.h"
 #include "support.h"
 
 #include <csignal>
@@ -673,6 +674,80 @@ TEST_F(saving, two_programs_saving_at_once_publish_one_whole_table)
         };
         ASSERT_TRUE(kept(a_file) && kept(b_file)) << "round " << round << ": a save was lost";
         ASSERT_EQ(oa.err + ob.err, bak.empty() ? "" : notice_line) << "round " << round;
+    }
+}
+
+// A numbered series as both backups (any clear) and recovery files (any
+// set) claim it: what holds the first name decides whether the series
+// moves on or the claim stops there, and nothing found is ever touched.
+struct series_case {
+    const char* name;
+    std::function<void()> first; // what holds s.bak before the claim
+    bool any;
+    const char* had; // the name the new file takes; nullptr: none
+};
+
+void PrintTo(const series_case& c, std::ostream* os) { *os << c.name; }
+
+class series : public saving, public ::testing::WithParamInterface<series_case> {};
+
+TEST_P(series, moves_on_only_past_what_may_be_passed)
+{
+    const series_case& c = GetParam();
+    c.first();
+    auto kind = fs::symlink_status("s.bak").type();
+    write_file("new", "fresh\n");
+    std::string name;
+    bool had = claim_series("s", ".bak", c.any, [](const std::string& to) { return sys_put_new("new", to); },
+                            name);
+    ASSERT_EQ(had, c.had != nullptr);
+    EXPECT_EQ(name, c.had ? c.had : "s.bak");
+    // The new file took its name whole, or stayed where it was.
+    EXPECT_EQ(read_file(had ? name : "new"), "fresh\n");
+    EXPECT_EQ(exists("new"), !had);
+    EXPECT_EQ(fs::symlink_status("s.bak").type(), c.had && !std::strcmp(c.had, "s.bak") ? fs::file_type::regular : kind);
+    if (kind == fs::file_type::regular) {
+        EXPECT_EQ(read_file("s.bak"), "old\n");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    saving, series,
+    ::testing::Values(series_case{"nothing_there", [] {}, false, "s.bak"},
+                      series_case{"an_earlier_version", [] { write_file("s.bak", "old\n"); }, false, "s.2.bak"},
+                      series_case{"a_folder_stops_a_backup", [] { fs::create_directory("s.bak"); }, false, nullptr},
+                      series_case{"a_link_stops_a_backup", [] { fs::create_symlink("gone", "s.bak"); }, false, nullptr},
+                      series_case{"a_folder_is_passed_by_a_recovery_file", [] { fs::create_directory("s.bak"); },
+                                  true, "s.2.bak"},
+                      series_case{"a_link_is_passed_by_a_recovery_file", [] { fs::create_symlink("gone", "s.bak"); },
+                                  true, "s.2.bak"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The one budget a save waits within: it runs out after its time, not
+// before, and a request to stop ends it at the next step.
+TEST_F(saving, the_wait_budget_runs_out_once_and_stops_when_asked)
+{
+    struct row {
+        bool (*give_up)();
+        replace_status why;
+        long at_least, at_most; // ms
+    };
+    for (const row& r : {row{nullptr, replace_status::busy, 40, 1000},
+                         row{[] { return true; }, replace_status::stopped, 0, 20}}) {
+        save_give_up = r.give_up;
+        wait_budget w;
+        long long start = sys_ms();
+        w.end = start + 40;
+        int steps = 0;
+        while (wait_more(w))
+            ++steps;
+        long long took = sys_ms() - start;
+        save_give_up = nullptr;
+        EXPECT_EQ(w.why, r.why);
+        EXPECT_GE(took, r.at_least);
+        EXPECT_LE(took, r.at_most);
+        EXPECT_EQ(steps == 0, r.give_up != nullptr);
+        EXPECT_FALSE(wait_more(w) && r.give_up == nullptr) << "a spent budget gave more time";
     }
 }
 

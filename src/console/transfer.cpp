@@ -62,7 +62,7 @@ bool the_register(const std::string& out)
     if (file_open(file_path().c_str(), f, b) != open_status::ok)
         return false;
     std::fclose(f);
-    return a.dev == b.dev && a.ino == b.ino;
+    return same_file(a, b);
 }
 
 // The register as the bytes of out's kind of file; false, with the

@@ -1,6 +1,7 @@
 // The file system, as far as the register needs it: opening a file to read
-// it without ever blocking, and replacing a file whole. Everything here
-// differs between POSIX and Windows; the build picks one source file.
+// it without ever blocking, and replacing a file whole. The save's steps
+// are file.cpp's for both platforms; what differs between POSIX and
+// Windows is in the source file the build picks for each.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +36,12 @@ struct file_stamp {
     std::int64_t mtime = 0; // nanoseconds, or the platform's own unit
     bool operator==(const file_stamp&) const = default;
 };
+
+// Whether a and b are stamps of one file, whatever its versions.
+inline bool same_file(const file_stamp& a, const file_stamp& b)
+{
+    return a.dev == b.dev && a.ino == b.ino;
+}
 
 enum class open_status { ok, missing, failed };
 

@@ -3,7 +3,6 @@
 #include "records/encoding.h"
 #include "records/encoding_posix.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -61,9 +60,6 @@ std::string folder_of(const std::string& path)
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The name a chain of symbolic links starting at path ends at; the file
-// there need not exist. Empty when the chain loops, cannot be read, or
-// holds a link that may not be followed.
 std::string resolve(const std::string& path)
 {
     std::string p = path;
@@ -128,84 +124,18 @@ void sync_folder(const std::string& dir)
     }
 }
 
-long now_ms()
+long long sys_ms()
 {
     timespec t;
     ::clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1000 + t.tv_nsec / 1000000;
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
-namespace {
-
-// The turn file_hold took: the file it locked, open, or -1.
-int held_fd = -1;
-
-bool same_file(int a, int b)
+void sys_pause(long ms)
 {
-    struct stat x, y;
-    return ::fstat(a, &x) == 0 && ::fstat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
-}
-
-} // namespace
-
-replace_status take_turn(int fd, long until)
-{
-    if (held_fd >= 0 && same_file(fd, held_fd))
-        return replace_status::ok;
-    long pause = 1;
-    for (;;) {
-        if (fault(save_step::lock))
-            return replace_status::failed;
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return replace_status::ok;
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            return replace_status::failed;
-        if (save_give_up && save_give_up())
-            return replace_status::stopped;
-        long left = until - now_ms();
-        if (left <= 0)
-            return replace_status::busy;
-        // A signal cuts the sleep short, so a request to stop is seen at once.
-        long ms = std::min(pause, left);
-        timespec t{ms / 1000, (ms % 1000) * 1000000};
-        ::nanosleep(&t, nullptr);
-        pause = std::min(pause * 2, 100L);
-    }
-}
-
-replace_status file_hold(const char* path)
-{
-    file_release();
-    long until = now_ms() + turn_wait;
-    for (;;) {
-        std::string target = resolve(path);
-        int fd = target.empty() ? -1 : ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            return errno == ENOENT ? replace_status::ok : replace_status::failed;
-        replace_status st = take_turn(fd, until);
-        struct stat locked, there;
-        // A save that ended while this one waited leaves the lock on a file
-        // the name no longer leads to: the turn is taken again on the new one.
-        bool current = st == replace_status::ok && ::fstat(fd, &locked) == 0 &&
-                       ::lstat(target.c_str(), &there) == 0 && locked.st_ino == there.st_ino &&
-                       locked.st_dev == there.st_dev;
-        if (current) {
-            held_fd = fd;
-            return st;
-        }
-        ::close(fd);
-        if (st != replace_status::ok)
-            return st;
-        if (now_ms() >= until)
-            return replace_status::busy;
-    }
-}
-
-void file_release()
-{
-    if (held_fd >= 0)
-        ::close(held_fd);
-    held_fd = -1;
+    // A signal cuts the sleep short, so a request to stop is seen at once.
+    timespec t{ms / 1000, (ms % 1000) * 1000000};
+    ::nanosleep(&t, nullptr);
 }
 
 std::string home_folder()
@@ -261,7 +191,10 @@ std::FILE* file_open_bytes(const std::string& path)
 
 void file_remove(const std::string& path)
 {
+    // What the step that failed before it said stands.
+    int e = errno;
     ::unlink(path.c_str());
+    errno = e;
 }
 
 std::string shown_name(const std::string& path)

@@ -1,9 +1,10 @@
 // What the POSIX file layer's parts share: file_posix.cpp (where a file is,
-// who may read it, the turn between programs) and replace_posix.cpp
-// (writing a file whole or not at all). Used by them alone.
+// who may read it) and replace_posix.cpp (the save's system steps and the
+// turn between programs). Used by them alone.
 #pragma once
 
 #include "records/file.h"
+#include "records/file_sys.h"
 
 #include <string>
 #include <sys/stat.h>
@@ -25,14 +26,3 @@ void copy_access(int fd, const char* like_path, const struct stat* like, bool ow
 
 // Syncs the folder dir, so a rename in it survives a power loss.
 void sync_folder(const std::string& dir);
-
-// Milliseconds on a clock that only goes forward.
-long now_ms();
-
-// Another program's turn is waited for this long at most, in ms.
-constexpr long turn_wait = 5000;
-
-// Waits for the turn to save, a lock on fd, until the save's time is up
-// (at until, in now_ms's milliseconds). A turn this process holds
-// (file_hold) on the same file is its own already.
-replace_status take_turn(int fd, long until);

@@ -30,22 +30,6 @@ bool move_file(const std::string& from, const std::string& to, DWORD flags)
     return MoveFileExW(wide(from).c_str(), wide(to).c_str(), flags);
 }
 
-// Waits a little longer each time; false once the time is up or the
-// program asks to stop, with why saying which.
-bool wait_more(wait_budget& w)
-{
-    if (save_give_up && save_give_up()) {
-        w.why = replace_status::stopped;
-        return false;
-    }
-    ULONGLONG now = GetTickCount64();
-    if (now >= w.end)
-        return false;
-    Sleep(static_cast<DWORD>(w.end - now < w.step ? w.end - now : w.step));
-    w.step = w.step < 64 ? w.step * 2 : 100;
-    return true;
-}
-
 bool held_elsewhere(DWORD e)
 {
     // The guidance for ReplaceFile counts 1175 and a file pending deletion
@@ -54,11 +38,16 @@ bool held_elsewhere(DWORD e)
            e == ERROR_UNABLE_TO_REMOVE_REPLACED || e == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
 }
 
-replace_status gave_up(DWORD e, const wait_budget& w)
+bool wait_again(DWORD e, wait_budget& w, replace_status& why)
 {
-    if (w.why == replace_status::stopped)
-        return w.why;
-    return e == ERROR_ACCESS_DENIED ? replace_status::failed : replace_status::busy;
+    why = replace_status::failed;
+    if (!held_elsewhere(e))
+        return false;
+    if (wait_more(w))
+        return true;
+    if (w.why == replace_status::stopped || e != ERROR_ACCESS_DENIED)
+        why = w.why;
+    return false;
 }
 
 file_cause cause_of(DWORD e, file_cause denied)
@@ -109,11 +98,6 @@ bool stamp_at(const std::string& path, file_stamp& stamp)
     return ok;
 }
 
-bool same_file(const file_stamp& a, const file_stamp& b)
-{
-    return a.dev == b.dev && a.ino == b.ino;
-}
-
 bool plain_file_at(const std::string& name)
 {
     DWORD a = attributes(name);
@@ -121,8 +105,6 @@ bool plain_file_at(const std::string& name)
            !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
 }
 
-// A name beside path that nothing holds yet, created empty by this call, so
-// no other file or link is ever opened under it.
 HANDLE create_fresh(const std::string& path, const char* suffix, std::string& name)
 {
     static unsigned serial;
@@ -138,8 +120,6 @@ HANDLE create_fresh(const std::string& path, const char* suffix, std::string& na
     return INVALID_HANDLE_VALUE;
 }
 
-// Writes the new file under a fresh name beside path; false on failure,
-// with the fresh file removed.
 namespace {
 
 // Whether name is one create_fresh made from base: base, a dot, two
@@ -183,36 +163,6 @@ std::string file_left_over(const std::string& path)
     return found;
 }
 
-bool write_temp(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                bool bytes, std::string& temp)
-{
-    if (fault(save_step::create))
-        return false;
-    HANDLE h = create_fresh(path, ".tmp", temp);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    // Text mode unless the bytes are to go as they are, so every line ends
-    // in CR LF as Windows programs expect.
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | (bytes ? _O_BINARY : _O_TEXT));
-    std::FILE* f = fd < 0 ? nullptr : _fdopen(fd, "w");
-    if (!f) {
-        if (fd < 0)
-            CloseHandle(h);
-        else
-            _close(fd);
-        erase(temp);
-        return false;
-    }
-    bool ok = write(f);
-    ok = ok && !fault(save_step::flush) && std::fflush(f) == 0 && !std::ferror(f);
-    ok = ok && !fault(save_step::sync) && (!save_sync || _commit(fd) == 0);
-    bool closed = std::fclose(f) == 0 && !fault(save_step::close);
-    if (ok && closed)
-        return true;
-    erase(temp);
-    return false;
-}
-
 namespace {
 
 // Opens the register to read it, sharing everything so that a replace
@@ -234,7 +184,8 @@ open_status open_shared(const std::string& path, HANDLE& h, wait_budget& w)
                 continue;
             return open_status::missing;
         }
-        if (!held_elsewhere(e) || !wait_more(w))
+        replace_status why;
+        if (!wait_again(e, w, why))
             return open_status::failed;
     }
 }

@@ -1,14 +1,13 @@
 // What the Windows file layer's parts share: file_win32.cpp (names, file
 // identities, waits and fresh files), turn_win32.cpp (the turn between
-// programs) and replace_win32.cpp (writing a file whole or not at all).
+// programs) and replace_win32.cpp (the save's system steps).
 // Used by them alone. Names are UTF-8; every call is the wide one.
 #pragma once
 
 #include "records/codepage_win32.h"
 #include "records/file.h"
+#include "records/file_sys.h"
 
-#include <cstdio>
-#include <functional>
 #include <string>
 #include <windows.h>
 
@@ -19,26 +18,15 @@ DWORD attributes(const std::string& name);
 void erase(const std::string& name);
 bool move_file(const std::string& from, const std::string& to, DWORD flags);
 
-// How long one save waits for others in all: for another copy's turn, and
-// for a scanner, indexer or spreadsheet to let go of a file.
-struct wait_budget {
-    ULONGLONG end = GetTickCount64() + 5000;
-    DWORD step = 1;
-    replace_status why = replace_status::busy;
-};
-
-// Waits a little longer each time; false once the time is up or the
-// program asks to stop, with why saying which.
-bool wait_more(wait_budget& w);
-
 // Whether the error e says another program holds the file for now: a
 // sharing or lock violation, a file pending deletion (5), or a replace a
 // scanner or indexer got in the way of (1175, 1176).
 bool held_elsewhere(DWORD e);
 
-// What a wait that ran out after the error e reports: busy when another
-// program held the file, failed when access itself was refused.
-replace_status gave_up(DWORD e, const wait_budget& w);
+// Whether to try again after the error e: another program holds the file
+// and the wait w goes on. Otherwise why is what to report: failed, or once
+// the wait ran out stopped, busy, or failed when access itself was refused.
+bool wait_again(DWORD e, wait_budget& w, replace_status& why);
 
 // What the error e says of a step that failed, in the operator's terms;
 // denied says whose permission it was (the file's or its folder's).
@@ -50,7 +38,6 @@ bool wait_for(HANDLE m, wait_budget& w);
 // The identity of the file open at h, or at path.
 bool stamp_of(HANDLE h, file_stamp& stamp);
 bool stamp_at(const std::string& path, file_stamp& stamp);
-bool same_file(const file_stamp& a, const file_stamp& b);
 
 // Whether name is a file: not a folder, a link or a device.
 bool plain_file_at(const std::string& name);
@@ -58,11 +45,6 @@ bool plain_file_at(const std::string& name);
 // A name beside path that nothing holds yet, created empty by this call, so
 // no other file or link is ever opened under it.
 HANDLE create_fresh(const std::string& path, const char* suffix, std::string& name);
-
-// Writes the new file under a fresh name beside path (temp); false on
-// failure, with the fresh file removed. bytes: no CR put before each LF.
-bool write_temp(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                bool bytes, std::string& temp);
 
 // The turn between programs saving the same register. Its first part is a
 // mutex named after the register's folder and name, which no replace ever
@@ -79,8 +61,6 @@ struct turn {
     void release();
     ~turn() { release(); }
 };
-
-enum class turn_status { mine, moved, refused };
 
 // Takes the turn on the register at path; moved when, once it is had, the
 // name leads to another file (a save that went first replaced it). Within

@@ -1,11 +1,14 @@
-// Replacing a file whole or not at all: a fresh file beside it swapped in
-// once it is safely written, a backup where one is due, and waits for
-// programs that hold a file for a moment.
+// The save's Windows steps: ReplaceFile swaps the written file in, the old
+// one going to a claimed backup name or a fresh one removed afterwards,
+// with waits for programs that hold a file for a moment.
 #include "records/file.h"
+#include "records/file_sys.h"
 #include "records/file_win32.h"
 
 #include <cstdio>
-#include <cstring>
+#include <fcntl.h>
+#include <io.h>
+#include <memory>
 #include <string>
 #include <windows.h>
 
@@ -13,37 +16,9 @@ DWORD rename_fault_error = ERROR_WRITE_PROTECT;
 
 namespace {
 
-// Claims the first name of the backup series that nothing holds, by
-// creating it empty; an earlier backup moves the series on, anything else
-// there ends the search.
-bool claim_backup(const std::string& path, std::string& name)
+turn& own(const sys_file& f)
 {
-    for (int k = 1; k <= series_cap; ++k) {
-        // Cut short where the register's name leaves no room, so a backup
-        // is never refused for want of a name.
-        name = numbered(room_for(path, std::strlen(".9999.bak")), ".bak", k);
-        HANDLE h = fault(save_step::backup)
-                       ? INVALID_HANDLE_VALUE
-                       : create(name, GENERIC_WRITE, 0, CREATE_NEW);
-        if (h != INVALID_HANDLE_VALUE) {
-            CloseHandle(h);
-            return true;
-        }
-        if (!plain_file_at(name))
-            return false;
-    }
-    return false;
-}
-
-// A fresh name for the old file when no backup is due: the replace needs
-// one under wine, and it is removed once the new file is in.
-bool claim_fresh(const std::string& path, std::string& name)
-{
-    HANDLE h = create_fresh(path, ".old", name);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(h);
-    return true;
+    return *static_cast<turn*>(f.own.get());
 }
 
 // One try of the system's replace, which keeps the old file's access list
@@ -102,12 +77,7 @@ bool replace_waiting(const std::string& path, const std::string& temp, const std
                 r.backup = kept;
             return false;
         }
-        if (!held_elsewhere(err)) {
-            r.cause = cause_of(err, file_cause::file_denied);
-            return false;
-        }
-        if (!wait_more(w)) {
-            r.status = gave_up(err, w);
+        if (!wait_again(err, w, r.status)) {
             r.cause = cause_of(err, file_cause::file_denied);
             return false;
         }
@@ -124,74 +94,20 @@ void take_as_own(const std::string& path, const file_stamp& mine, file_stamp& no
     now = stamp_at(path, at) && same_file(at, mine) ? at : file_stamp{};
 }
 
-// Puts the written temp in place of the existing register at path, the
-// old one going to a claimed backup name when due.
-void swap_in(const std::string& path, const std::string& temp, bool due, wait_budget& w,
-             replace_result& r, file_stamp& now)
-{
-    std::string kept;
-    file_stamp mine;
-    if (!stamp_at(temp, mine)) {
-        erase(temp);
-        return;
-    }
-    if (!(due ? claim_backup(path, kept) : claim_fresh(path, kept))) {
-        erase(temp);
-        r.status = due ? replace_status::no_backup : replace_status::failed;
-        r.cause = cause_of(GetLastError(), file_cause::folder_denied);
-        r.backup = due ? kept : std::string();
-        return;
-    }
-    bool claimed = true;
-    if (!replace_waiting(path, temp, kept, w, r, claimed)) {
-        erase(temp);
-        if (claimed)
-            erase(kept); // both names untouched: kept is the empty claim
-        return;
-    }
-    take_as_own(path, mine, now);
-    r.status = due ? replace_status::backed_up : replace_status::ok;
-    if (due)
-        r.backup = kept;
-    else
-        erase(kept);
-}
-
-// A request to end that came while the new file temp was written still
-// finds the old one in place: it is honoured with nothing changed.
-bool stopped(const std::string& temp, replace_result& r)
-{
-    if (!save_give_up || !save_give_up())
-        return false;
-    erase(temp);
-    r.status = replace_status::stopped;
-    return true;
-}
-
 // The first save of a register: put in place only if there still is none;
 // true to try again when one came meanwhile.
-bool create_first(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                  bool bytes, replace_result& r, file_stamp& now)
+bool create_first(const std::string& path, const std::string& temp, replace_result& r,
+                  const file_stamp& mine, file_stamp& now)
 {
-    r.status = replace_status::failed;
-    std::string temp;
-    if (!write_temp(path, write, bytes, temp)) {
-        r.cause = cause_of(GetLastError(), file_cause::folder_denied);
-        return false;
-    }
-    if (stopped(temp, r))
-        return false;
-    file_stamp mine;
-    if (stamp_at(temp, mine) && !fault(save_step::rename) && move_file(temp, path, MOVEFILE_WRITE_THROUGH)) {
+    if (!fault(save_step::rename) && move_file(temp, path, MOVEFILE_WRITE_THROUGH)) {
         take_as_own(path, mine, now);
         r.status = replace_status::ok;
         return false;
     }
     DWORD e = GetLastError();
-    bool came = e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS;
     r.cause = cause_of(e, file_cause::folder_denied);
     erase(temp);
-    return came;
+    return e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS;
 }
 
 // Whether the last part of path is longer than a folder takes (255 UTF-16
@@ -201,18 +117,48 @@ bool name_too_long(const std::string& path)
     return wide(path.substr(name_start(path))).size() > name_cap;
 }
 
-// One attempt at a replace, all of it inside the turn; true to try again
-// from the start.
-bool replace_at(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
-                wait_budget& w, replace_result& r, file_stamp& now)
+// Claims name by creating it empty.
+bool claim_empty(const std::string& name)
 {
-    std::string path = plan.path;
-    r.status = replace_status::failed;
-    if (name_too_long(path)) {
+    HANDLE h = fault(save_step::backup) ? INVALID_HANDLE_VALUE : create(name, GENERIC_WRITE, 0, CREATE_NEW);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return true;
+}
+
+} // namespace
+
+long long sys_ms()
+{
+    return static_cast<long long>(GetTickCount64());
+}
+
+void sys_pause(long ms)
+{
+    Sleep(static_cast<DWORD>(ms));
+}
+
+file_cause sys_cause(file_cause denied)
+{
+    return cause_of(GetLastError(), denied);
+}
+
+bool sys_find(const char* path, sys_file& f)
+{
+    f.target = path;
+    f.own = std::make_shared<turn>();
+    return true;
+}
+
+bool sys_look(const char* path, sys_file& f, replace_result& r)
+{
+    sys_find(path, f);
+    if (name_too_long(f.target)) {
         r.cause = file_cause::too_long;
         return false;
     }
-    DWORD attrs = attributes(path);
+    DWORD attrs = attributes(f.target);
     if (attrs == INVALID_FILE_ATTRIBUTES && GetLastError() != ERROR_FILE_NOT_FOUND) {
         r.cause = cause_of(GetLastError(), file_cause::folder_denied);
         return false;
@@ -222,62 +168,110 @@ bool replace_at(const replace_plan& plan, const std::function<bool(std::FILE*)>&
         r.cause = attrs & FILE_ATTRIBUTE_READONLY ? file_cause::file_denied : file_cause::unknown;
         return false;
     }
-    turn t;
-    switch (take_turn(path, t, w, r.status)) {
-    case turn_status::moved: return true;
-    case turn_status::refused: return false;
-    case turn_status::mine: break;
-    }
-    if (plan.fresh && !t.missing) {
-        r.status = replace_status::appeared;
-        return false;
-    }
-    if (t.missing)
-        return create_first(path, write, plan.bytes, r, now);
-    bool due = plan.guard && !(plan.known && *plan.known == t.file);
-    std::string temp;
-    if (!write_temp(path, write, plan.bytes, temp)) {
-        r.cause = cause_of(GetLastError(), file_cause::folder_denied);
-        return false;
-    }
-    if (!stopped(temp, r))
-        swap_in(path, temp, due, w, r, now);
-    return false;
+    return true;
 }
 
-} // namespace
-
-replace_result file_replace(const replace_plan& plan, const std::function<bool(std::FILE*)>& write,
-                            file_stamp& now)
+turn_status sys_turn(sys_file& f, wait_budget& w, replace_status& why)
 {
-    wait_budget w;
-    replace_result r;
-    for (int tries = 0; tries < 10; ++tries) {
-        r = replace_result{};
-        if (!replace_at(plan, write, w, r, now))
-            return r;
-    }
-    return replace_result{};
+    turn& t = own(f);
+    turn_status st = take_turn(f.target, t, w, why);
+    f.exists = f.locked = !t.missing;
+    f.stamp = t.file;
+    return st;
 }
 
-bool file_keep(const std::string& stem, const char* ext, const char* like,
-               const std::function<bool(std::FILE*)>& write, std::string& name)
+void sys_like(const char*, sys_file&)
 {
     // The new file takes the folder's access, as the register did when it
     // was first saved there.
-    (void)like;
-    std::string temp;
-    if (!write_temp(stem, write, false, temp))
-        return false;
-    for (int k = 1; k <= series_cap; ++k) {
-        name = numbered(stem, ext, k);
-        // Moved only to a name nothing holds: never over a file, never
-        // waiting for another program.
-        if (!fault(save_step::rename) && move_file(temp, name, MOVEFILE_WRITE_THROUGH))
-            return true;
-        if (attributes(name) == INVALID_FILE_ATTRIBUTES)
-            break;
+}
+
+std::FILE* sys_new_file(const std::string& base, bool bytes, std::string& temp)
+{
+    if (fault(save_step::create))
+        return nullptr;
+    HANDLE h = create_fresh(base, ".tmp", temp);
+    if (h == INVALID_HANDLE_VALUE)
+        return nullptr;
+    // Text mode unless the bytes are to go as they are, so every line ends
+    // in CR LF as Windows programs expect.
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | (bytes ? _O_BINARY : _O_TEXT));
+    std::FILE* f = fd < 0 ? nullptr : _fdopen(fd, "w");
+    if (!f) {
+        if (fd < 0)
+            CloseHandle(h);
+        else
+            _close(fd);
+        erase(temp);
     }
-    erase(temp);
+    return f;
+}
+
+void sys_access(std::FILE*, const sys_file&, bool)
+{
+    // The replace keeps the old file's access list; a new file takes its
+    // folder's.
+}
+
+bool sys_sync(std::FILE* f)
+{
+    return _commit(_fileno(f)) == 0;
+}
+
+bool sys_stamp(std::FILE* f, file_stamp& stamp)
+{
+    return stamp_of(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f))), stamp);
+}
+
+bool sys_put_new(const std::string& temp, const std::string& to)
+{
+    return move_file(temp, to, MOVEFILE_WRITE_THROUGH);
+}
+
+bool sys_taken(const std::string& name, bool any)
+{
+    return any ? attributes(name) != INVALID_FILE_ATTRIBUTES : plain_file_at(name);
+}
+
+void sys_sync_folder(const std::string&)
+{
+    // MOVEFILE_WRITE_THROUGH has done it.
+}
+
+bool sys_set_aside(sys_file&, const char* path, bool due, std::string& kept, replace_result& r)
+{
+    // Without a backup the old file still needs a name of its own to go
+    // to: the replace needs one under wine, and it is removed afterwards.
+    HANDLE h = INVALID_HANDLE_VALUE;
+    bool got = due ? claim_series(backup_stem(path), ".bak", false, claim_empty, kept)
+                   : (h = create_fresh(path, ".old", kept)) != INVALID_HANDLE_VALUE;
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+    if (got)
+        return true;
+    r.status = due ? replace_status::no_backup : replace_status::failed;
+    r.cause = cause_of(GetLastError(), file_cause::folder_denied);
+    r.backup = due ? kept : std::string();
+    return false;
+}
+
+bool sys_put(sys_file& f, const std::string& temp, const std::string& kept, bool due, wait_budget& w,
+             replace_result& r, const file_stamp& mine, file_stamp& now)
+{
+    if (!f.exists)
+        return create_first(f.target, temp, r, mine, now);
+    bool claimed = true;
+    if (!replace_waiting(f.target, temp, kept, w, r, claimed)) {
+        erase(temp);
+        if (claimed)
+            erase(kept); // both names untouched: kept is the empty claim
+        return false;
+    }
+    take_as_own(f.target, mine, now);
+    r.status = due ? replace_status::backed_up : replace_status::ok;
+    if (due)
+        r.backup = kept;
+    else
+        erase(kept);
     return false;
 }

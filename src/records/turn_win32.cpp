@@ -17,9 +17,6 @@ namespace {
 // anyone reading the register.
 const DWORD turn_offset_high = 0x7fffffff;
 
-// The turn file_hold keeps until file_release.
-turn held;
-
 std::wstring hex(std::uint64_t v)
 {
     wchar_t b[17];
@@ -76,13 +73,8 @@ turn_status open_turn(const std::string& path, turn& t, wait_budget& w, replace_
         DWORD e = GetLastError();
         if (e == ERROR_FILE_NOT_FOUND)
             return turn_status::moved; // gone meanwhile: start over
-        why = replace_status::failed;
-        if (!held_elsewhere(e))
+        if (!wait_again(e, w, why))
             return turn_status::refused;
-        if (!wait_more(w)) {
-            why = gave_up(e, w);
-            return turn_status::refused;
-        }
     }
 }
 
@@ -97,15 +89,9 @@ turn_status lock_register(const std::string& path, turn& t, wait_budget& w, repl
         return turn_status::refused;
     OVERLAPPED at{};
     at.OffsetHigh = turn_offset_high;
-    while (!LockFileEx(t.h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
-        DWORD e = GetLastError();
-        if (!held_elsewhere(e))
+    while (!LockFileEx(t.h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+        if (!wait_again(GetLastError(), w, why))
             return turn_status::refused;
-        if (!wait_more(w)) {
-            why = gave_up(e, w);
-            return turn_status::refused;
-        }
-    }
     file_stamp named;
     if (!stamp_of(t.h, t.file) || !stamp_at(path, named) || !same_file(t.file, named))
         return turn_status::moved;
@@ -115,8 +101,7 @@ turn_status lock_register(const std::string& path, turn& t, wait_budget& w, repl
 // Whether the hold's lock is on the file named stamps.
 bool held_here(const file_stamp& named)
 {
-    file_stamp s;
-    return held.h != INVALID_HANDLE_VALUE && stamp_of(held.h, s) && same_file(s, named);
+    return held.locked && same_file(held.stamp, named);
 }
 
 } // namespace
@@ -160,29 +145,4 @@ bool gone(const std::string& path, wait_budget& w)
     DWORD attrs = attributes(path);
     DWORD e = GetLastError();
     return attrs == INVALID_FILE_ATTRIBUTES && (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND);
-}
-
-replace_status file_hold(const char* path)
-{
-    file_release();
-    wait_budget w;
-    replace_status why = replace_status::failed;
-    for (int tries = 0; tries < 10; ++tries) {
-        switch (take_turn(path, held, w, why)) {
-        case turn_status::mine:
-            if (held.missing)
-                file_release(); // nothing to hold
-            return replace_status::ok;
-        case turn_status::refused: file_release(); return why;
-        case turn_status::moved: file_release(); break;
-        }
-    }
-    return replace_status::failed;
-}
-
-void file_release()
-{
-    held.release();
-    held.missing = false;
-    held.file = {};
 }
