@@ -232,13 +232,19 @@ TEST(sniffed, in_pieces_as_whole)
     const text texts[] = {{utf8(u8"a José"), text_encoding::utf8},     // two bytes
                           {utf8(u8"a 张三"), text_encoding::utf8},     // three
                           {utf8(u8"a 😀b"), text_encoding::utf8},      // four
+                          {utf8(u8"a 张"), text_encoding::utf8},       // the one three-byte one
+                          {"a \xe1\xaf\xb4", text_encoding::utf8},     // one text seldom holds
                           {"a \xd5\xc5\xc8\xfd", text_encoding::gbk}}; // 张三 in GBK
     for (const text& t : texts)
         for (std::size_t cut = 0; cut <= t.bytes.size(); ++cut) {
-            sniffer s;
+            sniffer whole, s;
+            whole.feed(t.bytes.data(), t.bytes.size());
             s.feed(t.bytes.data(), cut);
             s.feed(t.bytes.data() + cut, t.bytes.size() - cut);
             EXPECT_EQ(s.result(), t.whole) << t.bytes << " cut at " << cut;
+            // What decides whether UTF-8 is for good, too.
+            EXPECT_EQ(s.deep, whole.deep) << t.bytes << " cut at " << cut;
+            EXPECT_EQ(s.odd, whole.odd) << t.bytes << " cut at " << cut;
         }
 }
 
