@@ -1,6 +1,7 @@
 // What a save promises beyond writing the records: it never follows or
 // clobbers a file of anyone else's, keeps the file's access and links,
 // keeps a backup of a file it has not seen, and two saves never mix.
+#include "console/console.h"
 #include "console/screens.h"
 #include "records/file.h"
 #include "records/file_sys.h"
@@ -145,6 +146,29 @@ INSTANTIATE_TEST_SUITE_P(
             write_file("student.txt", old_file);
         }, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Whether a save counts as done for what follows it (an import says how
+// many it added, and ends with 0): a backup made of a register another
+// program changed is a save done; a save refused is none, and says so.
+TEST_F(saving, counts_as_done_only_when_the_register_was_written)
+{
+    struct row {
+        replace_status status;
+        bool done;
+        std::string err;
+    } rows[] = {{replace_status::ok, true, ""},
+                {replace_status::backed_up, true, notice_line},
+                {replace_status::busy, false, "保存失败,student.txt未改变\nstudent.txt正被其他程序使用\n"},
+                {replace_status::no_backup, false, "保存失败,student.txt未改变\n无法备份原文件,未保存\n"}};
+    for (const row& r : rows) {
+        bool done = false;
+        std::string err;
+        drive([&] { done = tell_save({r.status, r.status == replace_status::backed_up ? "student.txt.bak" : ""}, notice); },
+              "", &err);
+        EXPECT_EQ(done, r.done) << static_cast<int>(r.status);
+        EXPECT_EQ(err, r.err) << static_cast<int>(r.status);
+    }
+}
 
 TEST_F(saving, a_register_that_appears_while_a_new_one_is_written_is_kept_as_the_backup)
 {
