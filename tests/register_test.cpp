@@ -397,9 +397,10 @@ TEST_F(register_file, export_and_import_give_back_the_same_register)
                                                               "5 戊 22 女 2002.02 常州 0519-5 g@h\n"));
 }
 
-// Calc's reading shows values, not looks: the header row's bold is seen in
-// the workbook's own parts.
-TEST_F(register_file, a_workbooks_header_row_is_bold)
+// Calc's reading shows values, not looks: the header row's bold, and that
+// it alone stays in view while the rows scroll, are seen in the workbook's
+// own parts.
+TEST_F(register_file, a_workbooks_header_row_is_bold_and_stays_in_view)
 {
     write_file("student.txt", one);
     outcome o = run_program(dir, "", {"--export", "out.xlsx"});
@@ -410,6 +411,8 @@ TEST_F(register_file, a_workbooks_header_row_is_bold)
     const std::string cells = read_file("sheet.xml");
     EXPECT_NE(cells.find("<c r=\"H1\" s=\"1\""), std::string::npos) << cells;
     EXPECT_EQ(cells.find("<c r=\"A2\" s="), std::string::npos) << cells;
+    EXPECT_NE(cells.find("<pane ySplit=\"1\" topLeftCell=\"A2\""), std::string::npos) << cells;
+    EXPECT_EQ(cells.find("xSplit"), std::string::npos) << "a column frozen too: " << cells;
 }
 
 // The pairs beyond GBK proper that this platform's converter shares with
