@@ -24,7 +24,8 @@ void PrintTo(const conversion& c, std::ostream* os) { *os << c.name; }
 std::string convert(const std::string& text, std::size_t piece, std::size_t room, bool& strict)
 {
     std::string out, held;
-    std::vector<char> buf(room);
+    // Guard bytes past the room, which no conversion may touch.
+    std::vector<char> buf(room + 4, '#');
     strict = true;
     for (std::size_t at = 0; at < text.size() || !held.empty();) {
         std::size_t take = std::min(piece, text.size() - at);
@@ -33,7 +34,9 @@ std::string convert(const std::string& text, std::size_t piece, std::size_t room
         const char* p = held.data();
         std::size_t left = held.size();
         std::size_t got = utf8_to_gbk(p, left, buf.data(), room, strict);
-        out.append(buf.data(), got);
+        EXPECT_LE(got, room);
+        EXPECT_EQ(std::string(buf.data() + room, 4), "####") << "written past the room";
+        out.append(buf.data(), std::min(got, room));
         held.erase(0, held.size() - left);
         if (got == 0 && take == 0)
             break; // a character cut off at the very end

@@ -1040,6 +1040,33 @@ TEST_F(line_editing, an_answer_begun_in_the_pause_shows_once_without_the_editor)
     EXPECT_EQ(seen.substr(shown, from - refusal.size() - shown), "91\r\n");
 }
 
+// An answer typed ahead of the end of input ends its line before what it
+// shows.
+TEST_F(line_editing, an_answer_typed_ahead_of_the_end_of_input_ends_its_line)
+{
+    start();
+    ASSERT_TRUE(play({{menu_prompt, ""}}));
+    await_editor();
+    ASSERT_TRUE(play({{"", "6\r6\x04"}, {pause_prompt, "x"}}));
+    EXPECT_TRUE(read_until(menu_prompt + "6\r\n" + utf8(u8"所有学生的信息为:"), 5000)) << seen;
+    ASSERT_TRUE(play({{pause_prompt, "x"}}));
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
+// Without the editor, an answer still being typed when the input ends is
+// answered all the same.
+TEST_F(line_editing, an_answer_cut_short_by_the_end_of_input_is_answered_without_the_editor)
+{
+    if (!start_without_editor())
+        GTEST_SKIP() << "hiding the library needs root, as CI has";
+    ASSERT_TRUE(play({{menu_prompt, "6\x04"}}));
+    drain(300);
+    type("\x04");
+    EXPECT_TRUE(read_until(utf8(u8"所有学生的信息为:"), 5000)) << seen;
+    ASSERT_TRUE(play({{pause_prompt, "x"}}));
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
 // Without the editor, at a terminal that does not know its input is UTF-8,
 // Backspace still takes a whole character.
 TEST_F(line_editing, backspace_in_the_terminal_line_mode_takes_a_whole_character)
@@ -1135,6 +1162,7 @@ TEST_P(ends_at_a_terminal, on_a_line_of_its_own)
         EXPECT_EQ(tail[tail.find(notice) - 1], '\n') << tail;
     }
     EXPECT_EQ(tail.back(), '\n') << tail;
+    EXPECT_EQ(tail.find("\n\r\n"), std::string::npos) << "an empty line: " << tail;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -415,6 +415,19 @@ TEST_F(register_file, a_workbooks_header_row_is_bold_and_stays_in_view)
     EXPECT_EQ(cells.find("xSplit"), std::string::npos) << "a column frozen too: " << cells;
 }
 
+// The name alone chooses the format: a workbook for .xlsx in any case, even
+// with nothing before it, and CSV for anything else.
+TEST_F(register_file, the_name_chooses_workbook_or_csv)
+{
+    write_file("student.txt", one);
+    for (auto [out, workbook] : {std::pair{".xlsx", true}, {"b.XlSx", true}, {"xlsx", false},
+                                 {"c.xlsx.csv", false}, {"d.xls", false}}) {
+        outcome o = run_program(dir, "", {"--export", out});
+        ASSERT_EQ(o.status, 0) << out << ": " << o.err;
+        EXPECT_EQ(read_file(out).substr(0, 4), workbook ? std::string("PK\3\4", 4) : bom + "\xe5") << out;
+    }
+}
+
 // The pairs beyond GBK proper that this platform's converter shares with
 // GB18030 (under wine, only the user-defined areas), in UTF-8 and as stored.
 std::string beyond_utf8()
