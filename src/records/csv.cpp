@@ -29,7 +29,6 @@ void add_value(std::string& out, std::string_view v, bool text)
 
 } // namespace
 
-// Apostrophes and then a formula's first character.
 bool guarded(std::string_view v)
 {
     std::size_t k = v.find_first_not_of('\'');
