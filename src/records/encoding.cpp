@@ -57,7 +57,7 @@ void sniffer::feed(const char* p, std::size_t n)
 {
     auto u = reinterpret_cast<const unsigned char*>(p);
     for (std::size_t k = 0; k < n && first < 3; ++k, ++first)
-        bom = (first == 0 || bom) && u[k] == static_cast<unsigned char>("\xEF\xBB\xBF"[first]);
+        bom = (first == 0 || bom) && u[k] == static_cast<unsigned char>(utf8_mark[first]);
     std::size_t k = 0;
     // A character cut by the last piece, completed from this one.
     while (cutlen > 0 && k < n && valid) {
@@ -168,7 +168,7 @@ bool sniff_file(std::FILE* f, text_encoding& enc)
     if (!whole && s.valid && s.wide && enc == text_encoding::gbk)
         enc = text_encoding::utf8;
     std::rewind(f);
-    return enc != text_encoding::utf8_bom || std::fseek(f, 3, SEEK_SET) == 0;
+    return enc != text_encoding::utf8_bom || std::fseek(f, utf8_mark.size(), SEEK_SET) == 0;
 }
 
 std::string as_gbk(std::string_view text)

@@ -15,6 +15,9 @@
 
 enum class text_encoding { gbk, utf8, utf8_bom };
 
+// The byte-order mark that may start a UTF-8 text.
+constexpr std::string_view utf8_mark = "\xEF\xBB\xBF";
+
 // The length of the GBK character that starts the n bytes at p (n > 0): 1
 // for an ASCII byte, 2 for a lead byte and a trail byte, 0 when no GBK
 // character starts there (0x80, 0xFF, a lead byte without its trail, or
