@@ -102,10 +102,9 @@ constexpr char no_gbk = '\xFF';
 // rest. Returns the bytes written.
 std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_t room, bool& strict);
 
-// A file read as GBK: byte for byte, or, with utf8, converted from UTF-8
-// block by block as it is read (see utf8_to_gbk), a character cut by one
-// block carried into the next. The data file and the CSV import both read
-// through it.
+// A file read as GBK: byte for byte, or, with utf8, converted from UTF-8 block
+// by block as it is read (see utf8_to_gbk), a character cut by one block
+// carried into the next. The data file and the CSV import both read through it.
 struct gbk_reader {
     std::FILE* f = nullptr;
     bool utf8 = false;

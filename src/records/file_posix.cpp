@@ -197,10 +197,9 @@ void file_remove(const std::string& path)
 std::string shown_name(const std::string& path)
 {
     // Names here are mostly UTF-8 and the messages GBK, which a terminal
-    // converts whole, as GB18030: a name left as UTF-8 would be converted
-    // a second time and read as nonsense. In GB18030, whose four-byte
-    // forms hold what GBK cannot, it reads as given. One that is no UTF-8
-    // stays as it is.
+    // converts whole, as GB18030: a name left as UTF-8 would be converted a
+    // second time and read as nonsense. In GB18030, whose four-byte forms hold
+    // what GBK cannot, it reads as given. One that is no UTF-8 stays as it is.
     if (gbk_locale())
         return path;
     recoder r(false);
