@@ -108,7 +108,7 @@ std::string for_shell(const std::string& name)
 std::string installed_sample()
 {
     std::string path = STUDENT_SAMPLE;
-    std::FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+    std::FILE* f = path.empty() ? nullptr : file_open_bytes(path);
     if (!f)
         return {};
     std::fclose(f);
