@@ -21,9 +21,8 @@ namespace {
 
 const char* const usage = "用法：student [文件] [--export 输出文件 | --import 输入.csv] | -h | --version";
 
-// One screen at most, so it is read whole before it scrolls away: these,
-// the platform's editing keys, the sample when it is installed, and the
-// options.
+// One screen at most, so it is read whole before it scrolls away: these, the
+// platform's editing keys, the sample when it is installed, and the options.
 const char* const help[] = {
     "学生信息登记：在控制台用编号菜单登记、查询、修改、删除和列出学生，最多 1000 名。",
     "数据默认在启动时所在文件夹的 student.txt 中；只有菜单 1 读它，只有菜单 7 写它。",

@@ -3,8 +3,6 @@
 #include "records/encoding_posix.h"
 #include "records/file.h"
 
-#include <clocale>
-#include <cstring>
 #include <langinfo.h>
 #include <strings.h>
 #include <unistd.h>
@@ -16,10 +14,8 @@ std::vector<std::string> arguments(int argc, char** argv)
 
 namespace {
 
-// Whether text for f goes out as UTF-8. A terminal is taken to speak UTF-8
-// unless the locale says GBK, as the dialogue takes it; a pipe or a file
-// is read by whatever the locale says, and without one the program's own
-// GBK is the safest guess.
+// Off a terminal a pipe or a file is read by whatever the locale says, and
+// without one the program's own GBK is the safest guess.
 bool wants_utf8(std::FILE* f)
 {
     bool gb = gbk_locale();

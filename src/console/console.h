@@ -9,10 +9,9 @@
 #include <string>
 #include <string_view>
 
-// Thrown when the session has to end: standard input has run out, the
-// operator chose to leave, or the data file could not be closed. The main
-// loop catches it and returns, so the process ends (with run's status) and
-// without saving.
+// Thrown when the session has to end: standard input has run out, the operator
+// chose to leave, or the data file could not be closed. The main loop catches
+// it and returns, so the process ends (with run's status) and without saving.
 struct leave {};
 
 // Points the primitives at the given streams (notices at err, or at the

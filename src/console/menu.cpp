@@ -109,8 +109,7 @@ std::span<const menu_entry> menu_entries()
     return entries;
 }
 
-// Under the title, with each label's line as wide as the longest one's
-// and five spaces more.
+// Five spaces wider than the longest entry's number and label.
 std::string menu_line(const menu_entry& e)
 {
     return "\t\t\t      " + padded(std::to_string(e.number) + "." + e.label, widest() + 7);

@@ -85,7 +85,7 @@ std::string load_said(load_status st, int bad)
     case load_status::missing: return "未找到该文件 请先创立该文件并将学生信息保存";
     case load_status::unreadable: return "读取文件出错,未刷新";
     case load_status::bad_record: return format("文件第%d条记录格式错误,未刷新", bad);
-    case load_status::too_many: return "文件中的记录超过1000条,未刷新";
+    case load_status::too_many: return format("文件中的记录超过%d条,未刷新", STUDENT_CAPACITY);
     case load_status::close_failed: break;
     }
     return "cannot close the file";
@@ -108,7 +108,7 @@ std::string for_shell(const std::string& name)
 std::string installed_sample()
 {
     std::string path = STUDENT_SAMPLE;
-    std::FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+    std::FILE* f = path.empty() ? nullptr : file_open_bytes(path);
     if (!f)
         return {};
     std::fclose(f);

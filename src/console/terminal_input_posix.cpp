@@ -8,6 +8,7 @@
 #include "console/terminal_held.h"
 #include "console/terminal_text.h"
 #include "console/terminal_wait_posix.h"
+#include "records/encoding.h"
 #include "records/encoding_posix.h"
 
 #include <algorithm>
@@ -18,9 +19,8 @@
 
 namespace {
 
-// The byte that stands for typed bytes that are no character: no GBK
-// character holds it, so no question takes an answer with it.
-constexpr int not_a_character = 0xFF;
+// Typed bytes that are no character stand in as no_gbk: no question takes it.
+constexpr int not_a_character = static_cast<unsigned char>(no_gbk);
 
 // Reads what standard input has, once a wait says it can; 0 at the end of
 // input or when a stop came.

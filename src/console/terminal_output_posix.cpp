@@ -100,9 +100,8 @@ ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
     return ok ? static_cast<ssize_t>(size) : -1;
 }
 
-// A stream to the terminal at o.fd that converts what is written to it
-// (when convert is set) and may hold back its last line; plain when it
-// cannot be had.
+// A stream to the terminal at o.fd that converts what is written to it (when
+// convert is set) and may hold back its last line; plain when it cannot be had.
 std::FILE* bridged(output& o, std::FILE* plain, bool convert)
 {
     if (convert)

@@ -132,9 +132,8 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
     // Answers are edited only where the editor's echo and its prompt show
     // on the same terminal.
     bool editing = in_tty && out_tty;
-    // Input is always read through here, so that a signal can end a wait
-    // for it, and at a terminal so that a pause can set typed-ahead answers
-    // aside.
+    // Input is always read through here, so that a signal can end a wait for
+    // it, and at a terminal so that a pause can set typed-ahead answers aside.
     std::FILE* f = input_stream(in_tty, in_tty && !gb, editing ? editor : nullptr);
     in = f ? f : stdin;
     if (in_tty && out_tty) {
@@ -168,11 +167,10 @@ void term_pause(std::FILE* out, bool in_tty, const char* text)
     termios saved_mode;
     bool waits = in_tty && ::tcgetattr(0, &saved_mode) == 0;
     if (waits) {
-        // Everything typed or pasted before the pause shows is set aside
-        // for the reads after it: whole lines (and the rest of a paste
-        // still on its way) first, then, out of line mode, a line not yet
-        // ended. Ctrl-C, Ctrl-\ and Ctrl-Z keep their meaning here, as at
-        // any prompt.
+        // Everything typed or pasted before the pause shows is set aside for
+        // the reads after it: whole lines (and the rest of a paste still on its
+        // way) first, then, out of line mode, a line not yet ended. Ctrl-C,
+        // Ctrl-\ and Ctrl-Z keep their meaning here, as at any prompt.
         set_aside(quiet_ms, saved_mode.c_cc[VEOF]);
         termios raw_mode = saved_mode;
         raw_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);

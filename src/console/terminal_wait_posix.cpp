@@ -11,9 +11,8 @@
 
 namespace {
 
-// A request to end the session: the signal's number, and a pipe that a
-// wait for input watches, so a signal that comes just before the wait
-// still ends it.
+// A request to end the session: the signal's number, and a pipe that a wait for
+// input watches, so a signal that comes just before the wait still ends it.
 volatile sig_atomic_t stop_sig = 0;
 int stop_pipe[2] = {-1, -1};
 
@@ -130,10 +129,9 @@ void erase_utf8()
         std::atexit(restore_mode);
 }
 
-// Whatever mode the pause or the line editor has the terminal in, so
-// whatever ends the program leaves it as it was found. Only from the
-// foreground: setting the mode from the background would stop the program
-// instead.
+// Whatever mode the pause or the line editor has the terminal in, so whatever
+// ends the program leaves it as it was found. Only from the foreground: setting
+// the mode from the background would stop the program instead.
 void restore_mode()
 {
     if (have_own_mode && ::tcgetpgrp(0) == ::getpgrp())

@@ -25,13 +25,14 @@ void ended_by_stop()
 }
 
 // Loads the register for a command without the menu; false, with its
-// message, when it cannot. A missing register is an empty one only where
-// missing is allowed.
-bool load_for_command(bool missing_is_empty)
+// message, when it cannot. A missing register (missing set) is an empty one
+// only where missing is allowed.
+bool load_for_command(bool missing_is_empty, bool& missing)
 {
     int bad = 0;
     load_status st = load_file(bad);
-    if (st == load_status::ok || (st == load_status::missing && missing_is_empty))
+    missing = st == load_status::missing;
+    if (st == load_status::ok || (missing && missing_is_empty))
         return true;
     notice(load_said(st, bad));
     tell_unheld(bad);
@@ -134,7 +135,7 @@ std::string refusal(const csv_refusal& r)
     case csv_fault::value:
         return format(value_refusals[static_cast<int>(r.value)], col, static_cast<int>(fields[r.field].cap));
     case csv_fault::taken: return "学号已存在";
-    case csv_fault::too_many: return "学生超过1000名";
+    case csv_fault::too_many: return format("学生超过%d名", STUDENT_CAPACITY);
     case csv_fault::column_unknown: return "无法识别的列名\"" + r.name + "\"";
     case csv_fault::column_unnamed: return format("第%d列没有列名", r.field + 1);
     case csv_fault::column_twice: return format("\"%s\"列重复", r.name.c_str());
@@ -149,7 +150,8 @@ std::string refusal(const csv_refusal& r)
 
 int export_register(const std::string& out)
 {
-    if (!load_for_command(false))
+    bool missing;
+    if (!load_for_command(false, missing))
         return 1;
     if (out != "-" && the_register(out)) {
         notice(shown_name(out) + "是数据文件本身,未导出");
@@ -172,13 +174,9 @@ namespace {
 bool import_once(const std::string& in, std::FILE* f, int& status)
 {
     status = 1;
-    int bad = 0;
-    load_status st = load_file(bad);
-    if (st != load_status::ok && st != load_status::missing) {
-        notice(load_said(st, bad));
-        tell_unheld(bad);
+    bool missing;
+    if (!load_for_command(true, missing))
         return false;
-    }
     int added = 0;
     std::rewind(f);
     csv_refusal r = import_csv(f, added);
@@ -191,7 +189,7 @@ bool import_once(const std::string& in, std::FILE* f, int& status)
         return false;
     }
     ended_by_stop();
-    replace_result saved = save_file(st == load_status::missing);
+    replace_result saved = save_file(missing);
     if (saved.status == replace_status::appeared)
         return true;
     // Once the new register is in place, the import finishes and says so.

@@ -29,7 +29,6 @@ void add_value(std::string& out, std::string_view v, bool text)
 
 } // namespace
 
-// Apostrophes and then a formula's first character.
 bool guarded(std::string_view v)
 {
     std::size_t k = v.find_first_not_of('\'');
@@ -38,7 +37,7 @@ bool guarded(std::string_view v)
 
 bool csv_text(std::string& out, int& row, int& field)
 {
-    std::string text = "\xEF\xBB\xBF", v;
+    std::string text(utf8_mark), v;
     for (int c = 0; c < field_count; ++c)
         gbk_to_utf8(std::string(c ? "," : "") + fields[c].name, text);
     for (int k = 0; k < n; ++k) {

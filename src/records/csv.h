@@ -10,14 +10,13 @@
 #include <string>
 #include <string_view>
 
-// The records in use as CSV: the header row, then one row per record in
-// table order, CR LF line ends. Only values holding a comma, a double quote,
-// CR or LF are quoted. A text value that a spreadsheet would take for a
-// formula (one starting with =, +, - or @, after any apostrophes) gets one
-// more apostrophe in front, which import_csv takes off again. False, with
-// out untouched, when a value holds a byte with no Unicode form (see
-// gbk_to_utf8): row (counting the records from 1) and field (the columns
-// from 0) then say which.
+// The records in use as CSV: the header row, then one row per record in table
+// order, CR LF line ends. Only values holding a comma, a double quote, CR or LF
+// are quoted. A text value that a spreadsheet would take for a formula (one
+// starting with =, +, - or @, after any apostrophes) gets one more apostrophe
+// in front, which import_csv takes off again. False, with out untouched, when a
+// value holds a byte with no Unicode form (see gbk_to_utf8): row (counting the
+// records from 1) and field (the columns from 0) then say which.
 bool csv_text(std::string& out, int& row, int& field);
 
 // Why a row cannot be imported. The column faults are the header's.

@@ -142,7 +142,7 @@ std::string record_line(const student& r, const char* eol)
 // again, so it fails the write and the register stays as it was.
 bool write_records(std::FILE* f, const char* eol)
 {
-    std::string text = file_encoding == text_encoding::utf8_bom ? "\xEF\xBB\xBF" : "";
+    std::string text(file_encoding == text_encoding::utf8_bom ? utf8_mark : "");
     for (int k = 0; k < n; ++k) {
         if (fault(save_step::write))
             return false;

@@ -24,11 +24,10 @@ load_status load_file(int& bad);
 // that character, in UTF-8. False after any other load.
 bool unheld_character(int& field, std::string& ch);
 
-// Reads the records of f (in enc, converted to GBK) into the table from
-// slot 0 on, leaving n alone.
-// On ok, count is the number of records read. Otherwise the records in use
-// are put back exactly as they were, and on bad_record, bad is the 1-based
-// number of the first bad record.
+// Reads the records of f (in enc, converted to GBK) into the table from slot 0
+// on, leaving n alone. On ok, count is the number of records read. Otherwise
+// the records in use are put back exactly as they were, and on bad_record, bad
+// is the 1-based number of the first bad record.
 load_status load(std::FILE* f, int& count, int& bad, text_encoding enc = text_encoding::gbk);
 
 // Replaces "student.txt" with the records in use, whole or not at all
@@ -50,11 +49,10 @@ bool save_unsaved(std::string& name);
 // Forgets which file was last loaded or saved, as at the start.
 void forget_file();
 
-// Makes path (relative to the working folder, or absolute) the register
-// instead of "student.txt": every later load and save works on it, and its
-// backups and recovery files take their names from it, beside it. A file in
-// UTF-8 (see sniffer) is loaded as such and saved back in UTF-8; anything
-// else is GBK.
+// Makes path (relative to the working folder, or absolute) the register instead
+// of "student.txt": every later load and save works on it, and its backups and
+// recovery files take their names from it, beside it. A file in UTF-8 (see
+// sniffer) is loaded as such and saved back in UTF-8; anything else is GBK.
 void use_file(std::string_view path);
 
 // The register's path, as use_file was given it.

@@ -57,7 +57,12 @@ void sniffer::feed(const char* p, std::size_t n)
 {
     auto u = reinterpret_cast<const unsigned char*>(p);
     for (std::size_t k = 0; k < n && first < 3; ++k, ++first)
-        bom = (first == 0 || bom) && u[k] == static_cast<unsigned char>("\xEF\xBB\xBF"[first]);
+        bom = (first == 0 || bom) && u[k] == static_cast<unsigned char>(utf8_mark[first]);
+    auto seen = [this](int len, unsigned char lead, unsigned char next) {
+        wide = true;
+        deep = deep || len >= 3;
+        odd = odd || (len == 3 && !usual(lead, next));
+    };
     std::size_t k = 0;
     // A character cut by the last piece, completed from this one.
     while (cutlen > 0 && k < n && valid) {
@@ -67,9 +72,7 @@ void sniffer::feed(const char* p, std::size_t n)
             valid = false;
         else if (len > 0) {
             cutlen = 0;
-            wide = true; // a cut character is never ASCII
-            deep = deep || len >= 3;
-            odd = odd || (len == 3 && !usual(cut[0], cut[1]));
+            seen(len, cut[0], cut[1]); // a cut character is never ASCII
         }
     }
     while (k < n && valid) {
@@ -80,8 +83,7 @@ void sniffer::feed(const char* p, std::size_t n)
         if ((u[k] & 0xF0) == 0xE0 && k + 2 < n && (u[k + 1] & 0xC0) == 0x80 && (u[k + 2] & 0xC0) == 0x80) {
             unsigned cp = (u[k] & 0x0Fu) << 12 | (u[k + 1] & 0x3Fu) << 6;
             if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) { // strict, as most are
-                wide = deep = true;
-                odd = odd || !usual(u[k], u[k + 1]);
+                seen(3, u[k], u[k + 1]);
                 k += 3;
                 continue;
             }
@@ -92,10 +94,9 @@ void sniffer::feed(const char* p, std::size_t n)
                 cut[cutlen++] = u[k];
             return;
         }
-        valid = len > 0;
-        wide = true;
-        deep = deep || len >= 3;
-        odd = odd || (len == 3 && !usual(u[k], u[k + 1]));
+        if (!(valid = len > 0))
+            break;
+        seen(len, u[k], u[k + 1]);
         k += static_cast<std::size_t>(len);
     }
 }
@@ -168,7 +169,7 @@ bool sniff_file(std::FILE* f, text_encoding& enc)
     if (!whole && s.valid && s.wide && enc == text_encoding::gbk)
         enc = text_encoding::utf8;
     std::rewind(f);
-    return enc != text_encoding::utf8_bom || std::fseek(f, 3, SEEK_SET) == 0;
+    return enc != text_encoding::utf8_bom || std::fseek(f, utf8_mark.size(), SEEK_SET) == 0;
 }
 
 std::string as_gbk(std::string_view text)

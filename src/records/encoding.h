@@ -15,6 +15,9 @@
 
 enum class text_encoding { gbk, utf8, utf8_bom };
 
+// The byte-order mark that may start a UTF-8 text.
+constexpr std::string_view utf8_mark = "\xEF\xBB\xBF";
+
 // The length of the GBK character that starts the n bytes at p (n > 0): 1
 // for an ASCII byte, 2 for a lead byte and a trail byte, 0 when no GBK
 // character starts there (0x80, 0xFF, a lead byte without its trail, or
@@ -99,10 +102,9 @@ constexpr char no_gbk = '\xFF';
 // rest. Returns the bytes written.
 std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_t room, bool& strict);
 
-// A file read as GBK: byte for byte, or, with utf8, converted from UTF-8
-// block by block as it is read (see utf8_to_gbk), a character cut by one
-// block carried into the next. The data file and the CSV import both read
-// through it.
+// A file read as GBK: byte for byte, or, with utf8, converted from UTF-8 block
+// by block as it is read (see utf8_to_gbk), a character cut by one block
+// carried into the next. The data file and the CSV import both read through it.
 struct gbk_reader {
     std::FILE* f = nullptr;
     bool utf8 = false;

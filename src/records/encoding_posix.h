@@ -4,10 +4,9 @@
 #include <cstddef>
 #include <string>
 
-// Whether the locale the program runs in speaks GBK (GBK, GB2312 or
-// GB18030): then a terminal, and the system's names, are taken to be GBK
-// and nothing is converted; otherwise they are UTF-8. Sets LC_CTYPE from
-// the environment.
+// Whether the locale the program runs in speaks GBK (GBK, GB2312 or GB18030):
+// then a terminal, and the system's names, are taken to be GBK and nothing is
+// converted; otherwise they are UTF-8. Sets LC_CTYPE from the environment.
 bool gbk_locale();
 
 // Text converted between GBK and UTF-8 as it comes, in pieces: a character

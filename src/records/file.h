@@ -14,11 +14,10 @@
 // where every call underneath is the wide one: so a name reaches the file
 // intact whatever the system's code page.
 
-// A name as the program's GBK messages show it. On POSIX a name in UTF-8
-// comes in GB18030 (GBK, and four-byte forms for what GBK cannot hold), so
-// a terminal shows it as given, unless the locale says names are GBK; any
-// other is shown as it is. On Windows in GBK, with '?' for a character GBK
-// cannot hold.
+// A name as the program's GBK messages show it. On POSIX a name in UTF-8 comes
+// in GB18030 (GBK, and four-byte forms for what GBK cannot hold), so a terminal
+// shows it as given, unless the locale says names are GBK; any other is shown
+// as it is. On Windows in GBK, with '?' for a character GBK cannot hold.
 std::string shown_name(const std::string& path);
 
 // Whether c ends a folder's name in a path.
@@ -60,9 +59,8 @@ inline std::string numbered(const std::string& stem, const char* ext, int k)
     return k == 1 ? stem + ext : stem + "." + std::to_string(k) + ext;
 }
 
-// The most bytes the last part of a name may take (a folder takes 255
-// bytes on POSIX and 255 UTF-16 units on Windows, never more than the
-// UTF-8 bytes).
+// The most bytes the last part of a name may take (a folder takes 255 bytes on
+// POSIX and 255 UTF-16 units on Windows, never more than the UTF-8 bytes).
 constexpr std::size_t name_cap = 255;
 
 // path with its last part cut short, at the start of a UTF-8 character,
@@ -159,8 +157,7 @@ bool file_scratch(std::string& name);
 // when the system does not tell.
 bool file_room(const std::string& name, std::uint64_t bytes);
 
-// Opens a file to read it as it is, line ends and all; nullptr when it
-// cannot.
+// Opens a file to read it as it is, line ends and all; nullptr when it cannot.
 std::FILE* file_open_bytes(const std::string& path);
 
 // After a load found no file at path: the file a save cut short left
@@ -177,12 +174,11 @@ void file_remove(const std::string& path);
 // once (stopped), with nothing changed. Unset: the save runs its course.
 extern bool (*save_give_up)();
 
-// Test seam: each step of a replace, and the close after a load, asks this
-// hook first, when it is set, and fails as if the system had refused it
-// when the hook returns true. backup is claiming the backup's name; lock is
-// taking the turn between programs; halfway is a replace that stops with the
-// old file under the backup's name only (Windows); restore is moving it
-// back from there.
+// Test seam: each step of a replace, and the close after a load, asks this hook
+// first, when it is set, and fails as if the system had refused it when the
+// hook returns true. backup is claiming the backup's name; lock is taking the
+// turn between programs; halfway is a replace that stops with the old file
+// under the backup's name only (Windows); restore is moving it back from there.
 enum class save_step { create, write, flush, sync, close, rename, backup, lock, halfway, restore };
 extern bool (*save_fault)(save_step);
 

@@ -84,12 +84,10 @@ std::string resolve(const std::string& path)
     return {};
 }
 
-// Gives the new file the owner, group, permissions and access list of the
-// old one (like, at like_path), as far as the process may. A group it
-// cannot give loses its permissions, and an access list inherited from the
-// folder is dropped, so the register is never readable by more people than
-// before. With owner_rw the owner may always read and write it: a copy
-// made for the operator to open, whatever the register's own mode.
+// A group it cannot give loses its permissions, and an access list
+// inherited from the folder is dropped, so the register is never readable
+// by more people than before. owner_rw is for a copy made for the operator
+// to open, whatever the register's own mode.
 void copy_access(int fd, const char* like_path, const struct stat* like, bool owner_rw)
 {
     mode_t add = owner_rw ? 0600 : 0;
@@ -113,8 +111,7 @@ void copy_access(int fd, const char* like_path, const struct stat* like, bool ow
     ::fchmod(fd, mode);
 }
 
-// Syncs the folder, so the rename itself survives a power loss. Some file
-// systems cannot sync a folder; the file is in place by then either way.
+// Some file systems cannot sync a folder; the file is in place by then anyway.
 void sync_folder(const std::string& dir)
 {
     int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -200,10 +197,9 @@ void file_remove(const std::string& path)
 std::string shown_name(const std::string& path)
 {
     // Names here are mostly UTF-8 and the messages GBK, which a terminal
-    // converts whole, as GB18030: a name left as UTF-8 would be converted
-    // a second time and read as nonsense. In GB18030, whose four-byte
-    // forms hold what GBK cannot, it reads as given. One that is no UTF-8
-    // stays as it is.
+    // converts whole, as GB18030: a name left as UTF-8 would be converted a
+    // second time and read as nonsense. In GB18030, whose four-byte forms hold
+    // what GBK cannot, it reads as given. One that is no UTF-8 stays as it is.
     if (gbk_locale())
         return path;
     recoder r(false);

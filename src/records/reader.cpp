@@ -171,7 +171,7 @@ std::string unheld_in(std::string_view token)
 
 bool find_unheld(std::FILE* f, bool bom, int bad, int& field, std::string& ch)
 {
-    if (std::fseek(f, bom ? 3 : 0, SEEK_SET) != 0)
+    if (std::fseek(f, bom ? utf8_mark.size() : 0, SEEK_SET) != 0)
         return false;
     scanner s; // the file's own bytes: UTF-8
     s.in.f = f;

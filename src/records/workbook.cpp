@@ -92,14 +92,13 @@ bool slurp(const std::string& path, std::string& bytes)
     return ok;
 }
 
-// The most the library's temporary files and the workbook can take: it
-// writes each part to a file of its own in the system's temporary folder,
-// the one the scratch file is in (TMPDIR, else /tmp; on Windows TMP or
-// TEMP, as the full-disk test shows for Linux), and does not
-// check those writes, so a part cut short for want of room would end up in
-// a workbook it calls good. Per row: each cell's markup, each value
-// escaped at worst six times its length, twice over for the workbook made
-// from them; the fixed parts besides.
+// The most the library's temporary files and the workbook can take: it writes
+// each part to a file of its own in the system's temporary folder, the one the
+// scratch file is in (TMPDIR, else /tmp; on Windows TMP or TEMP, as the
+// full-disk test shows for Linux), and does not check those writes, so a part
+// cut short for want of room would end up in a workbook it calls good. Per row:
+// each cell's markup, each value escaped at worst six times its length, twice
+// over for the workbook made from them; the fixed parts besides.
 std::uint64_t temporary_room()
 {
     return 64 * 1024 + static_cast<std::uint64_t>(n + 1) * 2 * (field_count * 64 + 6 * sizeof(student));
