@@ -1054,7 +1054,7 @@ TEST_F(line_editing, an_answer_typed_ahead_of_the_end_of_input_ends_its_line)
 }
 
 // Without the editor, an answer still being typed when the input ends is
-// answered all the same.
+// answered all the same, on a line of its own.
 TEST_F(line_editing, an_answer_cut_short_by_the_end_of_input_is_answered_without_the_editor)
 {
     if (!start_without_editor())
@@ -1062,7 +1062,7 @@ TEST_F(line_editing, an_answer_cut_short_by_the_end_of_input_is_answered_without
     ASSERT_TRUE(play({{menu_prompt, "6\x04"}}));
     drain(300);
     type("\x04");
-    EXPECT_TRUE(read_until(utf8(u8"所有学生的信息为:"), 5000)) << seen;
+    EXPECT_TRUE(read_until("6\r\n" + utf8(u8"所有学生的信息为:"), 5000)) << seen;
     ASSERT_TRUE(play({{pause_prompt, "x"}}));
     EXPECT_EQ(wait_exit(5000), 0) << seen;
 }

@@ -6,6 +6,7 @@
 #include "console/console.h"
 #include "console/lineedit.h"
 #include "console/terminal_held.h"
+#include "console/terminal_output_posix.h"
 #include "console/terminal_text.h"
 #include "console/terminal_wait_posix.h"
 #include "records/encoding.h"
@@ -209,6 +210,10 @@ ssize_t read_typed(void*, char* buf, std::size_t size)
         live = true;
         if (!editing && got && !typed.ready.empty() && typed.ready.back() == '\n')
             typed_to(true); // the terminal showed the Enter
+        // The end of input typed after part of an answer leaves the cursor
+        // behind it: what the answer shows starts a line of its own.
+        if (!got && !editing)
+            end_line();
         if (!got && typed.pos == typed.ready.size())
             return 0;
     }
