@@ -965,6 +965,10 @@ TEST_P(typed_to_a_file, is_stored_as_meant)
     type("x\n");
     EXPECT_EQ(wait_exit(5000), 0) << seen;
     EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), GetParam().stored);
+    // The file holds the dialogue alone: where the end of input cut it short
+    // at the menu's prompt, no line is ended for the terminal.
+    const std::string out = read_file(dir + "/out"), prompt = "请选择菜单编号:";
+    EXPECT_NE(out.substr(out.size() - prompt.size() - 1), prompt + "\n") << out;
 }
 
 INSTANTIATE_TEST_SUITE_P(

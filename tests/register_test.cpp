@@ -201,6 +201,8 @@ const encoded encoded_rows[] = {
         // Four bytes in GB18030, though in the BMP: no pair holds it.
         encoded{"a_four_byte_form_in_the_bmp", utf8(u8"1 ä 19 男 2005.01 南京 025-1 a@b.cn\n"), 1, "", ""},
         encoded{"gbk", one, 0, "甲", "1 丙 19 男 2005.01 南京 025-1 a@b.cn\n"},
+        // Nothing beyond ASCII tells UTF-8: the register stays GBK.
+        encoded{"ascii_alone", "1 a 19 m 2005.01 nj 025-1 a@b.cn\n", 0, "a", "1 丙 19 m 2005.01 nj 025-1 a@b.cn\n"},
         // 女 alone in GBK is also UTF-8 (U+016E), which GBK has no room for.
         encoded{"gbk_that_is_utf8_too", "1 a 19 女 2005.01 nj 025-1 a@b.cn\n", 0, "a",
                 "1 丙 19 女 2005.01 nj 025-1 a@b.cn\n"},
@@ -413,6 +415,12 @@ TEST_F(register_file, a_workbooks_header_row_is_bold_and_stays_in_view)
     EXPECT_EQ(cells.find("<c r=\"A2\" s="), std::string::npos) << cells;
     EXPECT_NE(cells.find("<pane ySplit=\"1\" topLeftCell=\"A2\""), std::string::npos) << cells;
     EXPECT_EQ(cells.find("xSplit"), std::string::npos) << "a column frozen too: " << cells;
+    // The values whole, as Calc would read them (which the quick tests do not run).
+    ASSERT_EQ(std::system("unzip -p out.xlsx xl/sharedStrings.xml > strings.xml"), 0);
+    EXPECT_NE(read_file("strings.xml").find(utf8(u8"<t>甲</t></si><si><t>男</t></si><si><t>2005.01</t></si>"
+                                                 u8"<si><t>南京</t></si><si><t>025-1</t></si><si><t>a@b.cn</t>")),
+              std::string::npos)
+        << read_file("strings.xml");
 }
 
 // The name alone chooses the format: a workbook for .xlsx in any case, even
@@ -835,6 +843,21 @@ TEST_F(register_file, import_and_export_refuse_a_register_they_cannot_read)
     write_file("student.txt", full);
     o = run_program(dir, "", {"--import", "in.csv"});
     EXPECT_EQ(o.err, "in.csv第1行: 学生超过1000名\n");
+}
+
+// A GBK sheet whose first character beyond ASCII is also UTF-8 (女), and
+// whose next one is cut by the end of the first read (16 KiB): GBK still.
+TEST_F(register_file, a_gbk_sheet_that_begins_like_utf8_is_read_across_reads)
+{
+    std::string csv = "1,a,19,女,2005.01,nj,025-1,a@b.cn\n";
+    for (int k = 2; csv.size() < 16000; ++k)
+        csv += std::to_string(k) + ",x,19,m,2005.01,nj,025-1,a@b.cn\n";
+    // Blank rows, which are skipped, up to it.
+    csv += std::string(16383 - csv.size() - 2, '\n') + "0,张,19,m,2005.01,nj,025-1,a@b.cn\n";
+    write_file("in.csv", csv);
+    outcome o = run_program(dir, "", {"--import", "in.csv"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(read_file("student.txt").rfind("0 张 19 m 2005.01 nj 025-1 a@b.cn\n1 a 19 女 ", 0), 0U);
 }
 
 // A teacher's sheet, imported into a register holding students 1 and 3:

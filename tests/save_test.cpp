@@ -603,6 +603,7 @@ struct refused_case {
     bool home;          // the operator has a home folder
     std::string reason; // on standard error
     std::string kept;   // where the work went, under the scratch folder; empty: lost
+    bool account = true; // the operator has an account (else no HOME either)
 };
 
 void PrintTo(const refused_case& c, std::ostream* os) { *os << c.name; }
@@ -614,9 +615,14 @@ TEST_P(refused_save, says_why_and_keeps_the_work_where_it_can)
     if (geteuid() != 0)
         GTEST_SKIP() << "switching to an unprivileged user needs root, as CI has";
     const refused_case& c = GetParam();
+    const unsigned uid = c.account ? 65534 : 54321;
+    std::vector<std::string> as = {"setpriv", "--reuid=" + std::to_string(uid), "--regid=" + std::to_string(uid),
+                                   "--clear-groups"};
+    if (!c.account)
+        as.insert(as.end(), {"env", "HOME="});
     write_file(dir + "/student.txt", old_file);
     if (c.nobody_owns) {
-        ASSERT_EQ(::chown((dir + "/student.txt").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown((dir + "/student.txt").c_str(), uid, uid), 0);
     }
     fs::permissions(dir + "/student.txt", static_cast<fs::perms>(c.file));
     if (c.home) {
@@ -624,7 +630,7 @@ TEST_P(refused_save, says_why_and_keeps_the_work_where_it_can)
         ASSERT_EQ(::chown((dir + "/home").c_str(), 65534, 65534), 0);
     }
     fs::permissions(dir, static_cast<fs::perms>(c.folder));
-    outcome o = finish_program(start_program(dir, "1\n5\n1\n7\n8\n", as_nobody));
+    outcome o = finish_program(start_program(dir, "1\n5\n1\n7\n8\n", as));
     fs::permissions(dir, fs::perms::all);
     EXPECT_NE(o.out.find("保存失败,student.txt未改变\n"), std::string::npos) << o.out;
     const std::string kept = c.kept.empty() ? "另存失败\n" : "已另存为" + (c.kept[0] == '/' ? dir + c.kept : c.kept) + "\n";
@@ -643,6 +649,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "无权在student.txt所在的文件夹中新建文件", "/home/student.unsaved.txt"},
         refused_case{"and_no_home_either", 0755, 0644, true, false,
                      "无权在student.txt所在的文件夹中新建文件", ""},
+        refused_case{"and_no_account_to_find_a_home_in", 0755, 0644, true, false,
+                     "无权在student.txt所在的文件夹中新建文件", "", false},
         refused_case{"a_file_the_operator_may_not_write", 0777, 0444, false, false, "无权改写student.txt",
                      "student.unsaved.txt"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -746,6 +754,19 @@ INSTANTIATE_TEST_SUITE_P(
                       series_case{"a_link_is_passed_by_a_recovery_file", [] { fs::create_symlink("gone", "s.bak"); },
                                   true, "s.2.bak"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A series whose every name is taken claims none: the new file stays
+// where it was, and nothing is said to be kept.
+TEST_F(saving, a_full_series_claims_no_name)
+{
+    for (int k = 1; k <= series_cap; ++k)
+        write_file(numbered("s", ".bak", k), "old\n");
+    write_file("new", "fresh\n");
+    std::string name;
+    EXPECT_FALSE(claim_series("s", ".bak", true, [](const std::string& to) { return sys_put_new("new", to); },
+                              name));
+    EXPECT_EQ(read_file("new"), "fresh\n");
+}
 
 // The one budget a save waits within: it runs out after its time, not
 // before, and a request to stop ends it at the next step.
