@@ -914,6 +914,8 @@ INSTANTIATE_TEST_SUITE_P(
         sheet{"mail_box_spelled_out", utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,电子邮箱\r\n") + s4 + s2, ""},
         sheet{"an_unknown_column", utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,E-mail,备注\r\n") + s4,
               "1行: 无法识别的列名\"备注\""},
+        sheet{"an_unknown_column_first", utf8(u8"序号,学号,姓名,年龄,性别,出生年月,地址,电话,E-mail\r\n") + s4,
+              "1行: 无法识别的列名\"序号\""},
         sheet{"a_missing_column", utf8(u8"学号,姓名,年龄,性别,出生年月,地址,E-mail\r\n") + s4, "1行: 缺少\"电话\"列"},
         sheet{"a_column_twice", utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,手机\r\n") + s4,
               "1行: \"手机\"列重复"},

@@ -162,6 +162,15 @@ TEST_F(session, the_same_work_is_kept_once)
     EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), saved(one));
 }
 
+// Work changed between two such loads, if only in a value's last byte, is
+// kept again, beside the first copy.
+TEST_F(session, work_changed_between_loads_is_kept_again)
+{
+    outcome o = run_program(dir, "4\n1\n" + one + "1\n3\n7\n7\nz@q.coo\n1\n8\n");
+    EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), saved(one));
+    EXPECT_EQ(read_file(dir + "/student.unsaved.2.txt"), saved("7 张三 19 男 2004.05 北京 138 z@q.coo\n"));
+}
+
 // A register that is another user's link in a shared folder: the work kept
 // apart stays the operator's, with a new file's mode, not the mode and
 // owner of the file the link points at.
