@@ -512,6 +512,13 @@ TEST_F(saving, a_lock_held_elsewhere_bounds_the_wait)
     EXPECT_EQ(o.err, "student.txt正被其他程序使用\n有未保存的修改,已另存为student.unsaved.txt\n");
     EXPECT_EQ(read_file(dir + "/student.txt"), old_file);
 
+    // An import waits as long, and says why too.
+    write_file(dir + "/in.csv", "3,丙,21,男,2003.03,无锡,0510-3,e@f.cn\n");
+    o = run_program(dir, "", {"--import", "in.csv"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "导入失败,student.txt未改变\nstudent.txt正被其他程序使用\n");
+    EXPECT_EQ(read_file(dir + "/student.txt"), old_file);
+
     // The same, with SIGTERM once the program has asked for the 7: it ends
     // the session at once, and the work is kept.
     fs::remove(dir + "/student.unsaved.txt");
