@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -176,8 +177,14 @@ pid_t launch(const std::string& dir, std::vector<std::string> argv,
 {
     if (argv.empty())
         argv.push_back(STUDENT_EXE);
+    pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0) {
+        // A test killed on its time limit takes its program with it: one
+        // left running (a pseudo-terminal's is in a session of its own)
+        // would slow every test after it.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)
+            _exit(125);
         if (chdir(dir.c_str()) != 0)
             _exit(126);
         wire();
