@@ -310,10 +310,13 @@ TEST_F(register_file, imports_at_once_both_land_or_fail_aloud)
         outcome oa = finish_program(a), ob = finish_program(b);
         std::string now = read_file("student.txt");
         for (const auto& [o, id] : {std::pair{&oa, "7 a"}, std::pair{&ob, "8 b"}}) {
+            // All of it, should a round fail: such a race is seldom seen twice.
+            std::string seen = "round " + std::to_string(round) + ", status " + std::to_string(o->status) +
+                               "\nout: " + o->out + "\nerr: " + o->err + "\nregister: " + now;
             if (o->status == 0)
-                ASSERT_NE(now.find(id), std::string::npos) << "round " << round << ": reported, not there";
+                ASSERT_NE(now.find(id), std::string::npos) << seen;
             else
-                ASSERT_TRUE(o->status == 1 && !o->err.empty()) << "round " << round << ": " << o->status;
+                ASSERT_TRUE(o->status == 1 && !o->err.empty()) << seen;
         }
         ASSERT_TRUE(oa.status == 0 || ob.status == 0) << "round " << round;
         for (const std::string& name : names_in("."))
