@@ -171,13 +171,15 @@ void term_pause(std::FILE* out, bool in_tty, const char* text)
         // the reads after it: whole lines (and the rest of a paste still on its
         // way) first, then, out of line mode, a line not yet ended. Ctrl-C,
         // Ctrl-\ and Ctrl-Z keep their meaning here, as at any prompt.
-        set_aside(quiet_ms, saved_mode.c_cc[VEOF]);
+        // A terminal with no end-of-input key has no byte that means it.
+        int eof = saved_mode.c_cc[VEOF] == _POSIX_VDISABLE ? -1 : saved_mode.c_cc[VEOF];
+        set_aside(quiet_ms, eof);
         termios raw_mode = saved_mode;
         raw_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
         raw_mode.c_cc[VMIN] = 1;
         raw_mode.c_cc[VTIME] = 0;
         ::tcsetattr(0, TCSANOW, &raw_mode);
-        set_aside(0, saved_mode.c_cc[VEOF]);
+        set_aside(0, eof);
     }
     // A stop before the pause shows is no reason to show it again; one
     // from the moment it shows is.
