@@ -256,6 +256,20 @@ TEST_F(datafile, a_successful_save_leaves_no_temporary_file)
     EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
 }
 
+// Unsaved work kept twice, unchanged between: the second time names the
+// first copy and leaves no descriptor open on it.
+TEST_F(datafile, unsaved_work_kept_again_unchanged_reuses_its_copy)
+{
+    set_table(sample());
+    std::string first, second;
+    ASSERT_TRUE(save_unsaved(first));
+    auto before = std::distance(fs::directory_iterator("/proc/self/fd"), {});
+    ASSERT_TRUE(save_unsaved(second));
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(std::distance(fs::directory_iterator("/proc/self/fd"), {}), before) << "a descriptor was left open";
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
+}
+
 // Which step of a save to break, and at which call of it.
 save_step broken_step;
 int broken_call;

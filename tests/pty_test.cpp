@@ -957,18 +957,42 @@ TEST_P(typed_to_a_file, is_stored_as_meant)
     std::vector<std::string> env;
     if (!GetParam().charmap.empty() && (env = zh_locale(GetParam().charmap)).empty())
         GTEST_SKIP() << "this machine cannot make the locale";
-    start(nullptr, env, {"sh", "-c", "exec >out; exec \"$0\""});
+    // A terminal that does not know its input is UTF-8 is left so.
+    start(nullptr, env, {"sh", "-c", "stty -iutf8; exec >out; exec \"$0\""});
     type(GetParam().keys);
     await_pause_in(dir + "/out");
     // The pause waits at the terminal all the same; the line break ends a
     // line begun before it.
     type("x\n");
     EXPECT_EQ(wait_exit(5000), 0) << seen;
+    EXPECT_EQ(program_mode().c_iflag & IUTF8, 0u) << "the terminal's own mode was not given back";
     EXPECT_EQ(read_file(dir + "/student.unsaved.txt"), GetParam().stored);
     // The file holds the dialogue alone: where the end of input cut it short
     // at the menu's prompt, no line is ended for the terminal.
     const std::string out = read_file(dir + "/out"), prompt = "请选择菜单编号:";
     EXPECT_NE(out.substr(out.size() - prompt.size() - 1), prompt + "\n") << out;
+}
+
+// A terminal set up with no end-of-input key: a NUL typed ahead of the pause
+// is a byte of the next answer (which it spoils), not the end of the input.
+TEST_F(terminal, without_an_end_of_input_key_no_byte_ends_the_input)
+{
+    start(nullptr, {}, {"sh", "-c", "stty eof undef; exec >out; exec \"$0\""});
+    type("6\n" + std::string(1, '\0'));
+    await_pause_in(dir + "/out");
+    type("x8\n");
+    // The NUL spoils that answer, and the refusal pauses; the end of input
+    // would have ended the session.
+    auto refused = [this] {
+        std::string out = read_file(dir + "/out");
+        std::size_t at = out.find("请在1-8之间选择");
+        return at != std::string::npos && out.find("请按任意键继续", at) != std::string::npos;
+    };
+    for (int k = 0; k < 1000 && !ended() && !refused(); ++k)
+        drain(5);
+    type("x8\n");
+    EXPECT_TRUE(refused()) << read_file(dir + "/out");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -186,6 +186,10 @@ const encoded encoded_rows[] = {
                 cut_by_the_first_read(true)},
         encoded{"a_two_byte_character", utf8(u8"1 José 19 男 2005.01 南京 025-1 a@b.cn\n"), 0,
                 "Jos\xa8\xa6", utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n")},
+        // A two-byte form with the lowest lead byte: the middle dot of a
+        // transliterated name.
+        encoded{"a_middle_dot_in_a_name", utf8(u8"1 约翰·李 19 男 2005.01 南京 025-1 a@b.cn\n"), 0,
+                "约翰\xa1\xa4李", utf8(u8"1 丙 19 男 2005.01 南京 025-1 a@b.cn\n")},
         encoded{"the_mark_on_ascii", bom + "1 a 19 m 2005.01 nj 025-1 a@b.cn\n", 0, "a",
                 bom + utf8(u8"1 丙 19 m 2005.01 nj 025-1 a@b.cn\n")},
         encoded{"a_character_gbk_cannot_hold",
@@ -454,6 +458,7 @@ std::string beyond_gbk()
 TEST_F(register_file, pairs_beyond_gbk_proper_go_out_and_come_back_in_as_csv)
 {
     write_file("student.txt", utf8(u8"1 ") + beyond_utf8() + utf8(u8" 19 男 2005.01 南京 025-1 a@b.cn\n"));
+    write_file("out.csv", "an earlier export, replaced\n");
     outcome o = run_program(dir, "", {"--export", "out.csv"});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(read_file("out.csv"), bom + utf8(u8"学号,姓名,年龄,性别,出生年月,地址,电话,E-mail\r\n1,") +
@@ -833,19 +838,24 @@ TEST_F(register_file, import_and_export_refuse_a_register_they_cannot_read)
     if (!under_runner()) {
         fs::create_symlink("loop", "loop");
         o = run_program(dir, "", {"loop", "--import", "in.csv"});
+        EXPECT_EQ(o.status, 1);
         EXPECT_EQ(o.err, "读取文件出错,未刷新\n");
     }
     const std::string longer = std::string(252, 'o') + ".csv";
     write_file("student.txt", one);
     o = run_program(dir, "", {"--export", longer});
     EXPECT_EQ(o.err, "导出失败," + longer + "未改变\n" + longer + "的名称过长\n");
-    // A full register takes no more.
-    std::string full;
-    for (int k = 0; k < 1000; ++k)
-        full += std::to_string(k + 10) + " a 1 m b c d e\n";
-    write_file("student.txt", full);
-    o = run_program(dir, "", {"--import", "in.csv"});
-    EXPECT_EQ(o.err, "in.csv第1行: 学生超过1000名\n");
+    // A full register takes no more, nor does one the sheet itself fills.
+    write_file("in.csv", good + "6,y,1,m,b,c,d,e\r\n");
+    for (int room : {0, 1}) {
+        std::string full;
+        for (int k = 0; k < 1000 - room; ++k)
+            full += std::to_string(k + 10) + " a 1 m b c d e\n";
+        write_file("student.txt", full);
+        o = run_program(dir, "", {"--import", "in.csv"});
+        EXPECT_EQ(o.err, "in.csv第" + std::to_string(room + 1) + "行: 学生超过1000名\n");
+        EXPECT_EQ(read_file("student.txt"), full);
+    }
 }
 
 // A GBK sheet whose first character beyond ASCII is also UTF-8 (女), and
