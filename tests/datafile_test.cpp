@@ -19,6 +19,12 @@ std::vector<student> sample()
     return {rec("20", "王小明", 18), rec("100", "Li", -3), rec("9", "赵", 0)};
 }
 
+// How many descriptors this process has open: a step that fails must not leak one.
+long open_files()
+{
+    return std::distance(fs::directory_iterator("/proc/self/fd"), {});
+}
+
 TEST_F(datafile, save_then_load_gives_back_every_record_in_order)
 {
     set_table(sample());
@@ -263,10 +269,10 @@ TEST_F(datafile, unsaved_work_kept_again_unchanged_reuses_its_copy)
     set_table(sample());
     std::string first, second;
     ASSERT_TRUE(save_unsaved(first));
-    auto before = std::distance(fs::directory_iterator("/proc/self/fd"), {});
+    auto before = open_files();
     ASSERT_TRUE(save_unsaved(second));
     EXPECT_EQ(second, first);
-    EXPECT_EQ(std::distance(fs::directory_iterator("/proc/self/fd"), {}), before) << "a descriptor was left open";
+    EXPECT_EQ(open_files(), before) << "a descriptor was left open";
     EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
 }
 
@@ -306,7 +312,6 @@ TEST_P(failed_save, keeps_the_old_file_intact)
     broken_call = GetParam().call;
     calls = 0;
     save_fault = break_one;
-    auto open_files = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
     auto before = open_files();
     EXPECT_EQ(drive(save, ""), "保存失败,student.txt未改变\n");
     EXPECT_EQ(calls, GetParam().call); // the step was really reached

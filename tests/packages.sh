@@ -30,6 +30,8 @@ finish() {
 }
 trap finish EXIT
 fail() { echo "packages: $*" >&2; exit 1; }
+# Output is kept before it is searched: under pipefail, `cmd | grep -q`
+# fails whenever grep has its match before cmd has written its last block.
 loaded=$(printf '刷新完成' | iconv -f UTF-8 -t GBK)
 # What the program prints for 1 (load), 6 (list), 8 (leave) in a folder
 # holding only the given register.
@@ -68,7 +70,8 @@ dpkg -x "$deb" "$scratch/root"
 man_page="$scratch/root/usr/share/man/man1/student.1.gz"
 warned=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -l "$man_page" 2>&1 > /dev/null)
 [[ -z $warned ]] || fail "the manual page renders with warnings: $warned"
-LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$man_page" | head -30
+LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$man_page" > "$scratch/man"
+head -30 "$scratch/man"
 [[ $("$scratch/root/usr/bin/student" --version) == "student $version" ]] || fail "--version"
 # The first run in an empty folder, with the package's documentation where
 # it installs it (in a mount namespace of its own, so the system's is left
@@ -85,10 +88,11 @@ looked=$(printf '未找到student.txt' | iconv -f UTF-8 -t GBK)
   fail "a first run in an empty folder does not name the register and the sample: $(cat "$scratch/err")"
 grep -qF "$(printf '未找到该文件' | iconv -f UTF-8 -t GBK)" "$scratch/out" && ! grep -q /usr/share "$scratch/out" ||
   fail "a first run in an empty folder changed the dialogue"
-LC_ALL=C.UTF-8 installed "$scratch/empty" --help | grep -qF "示例数据：cp /usr/share/doc/student/student.txt ." ||
+help=$(LC_ALL=C.UTF-8 installed "$scratch/empty" --help)
+grep -qF "示例数据：cp /usr/share/doc/student/student.txt ." <<< "$help" ||
   fail "--help in a UTF-8 locale does not name the sample"
 mkdir "$scratch/deb" && cp "$scratch/root/usr/share/doc/student/student.txt" "$scratch/deb"
-session "$scratch/deb" "$scratch/root/usr/bin/student" | grep -qF "$loaded" ||
+grep -qF "$loaded" <<< "$(session "$scratch/deb" "$scratch/root/usr/bin/student")" ||
   fail "the installed program did not load its sample register"
 echo "$deb: passes lintian, installed, names its sample on a first run, and loads it"
 
@@ -112,7 +116,8 @@ echo "$zip:" && sed 's/^/  /' "$scratch/list"
 crlf() { [[ $(tail -c 2 "$1" | od -An -tx1 | tr -d ' ') == 0d0a ]] && ! grep -qv $'\r$' "$1"; }
 [[ $(head -c 3 "$scratch/$guide" | od -An -tx1 | tr -d ' ') == efbbbf ]] || fail "$guide: no byte-order mark"
 crlf "$scratch/$guide" || fail "$guide: not CR LF throughout"
-iconv -f UTF-8 -t UTF-8 "$scratch/$guide" | grep -qF "双击 student.exe" || fail "$guide: not the Chinese guide"
+iconv -f UTF-8 -t UTF-8 "$scratch/$guide" > /dev/null || fail "$guide: not UTF-8"
+grep -qF "双击 student.exe" "$scratch/$guide" || fail "$guide: not the Chinese guide"
 # PowerShell runs a program in the current folder only when told where it
 # is: every command the guide gives is .\student, which the command prompt
 # takes too, and the import has its section.
@@ -125,6 +130,6 @@ crlf "$scratch/$top/student.txt" || fail "$top/student.txt: not CR LF throughout
 tr -d '\r' < "$scratch/$top/student.txt" | cmp -s - examples/student.txt || fail "$top/student.txt: not the sample"
 # The prefix tests/windows.sh set up, when it has run.
 export WINEPREFIX="$PWD/build-win/wineprefix" WINEDEBUG=-all
-session "$scratch/$top" wine student.exe 2> /dev/null | grep -qF "$loaded" ||
+grep -qF "$loaded" <<< "$(session "$scratch/$top" wine student.exe 2> /dev/null)" ||
   fail "the zipped program did not load the register beside it"
 echo "$zip: unzipped, and loads the register beside it"

@@ -28,7 +28,8 @@ cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DSTUDENT_T
 cmake --build build-win -j2
 # A console program that loads user32 or gdi32 no longer hears of a
 # sign-out or a shutdown, so its unsaved work would be lost then.
-if x86_64-w64-mingw32-objdump -p build-win/student.exe | grep -qiE 'DLL Name: (user32|gdi32)'; then
+imports=$(x86_64-w64-mingw32-objdump -p build-win/student.exe)
+if grep -qiE 'DLL Name: (user32|gdi32)' <<< "$imports"; then
   echo "student.exe imports user32 or gdi32" >&2
   exit 1
 fi
