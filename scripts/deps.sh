@@ -4,7 +4,7 @@
 # Uses sudo when not run as root.
 set -euo pipefail
 
-installed() { dpkg-query -W -f='${Status}' "$1" 2> /dev/null | grep -q 'ok installed'; }
+installed() { [[ $(dpkg-query -W -f='${Status}' "$1" 2> /dev/null) == *' ok installed' ]]; }
 
 need=()
 command -v g++ > /dev/null || need+=(g++)

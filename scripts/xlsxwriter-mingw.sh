@@ -33,7 +33,7 @@ step() {
   shift
   "$@" >> "$log" 2>&1 || { tail -n 40 "$log" >&2; fail "$what failed (see above)"; }
 }
-installed() { dpkg-query -W -f='${Status}' "$1" 2> /dev/null | grep -q 'ok installed'; }
+installed() { [[ $(dpkg-query -W -f='${Status}' "$1" 2> /dev/null) == *' ok installed' ]]; }
 need=()
 for p in libz-mingw-w64-dev gcc-mingw-w64-x86-64 dpkg-dev cmake make; do
   installed "$p" || need+=("$p")
