@@ -276,6 +276,19 @@ TEST_F(datafile, unsaved_work_kept_again_unchanged_reuses_its_copy)
     EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
 }
 
+// Saves over a register, with and without a backup: every descriptor a save
+// opens, the folders' it syncs too, is closed when it ends.
+TEST_F(datafile, saves_leave_no_descriptor_open)
+{
+    write_file("student.txt", lf_file);
+    set_table(sample());
+    auto before = open_files();
+    EXPECT_EQ(save_file().status, replace_status::backed_up);
+    EXPECT_EQ(save_file().status, replace_status::ok);
+    EXPECT_EQ(open_files(), before) << "a descriptor was left open";
+    EXPECT_NE(read_file("student.txt").find("王小明"), std::string::npos);
+}
+
 // Which step of a save to break, and at which call of it.
 save_step broken_step;
 int broken_call;

@@ -498,6 +498,13 @@ TEST_F(terminal, a_refused_argument_is_told_in_utf8)
     EXPECT_EQ(wait_exit(5000), 2);
 }
 
+TEST_F(terminal, an_import_refused_is_told_in_utf8_once)
+{
+    start(nullptr, {}, {"sh", "-c", "exec \"$0\" --import none.csv"});
+    EXPECT_TRUE(read_until(utf8(u8"无法读取none.csv\r\n"), 5000)) << seen;
+    EXPECT_EQ(wait_exit(5000), 1);
+}
+
 TEST_F(terminal, a_refused_argument_told_to_a_file_follows_the_locale)
 {
     // Standard output is the terminal, standard error a file, the locale

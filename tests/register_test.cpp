@@ -430,6 +430,19 @@ TEST_F(register_file, a_workbooks_header_row_is_bold_and_stays_in_view)
         << read_file("strings.xml");
 }
 
+// Only an "_x" that a workbook reader would take for an escaped character
+// (four hex digits, then "_") is escaped itself; other such text goes as it is.
+TEST_F(register_file, a_workbook_escapes_only_what_reads_as_an_escape)
+{
+    write_file("student.txt", "5 _x0041_ 21 f _x12 _x0041a _xG041_ e\n");
+    outcome o = run_program(dir, "", {"--export", "out.xlsx"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    ASSERT_EQ(std::system("unzip -p out.xlsx xl/sharedStrings.xml > strings.xml"), 0);
+    const std::string strings = read_file("strings.xml");
+    for (const char* t : {"<t>_x005F_x0041_</t>", "<t>_x12</t>", "<t>_x0041a</t>", "<t>_xG041_</t>"})
+        EXPECT_NE(strings.find(t), std::string::npos) << t << " in " << strings;
+}
+
 // The name alone chooses the format: a workbook for .xlsx in any case, even
 // with nothing before it, and CSV for anything else.
 TEST_F(register_file, the_name_chooses_workbook_or_csv)

@@ -469,6 +469,23 @@ TEST_F(saving, recovery_files_are_open_to_their_owner_and_never_replaced)
     }
 }
 
+// A request to end the session that comes while the new register is being
+// written: the old one stays as it was, with no backup or new file beside it.
+TEST_F(saving, a_request_to_end_during_the_write_leaves_the_register_alone)
+{
+    write_file("student.txt", old_file);
+    save_give_up = [] { return true; };
+    set_table({rec("4", "丁")});
+    dirty = true;
+    std::string err;
+    std::string out = drive(save, "", &err);
+    save_give_up = nullptr;
+    EXPECT_EQ(out, "保存失败,student.txt未改变\n");
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(read_file("student.txt"), old_file);
+    EXPECT_EQ(names_in("."), std::vector<std::string>{"student.txt"});
+}
+
 // Programs that save one after another while this one waits: each time it
 // gets its turn the file has changed hands, and it waits again, but never
 // beyond one bound for the whole save, and then it says why.
