@@ -288,6 +288,11 @@ TEST_F(register_file, a_character_gbk_cannot_hold_is_named_with_its_record_and_f
         EXPECT_NE(o.err.find("第2条记录的姓名含有GBK无法保存的字符\""), std::string::npos) << o.err;
         EXPECT_NE(o.err.find("\"(U+00E4)\n"), std::string::npos) << o.err;
     }
+    // Nor is a file one byte short of whole GBK pairs read as GBK: here its
+    // last character, U+0801 (which no text uses), ends on a lead byte.
+    write_file("student.txt", utf8(u8"2 Jäger 19 m 2005.01 b c a@b.cn\u0801"));
+    outcome cut = run_program(dir, "1\n8\n");
+    EXPECT_NE(cut.err.find("第1条记录的姓名含有GBK无法保存的字符\""), std::string::npos) << cut.err;
     // The same in a CSV with no mark.
     write_file("student.txt", one);
     write_file("in.csv", utf8(u8"5,张三,19,男,2005.01,南京,025-1,a@b.cn\r\n6,Jäger,19,男,2005.01,南京,025-1,a@b.cn\r\n"));
