@@ -669,6 +669,21 @@ TEST_F(terminal, a_mebibyte_on_one_line_is_cut_and_refused)
     EXPECT_EQ(wait_exit(5000), 0) << seen.substr(seen.size() - 200);
 }
 
+// A paste just past what the editor holds, with standard error in a file:
+// the bell is the terminal's, and the cut answer is refused.
+TEST_F(terminal, a_paste_past_the_editors_cap_rings_at_the_terminal)
+{
+    start(nullptr, {}, {"sh", "-c", "exec 2>err; exec \"$0\""});
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    await_keys();
+    paste(std::string(1100, '1') + "\r");
+    ASSERT_TRUE(read_until("\a", 5000)) << "no bell";
+    ASSERT_TRUE(read_until(utf8(u8"请在1-8之间选择"), 5000)) << seen.substr(seen.size() - 200);
+    ASSERT_TRUE(play({{pause_prompt, "x"}, {menu_prompt, "8\r"}}));
+    EXPECT_EQ(wait_exit(5000), 0);
+    EXPECT_EQ(read_file(dir + "/err"), "");
+}
+
 // A signal while the pause or the line editor has the terminal out of line
 // mode: the program ends as the signal says and leaves the terminal as it
 // found it.

@@ -14,9 +14,24 @@
 #include <filesystem>
 #include <functional>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+
+// A file system without hard links (FAT, as on a memory stick) refuses
+// link() with EPERM. This one takes the place of the C library's for the
+// whole test program, and acts so while links_refused is set.
+static bool links_refused = false;
+
+extern "C" int link(const char* from, const char* to) noexcept
+{
+    if (links_refused) {
+        errno = EPERM;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_linkat, AT_FDCWD, from, AT_FDCWD, to, 0));
+}
 
 namespace {
 
@@ -467,6 +482,32 @@ TEST_F(saving, recovery_files_are_open_to_their_owner_and_never_replaced)
         EXPECT_NE(read_file("student.unsaved.txt").find("1 甲"), std::string::npos);
         EXPECT_NE(read_file("student.unsaved.2.txt").find("2 甲"), std::string::npos);
     }
+}
+
+// Without hard links every fresh name is still claimed, by a rename that
+// replaces nothing: a register where there was none, the next free backup
+// name beside an older backup, and kept work.
+TEST_F(saving, without_hard_links_fresh_names_are_still_claimed)
+{
+    links_refused = true;
+    set_table({rec("4", "丁")});
+    dirty = true;
+    std::string out = drive(save, "");
+    write_file("student.txt.bak", "an older backup\n");
+    write_file("student.txt", old_file); // changed elsewhere
+    std::string err, kept;
+    out += drive(save, "", &err);
+    bool was_kept = save_unsaved(kept);
+    links_refused = false;
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, backed_up_as("student.txt.2.bak"));
+    EXPECT_TRUE(was_kept);
+    EXPECT_EQ(kept, "student.unsaved.txt");
+    EXPECT_EQ(read_file("student.txt.bak"), "an older backup\n");
+    EXPECT_EQ(read_file("student.txt.2.bak"), old_file);
+    EXPECT_NE(read_file("student.txt").find("4 丁"), std::string::npos);
+    EXPECT_NE(read_file("student.unsaved.txt").find("4 丁"), std::string::npos);
+    EXPECT_EQ(names_in(".").size(), 4u) << "a temporary file was left";
 }
 
 // A request to end the session that comes while the new register is being
