@@ -444,27 +444,31 @@ void a_save_inside_anothers_turn_waits()
 void loads_during_saves_find_the_register()
 {
     put("student.txt", "A0");
-    second = start("save A 60");
-    check(line_from(second.out) == "ready" && go_second(), "the saver did not start");
     int loads = 0, missing = 0, broken_reads = 0, versions = 0;
     std::string last;
-    while (WaitForSingleObject(second.proc, 0) == WAIT_TIMEOUT) {
-        std::FILE* f = nullptr;
-        file_stamp st;
-        open_status got = file_open("student.txt", f, st);
-        missing += got == open_status::missing;
-        broken_reads += got == open_status::failed;
-        std::string text;
-        for (int c; f && (c = std::fgetc(f)) != EOF;)
-            text += static_cast<char>(c);
-        if (f)
-            std::fclose(f);
-        broken_reads += got == open_status::ok && (text.size() < 2 || text[0] != 'A');
-        versions += got == open_status::ok && text != last;
-        last = got == open_status::ok ? text : last;
-        ++loads;
+    // On a busy machine the saver may be done before many loads ran: it
+    // saves again, so that enough loads fall within saves to tell.
+    for (int round = 0; round < 10 && versions < 5; ++round) {
+        second = start("save A 60");
+        check(line_from(second.out) == "ready" && go_second(), "the saver did not start");
+        while (WaitForSingleObject(second.proc, 0) == WAIT_TIMEOUT) {
+            std::FILE* f = nullptr;
+            file_stamp st;
+            open_status got = file_open("student.txt", f, st);
+            missing += got == open_status::missing;
+            broken_reads += got == open_status::failed;
+            std::string text;
+            for (int c; f && (c = std::fgetc(f)) != EOF;)
+                text += static_cast<char>(c);
+            if (f)
+                std::fclose(f);
+            broken_reads += got == open_status::ok && (text.size() < 2 || text[0] != 'A');
+            versions += got == open_status::ok && text != last;
+            last = got == open_status::ok ? text : last;
+            ++loads;
+        }
+        finish(second);
     }
-    finish(second);
     check(versions >= 5, "too few loads during the saves to tell: " + std::to_string(versions) + " versions seen");
     check(missing == 0, std::to_string(missing) + " of " + std::to_string(loads) + " loads found no register");
     check(broken_reads == 0, std::to_string(broken_reads) + " loads read no whole register");
