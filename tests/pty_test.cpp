@@ -650,6 +650,25 @@ TEST_F(terminal, ctrl_z_at_a_pause_stops_and_fg_shows_the_pause_again)
     EXPECT_EQ(wait_exit(5000), 0) << seen;
 }
 
+// A stop at a pause with the dialogue in a file: the terminal is standard
+// input's, and its mode is given back there, so one key still ends the pause.
+TEST_F(terminal, a_stop_at_a_pause_with_the_dialogue_in_a_file_keeps_the_pause_a_key)
+{
+    start(nullptr, {}, {"sh", "-c", "exec >out; exec \"$0\""});
+    type("6\n");
+    await_keys();
+    ASSERT_FALSE(program_mode().c_lflag & ICANON) << "the pause did not take the terminal";
+    kill(pid, SIGTSTP); // not stopped: no shell controls this terminal
+    drain(300);
+    const std::size_t shown = read_file(dir + "/out").size();
+    type("x");
+    for (int k = 0; k < 400 && read_file(dir + "/out").size() == shown; ++k)
+        drain(5);
+    EXPECT_GT(read_file(dir + "/out").size(), shown) << "the key did not end the pause";
+    type("\n8\n");
+    EXPECT_EQ(wait_exit(5000), 0) << read_file(dir + "/out");
+}
+
 // A paste of a whole mebibyte on one line, at the menu and at a pause: the
 // line is cut with a bell, the cut word refused, and the session goes on.
 TEST_F(terminal, a_mebibyte_on_one_line_is_cut_and_refused)

@@ -739,6 +739,15 @@ TEST_F(register_file, a_name_as_long_as_a_folder_takes_still_saves_keeps_and_exp
     o = run_program(dir, "4\n1\n" + one + "8\n", {ending});
     EXPECT_EQ(o.err, "有未保存的修改,已另存为e.unsaved.txt\n");
     EXPECT_EQ(read_file("e.unsaved.txt"), saved(one));
+    // At the edge: an ending that leaves 16 bytes for the name's start
+    // stays, one a byte longer gives way.
+    fs::remove("e.unsaved.txt");
+    for (std::size_t x : {225, 226}) {
+        const std::string longest = "." + std::string(x, 'x'), kept = x == 225 ? longest : ".txt";
+        o = run_program(dir, "4\n1\n" + one + "8\n", {"e" + longest});
+        EXPECT_EQ(o.err, "有未保存的修改,已另存为e.unsaved" + kept + "\n") << x;
+        EXPECT_EQ(read_file("e.unsaved" + kept), saved(one)) << x;
+    }
     // A register changed elsewhere is kept first, under a name cut short too.
     write_file(reg, two);
     o = run_program(dir, "4\n1\n" + one + "7\n8\n", {reg});

@@ -30,7 +30,7 @@ INSTANTIATE_TEST_SUITE_P(
     keys, key_length_of,
     ::testing::Values(key_case{"x", false, 1}, key_case{"x[A", false, 1},
                       key_case{"\x1b[D4", false, 3}, key_case{"\x1b[1;5C4", false, 6},
-                      key_case{"\x1b[@x", false, 3}, key_case{"\x1b[[A8", false, 4},
+                      key_case{"\x1b[@x", false, 3}, key_case{"\x1b[ @x", false, 4}, key_case{"\x1b[[A8", false, 4},
                       key_case{"\x1b[[E", false, 4}, key_case{"\x1bx8", false, 2},
                       key_case{"\x1b" "68", false, 2}, key_case{"\x1b\x1b[A8", false, 4},
                       key_case{"\x1b\xe4\xb8\xad" "8", false, 4}, key_case{"\x1b\xb0\xa1" "8", true, 3},
