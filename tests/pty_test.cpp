@@ -645,6 +645,9 @@ TEST_F(terminal, ctrl_z_at_a_pause_stops_and_fg_shows_the_pause_again)
     type("\n");
     ASSERT_TRUE(read_until(pause_prompt, 5000)) << "the pause did not show again: " << seen;
     await_keys();
+    // Shown again, it still waits for a key however the window changes.
+    resize(30, 100);
+    drain(100);
     EXPECT_EQ(seen.find(menu_prompt, from), std::string::npos) << "the stop was taken as the key";
     ASSERT_TRUE(play({{"", "x"}, {menu_prompt, "8\n"}}));
     EXPECT_EQ(wait_exit(5000), 0) << seen;
