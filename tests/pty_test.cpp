@@ -515,6 +515,16 @@ TEST_F(terminal, a_refused_argument_told_to_a_file_follows_the_locale)
         << read_file(dir + "/err");
 }
 
+TEST_F(terminal, a_notice_told_to_a_file_in_a_session_is_gbk_like_its_dialogue)
+{
+    // Unlike a command's words, the menu's notices in a file keep the
+    // program's own bytes, whatever the terminal beside it speaks.
+    start(nullptr, {}, {"sh", "-c", "exec 2>err; exec \"$0\""});
+    ASSERT_TRUE(play({{menu_prompt, "1\r"}, {pause_prompt, "x"}, {menu_prompt, "8\r"}}));
+    EXPECT_EQ(wait_exit(5000), 0);
+    EXPECT_EQ(read_file(dir + "/err").rfind("未找到student.txt\n", 0), 0u) << read_file(dir + "/err");
+}
+
 TEST_F(terminal, a_long_listing_arrives_whole_in_utf8)
 {
     // Far more than one output buffer, so flushes cut characters in two.

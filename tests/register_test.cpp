@@ -240,6 +240,9 @@ TEST(sniffed, in_pieces_as_whole)
                           {utf8(u8"a 😀b"), text_encoding::utf8},      // four
                           {utf8(u8"a 张"), text_encoding::utf8},       // the one three-byte one
                           {"a \xe1\xaf\xb4", text_encoding::utf8},     // one text seldom holds
+                          {"a \xe0\x9f\xbf", text_encoding::gbk},      // overlong
+                          {"a \xed\xa0\x80", text_encoding::gbk},      // a surrogate
+                          {"a \xf4\x90\x80\x80", text_encoding::gbk}, // past U+10FFFF
                           {"a \xd5\xc5\xc8\xfd", text_encoding::gbk}}; // 张三 in GBK
     for (const text& t : texts)
         for (std::size_t cut = 0; cut <= t.bytes.size(); ++cut) {

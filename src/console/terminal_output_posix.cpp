@@ -94,10 +94,7 @@ ssize_t write_shown(void* cookie, const char* buf, std::size_t size)
         return emit(o, buf, size) ? static_cast<ssize_t>(size) : -1;
     o.text.clear();
     shown_text(*o.rc, buf, size, o.text);
-    bool ok = emit(o, o.text.data(), o.text.size());
-    if (&o == &err_bridge && size > 0 && buf[size - 1] == '\n')
-        at_line_start = true;
-    return ok ? static_cast<ssize_t>(size) : -1;
+    return emit(o, o.text.data(), o.text.size()) ? static_cast<ssize_t>(size) : -1;
 }
 
 // A stream to the terminal at o.fd that converts what is written to it (when

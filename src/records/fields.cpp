@@ -64,10 +64,10 @@ value_fault check_text(std::string_view v, std::size_t cap, bool cut)
         return value_fault::control;
     if (cut)
         return value_fault::too_long;
-    // A pair shaped like GBK that is no character has no Unicode form: a
-    // value holding one could not be exported again.
+    // A byte that starts no character, or a pair shaped like GBK that is
+    // none, has no Unicode form: a value holding one could not be exported.
     std::string u;
-    if (!gbk_text(v.data(), v.size()) || !gbk_to_utf8(v, u))
+    if (!gbk_to_utf8(v, u))
         return value_fault::not_gbk;
     return v.size() > cap ? value_fault::too_long : value_fault::none;
 }

@@ -169,10 +169,10 @@ std::string unheld_in(std::string_view token)
 
 } // namespace
 
-bool find_unheld(std::FILE* f, bool bom, int bad, int& field, std::string& ch)
+void find_unheld(std::FILE* f, bool bom, int bad, int& field, std::string& ch)
 {
     if (std::fseek(f, bom ? utf8_mark.size() : 0, SEEK_SET) != 0)
-        return false;
+        return;
     scanner s; // the file's own bytes: UTF-8
     s.in.f = f;
     // Each record before the bad one took exactly one token a field.
@@ -180,11 +180,10 @@ bool find_unheld(std::FILE* f, bool bom, int bad, int& field, std::string& ch)
     for (long index = 0; index < first + field_count; ++index) {
         std::string_view t = s.next();
         if (t.empty())
-            return false;
+            return;
         if (index >= first && !(ch = unheld_in(t)).empty()) {
             field = static_cast<int>(index - first);
-            return true;
+            return;
         }
     }
-    return false;
 }

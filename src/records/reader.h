@@ -17,5 +17,6 @@ void undo_load(int count);
 
 // In a UTF-8 file (after a mark, with bom) whose record bad was refused: the
 // field of it (0-7, in file order) holding a character GBK cannot hold, and
-// that character, in UTF-8. False when no field of that record holds one.
-bool find_unheld(std::FILE* f, bool bom, int bad, int& field, std::string& ch);
+// that character, in UTF-8. ch is given no character when no field of that
+// record holds one.
+void find_unheld(std::FILE* f, bool bom, int bad, int& field, std::string& ch);
