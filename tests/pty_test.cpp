@@ -717,6 +717,30 @@ TEST_F(terminal, a_paste_past_the_editors_cap_rings_at_the_terminal)
     EXPECT_EQ(read_file(dir + "/err"), "");
 }
 
+// The same typed before a pause, without Enter: the editor starts from it
+// and takes it whole up to its cap, 8 as 1000 bytes; one byte more is cut
+// with a bell and refused.
+class begun_ahead : public terminal, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(begun_ahead, is_taken_whole_or_refused)
+{
+    bool cut = GetParam() > 1000;
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000));
+    await_keys();
+    paste("6\r" + std::string(999, '0') + "8" + std::string(GetParam() - 1000, '0'));
+    ASSERT_TRUE(play({{pause_prompt, "x"}, {menu_prompt, ""}}));
+    await_keys();
+    type("\r");
+    if (cut) {
+        ASSERT_TRUE(play({{"\a", ""}, {utf8(u8"请在1-8之间选择"), ""}, {pause_prompt, "x"}, {menu_prompt, "8\r"}}));
+    }
+    EXPECT_EQ(wait_exit(5000), 0) << seen.substr(seen.size() - 200);
+    EXPECT_EQ(seen.find('\a') != std::string::npos, cut) << "the bell";
+}
+
+INSTANTIATE_TEST_SUITE_P(bytes, begun_ahead, ::testing::Values(1000, 1001));
+
 // A signal while the pause or the line editor has the terminal out of line
 // mode: the program ends as the signal says and leaves the terminal as it
 // found it.

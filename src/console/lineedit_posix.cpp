@@ -158,7 +158,13 @@ edited edit_line(const std::string& prompt, bool drawn, const std::string& begun
     }
     *lib.end = 0; // still the last line's length until the first key
     if (!begun.empty()) {
-        lib.insert(begun.substr(0, edit_cap - 1).c_str());
+        // Begun past the cap, it is cut as a paste at the prompt is: with
+        // a bell, and refused once Enter comes, never taken short.
+        if (begun.size() > edit_cap) {
+            (void)!::write(1, "\a", 1);
+            rang = true;
+        }
+        lib.insert(begun.substr(0, edit_cap).c_str());
         // The redraw starts where it takes the cursor to be, the line's start.
         std::fputc('\r', lib.out);
         lib.redraw();
