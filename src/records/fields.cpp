@@ -47,8 +47,7 @@ std::string value_text(const student& r, const field_info& f)
 
 void put_text(student& r, const field_info& f, std::string_view v)
 {
-    std::size_t len = v.size() < f.cap ? v.size() : f.cap;
-    v.copy(text_of(r, f), len);
+    std::size_t len = v.copy(text_of(r, f), f.cap);
     text_of(r, f)[len] = '\0';
 }
 
