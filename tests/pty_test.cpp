@@ -985,6 +985,21 @@ INSTANTIATE_TEST_SUITE_P(answers, next_prompt,
                                            first_answer_case{"after_a_blank_typed_ahead", "2 \r", "1\r"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The first prompt shows before the editor loads, and the editor takes it as
+// drawn: a key typed there follows it, not the start of its line.
+TEST_F(line_editing, a_key_at_the_first_prompt_follows_it)
+{
+    start();
+    ASSERT_TRUE(read_until(menu_prompt, 5000)) << seen;
+    await_keys();
+    std::size_t after = from;
+    type("9");
+    ASSERT_TRUE(read_until("9", 5000)) << seen;
+    EXPECT_EQ(seen.substr(after), "9") << "not where the prompt ends";
+    type("\x7f" "8\r");
+    EXPECT_EQ(wait_exit(5000), 0) << seen;
+}
+
 // An answer begun with the key that ended a pause is the start of the line
 // the editor shows after the prompt, to be edited like any other.
 TEST_F(line_editing, an_answer_begun_in_the_pause_is_the_start_of_the_edited_line)
