@@ -771,6 +771,11 @@ TEST_F(register_file, a_name_as_long_as_a_folder_takes_still_saves_keeps_and_exp
     EXPECT_EQ(o.err, reg + "已被改动或未刷新,原文件已备份为" + bak + "\n");
     EXPECT_EQ(read_file(bak), two);
     EXPECT_EQ(read_file(reg), saved(one));
+    // In a folder, only the name past the last separator counts.
+    fs::create_directory("sub");
+    o = run_program(dir, "4\n1\n" + one + "8\n", {"sub/" + reg});
+    EXPECT_EQ(o.err, "有未保存的修改,已另存为sub/" + unsaved + "\n");
+    EXPECT_EQ(read_file("sub/" + unsaved), saved(one));
 }
 
 // Every row that cannot be a student refuses the whole file, naming the
