@@ -236,6 +236,7 @@ TEST(sniffed, in_pieces_as_whole)
         text_encoding whole;
     };
     const text texts[] = {{utf8(u8"a José"), text_encoding::utf8},     // two bytes
+                          {"a \xdf\xbf", text_encoding::utf8},         // the last of them
                           {utf8(u8"a 张三"), text_encoding::utf8},     // three
                           {utf8(u8"a 😀b"), text_encoding::utf8},      // four
                           {utf8(u8"a 张"), text_encoding::utf8},       // the one three-byte one
