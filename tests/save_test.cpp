@@ -7,6 +7,7 @@
 #include "records/file_sys.h"
 #include "support.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -32,6 +33,23 @@ extern "C" int link(const char* from, const char* to) noexcept
     }
     return static_cast<int>(::syscall(SYS_linkat, AT_FDCWD, from, AT_FDCWD, to, 0));
 }
+
+// Memory that runs out for one allocation, as it may in the middle of a
+// session. This allocator takes the standard one's place for the whole test
+// program, and refuses the next request while refuse_next is set.
+static std::atomic<bool> refuse_next{false};
+
+void* operator new(std::size_t size)
+{
+    void* p = refuse_next.exchange(false) ? nullptr : std::malloc(size ? size : 1);
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+
+// Kept out of line, so the compiler never sees a new paired with free.
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -485,6 +503,23 @@ TEST_F(saving, recovery_files_are_open_to_their_owner_and_never_replaced)
         EXPECT_NE(read_file("student.unsaved.txt").find("1 甲"), std::string::npos);
         EXPECT_NE(read_file("student.unsaved.2.txt").find("2 甲"), std::string::npos);
     }
+}
+
+// Memory that runs out during a session ends it, with a word, and the work
+// not yet saved is kept as at any other end.
+TEST_F(saving, running_out_of_memory_in_a_session_keeps_the_work)
+{
+    set_table({rec("1", "甲")});
+    dirty = true;
+    std::string err;
+    int status = -1;
+    std::string out = drive([&] {
+        refuse_next = true;
+        status = run();
+    }, "", &err);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(err, "内存不足,程序结束\n有未保存的修改,已另存为student.unsaved.txt\n") << out;
+    EXPECT_NE(read_file("student.unsaved.txt").find("1 甲"), std::string::npos);
 }
 
 // Without hard links every fresh name is still claimed, by a rename that
