@@ -71,6 +71,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "12345678" + zhong + "abcdefghi" + zhong, true},
         conversion{"two_byte_character", "\xC2\xA4x", "\xA1\xE8x", true},
         conversion{"beyond_gbk_stands_in", "a\xF0\x9F\x98\x80" "b", "a" + ff + "b", true},
+        // A pair that stands for a character past the BMP, and one in plane
+        // 4 whose low bits are that character's: it has no pair.
+        conversion{"beyond_the_bmp_in_a_pair", "\xF0\xA0\x82\x87", "\xFE\x51", true},
+        conversion{"beyond_the_bmp_without_one", "\xF1\x80\x82\x87", ff, true},
         conversion{"stray_byte_after_ascii", "abcdefgh\x80" "ijklmnop", "abcdefgh" + ff + "ijklmnop", false},
         conversion{"overlong_form", "\xC0\xAF" "abc", ff + ff + "abc", false},
         conversion{"cut_off_at_the_end", "abcdefgh\xE4\xB8", "abcdefgh", true}),

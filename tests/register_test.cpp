@@ -214,6 +214,9 @@ const encoded encoded_rows[] = {
         encoded{"a_four_byte_form_beside_chinese",
                 utf8(u8"1 张三 19 男 2005.01 南京 025-1 a@b.cn\n2 Jäger 19 男 2005.01 南京 025-1 a@b.cn\n"), 2,
                 "", ""},
+        // Full-width forms are as much UTF-8 text as Chinese is.
+        encoded{"full_width_forms_beside_a_four_byte_form",
+                utf8(u8"1 ＡＢ 19 m 2005.01 nj 025-1 a@b.cn\n2 Jäger 19 m 2005.01 nj 025-1 a@b.cn\n"), 2, "", ""},
         // GBK whose bytes happen to be strict UTF-8 with three-byte forms,
         // far from any Chinese character's: GBK still.
         encoded{"gbk_that_is_strict_utf8_by_chance", "1 岑翠爱 19 女 2005.01 nj 025-1 a@b.cn\n", 0,
