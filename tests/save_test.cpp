@@ -14,6 +14,7 @@
 #include <sys/file.h>
 #include <filesystem>
 #include <functional>
+#include <new>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/stat.h>
@@ -35,21 +36,35 @@ extern "C" int link(const char* from, const char* to) noexcept
 }
 
 // Memory that runs out for one allocation, as it may in the middle of a
-// session. This allocator takes the standard one's place for the whole test
-// program, and refuses the next request while refuse_next is set.
+// session. These take the standard allocation functions' place for the whole
+// test program (every form a library may pair, so that what one allocates
+// another frees), and refuse the next request while refuse_next is set.
 static std::atomic<bool> refuse_next{false};
 
-void* operator new(std::size_t size)
+static void* take(std::size_t size) noexcept
 {
-    void* p = refuse_next.exchange(false) ? nullptr : std::malloc(size ? size : 1);
-    if (!p)
-        throw std::bad_alloc();
-    return p;
+    return refuse_next.exchange(false) ? nullptr : std::malloc(size ? size : 1);
 }
+
+static void* take_or_throw(std::size_t size)
+{
+    if (void* p = take(size))
+        return p;
+    throw std::bad_alloc();
+}
+
+void* operator new(std::size_t size) { return take_or_throw(size); }
+void* operator new[](std::size_t size) { return take_or_throw(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return take(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return take(size); }
 
 // Kept out of line, so the compiler never sees a new paired with free.
 [[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete[](void* p) noexcept { std::free(p); }
 [[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 
