@@ -8,6 +8,7 @@
 #include "records/file.h"
 #include "records/workbook.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -43,12 +44,8 @@ bool load_for_command(bool missing_is_empty, bool& missing)
 bool workbook_name(const std::string& name)
 {
     const std::string_view ext = ".xlsx";
-    if (name.size() < ext.size())
-        return false;
-    for (std::size_t k = 0; k < ext.size(); ++k)
-        if (std::tolower(static_cast<unsigned char>(name[name.size() - ext.size() + k])) != ext[k])
-            return false;
-    return true;
+    auto same = [](char e, char c) { return std::tolower(static_cast<unsigned char>(c)) == e; };
+    return name.size() >= ext.size() && std::equal(ext.begin(), ext.end(), name.end() - ext.size(), same);
 }
 
 // Whether out is the register itself (or a link to it): exporting there
