@@ -175,10 +175,8 @@ std::string shown_cell(std::string v)
 // Whether the row names columns: one of its cells does.
 bool header(const csv_row& row)
 {
-    for (std::size_t k = 0; k < kept(row); ++k)
-        if (csv_column(row.values[k]) >= 0)
-            return true;
-    return false;
+    return std::any_of(row.values, row.values + kept(row),
+                       [](const std::string& v) { return csv_column(v) >= 0; });
 }
 
 // Reads the header into order (the cell each column is in).
