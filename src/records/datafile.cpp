@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -21,8 +22,7 @@ bool file_crlf = false; // its lines ended in CR LF
 
 // The file as this program last loaded or saved it; a save over anything
 // else keeps a backup first.
-file_stamp known;
-bool have_known = false;
+std::optional<file_stamp> known;
 
 // Why the last load refused a record of a UTF-8 register, where it was a
 // character GBK cannot hold.
@@ -55,7 +55,7 @@ load_status load_file(int& bad)
 {
     std::FILE* f = nullptr;
     file_stamp stamp;
-    have_known = false; // unless it loads, the table matches no file
+    known.reset(); // unless it loads, the table matches no file
     switch (file_open(file_name.c_str(), f, stamp)) {
     case open_status::missing: return load_status::missing;
     case open_status::failed: return load_status::unreadable;
@@ -91,7 +91,6 @@ load_status load_file(int& bad)
         n = count;
         dirty = false;
         known = stamp;
-        have_known = true;
         file_encoding = enc;
         file_crlf = crlf;
     }
@@ -101,7 +100,7 @@ load_status load_file(int& bad)
 void use_file(std::string_view path)
 {
     file_name = path;
-    have_known = false;
+    known.reset();
     file_encoding = text_encoding::gbk;
     file_crlf = false;
 }
@@ -147,13 +146,12 @@ bool write_lf(std::FILE* f)
 replace_result save_file(bool fresh)
 {
     // A register that came with CR LF goes back so on every platform.
-    replace_plan plan{.path = file_name.c_str(), .guard = true, .known = have_known ? &known : nullptr,
+    replace_plan plan{.path = file_name.c_str(), .guard = true, .known = known ? &*known : nullptr,
                       .bytes = file_crlf, .fresh = fresh};
     file_stamp now;
     replace_result r = file_replace(plan, [](std::FILE* f) { return write_records(f, file_crlf ? "\r\n" : "\n"); }, now);
     if (r.status == replace_status::ok || r.status == replace_status::backed_up) {
         known = now;
-        have_known = true;
         dirty = false;
     }
     return r;
