@@ -27,13 +27,11 @@ bool cell_text(std::string_view gbk, std::string& out)
     if (!gbk_to_utf8(gbk, u))
         return false;
     out.clear();
-    for (std::size_t k = 0; k < u.size();) {
-        int len = utf8_length(reinterpret_cast<const unsigned char*>(u.data() + k), u.size() - k);
+    for (std::size_t k = 0; k < u.size(); ++k) {
         if (u.compare(k, 2, "_x") == 0 && k + 7 <= u.size() && u[k + 6] == '_' &&
             std::all_of(u.begin() + k + 2, u.begin() + k + 6, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
             out += "_x005F";
-        out.append(u, k, static_cast<std::size_t>(len));
-        k += static_cast<std::size_t>(len);
+        out += u[k];
     }
     return true;
 }
