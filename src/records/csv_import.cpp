@@ -82,10 +82,8 @@ struct csv_reader {
             int c = in.get();
             if (c == EOF || c == '\n')
                 return true;
-            if (c != ',') {
-                bad = true;
-                return true;
-            }
+            if (c != ',')
+                return bad = true;
         }
     }
 
