@@ -5,7 +5,6 @@
 #include "records/reader.h"
 #include "records/table.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
