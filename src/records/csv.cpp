@@ -50,12 +50,11 @@ std::string folded(std::string_view v)
 {
     std::string s;
     for (std::size_t k = 0, len; k < v.size(); k += len) {
-        len = gbk_length(v.data() + k, v.size() - k);
+        len = std::max<std::size_t>(gbk_length(v.data() + k, v.size() - k), 1);
         auto lead = static_cast<unsigned char>(v[k]);
         auto trail = len == 2 ? static_cast<unsigned char>(v[k + 1]) : 0;
         char ascii = len == 1 ? v[k] : lead == 0xA3 && trail >= 0xA1 && trail <= 0xFE ? static_cast<char>(trail - 0x80)
                                      : lead == 0xA1 && trail == 0xA1 ? ' ' : '\0';
-        len = len ? len : 1;
         if (ascii >= 'A' && ascii <= 'Z')
             ascii = static_cast<char>(ascii - 'A' + 'a');
         if (ascii)
