@@ -4,10 +4,8 @@
 // screens say it to the operator.
 #pragma once
 
-#include "records/encoding.h"
 #include "records/file.h"
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 
