@@ -9,22 +9,12 @@
 
 namespace {
 
-bool formula_start(char c)
-{
-    return c == '=' || c == '+' || c == '-' || c == '@';
-}
-
 void add_value(std::string& out, std::string_view v, bool text)
 {
     std::string s = text && guarded(v) ? "'" + std::string(v) : std::string(v);
-    if (s.find_first_of(",\"\r\n") == s.npos) {
-        out += s;
-        return;
-    }
-    out += '"';
-    for (char c : s)
-        out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    out += '"';
+    for (std::size_t k = 0; (k = s.find('"', k)) != s.npos; k += 2)
+        s.insert(k, 1, '"');
+    out += s.find_first_of(",\"\r\n") == s.npos ? s : '"' + s + '"';
 }
 
 } // namespace
@@ -32,7 +22,7 @@ void add_value(std::string& out, std::string_view v, bool text)
 bool guarded(std::string_view v)
 {
     std::size_t k = v.find_first_not_of('\'');
-    return k != v.npos && formula_start(v[k]);
+    return k != v.npos && std::string_view("=+-@").find(v[k]) != v.npos;
 }
 
 bool csv_text(std::string& out, int& row, int& field)
@@ -60,12 +50,11 @@ std::string folded(std::string_view v)
 {
     std::string s;
     for (std::size_t k = 0, len; k < v.size(); k += len) {
-        len = gbk_length(v.data() + k, v.size() - k);
+        len = std::max<std::size_t>(gbk_length(v.data() + k, v.size() - k), 1);
         auto lead = static_cast<unsigned char>(v[k]);
         auto trail = len == 2 ? static_cast<unsigned char>(v[k + 1]) : 0;
         char ascii = len == 1 ? v[k] : lead == 0xA3 && trail >= 0xA1 && trail <= 0xFE ? static_cast<char>(trail - 0x80)
                                      : lead == 0xA1 && trail == 0xA1 ? ' ' : '\0';
-        len = len ? len : 1;
         if (ascii >= 'A' && ascii <= 'Z')
             ascii = static_cast<char>(ascii - 'A' + 'a');
         if (ascii)

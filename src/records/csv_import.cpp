@@ -27,13 +27,10 @@ struct csv_row {
     bool cut[values_keep] = {};
     long long count = 0; // values in the row, kept or not
     bool filled = false; // some value holds more than white space
-};
 
-// How many of the row's values are kept.
-std::size_t kept(const csv_row& r)
-{
-    return static_cast<std::size_t>(std::min<long long>(r.count, values_keep));
-}
+    // How many of its values are kept.
+    std::size_t kept() const { return static_cast<std::size_t>(std::min<long long>(count, values_keep)); }
+};
 
 // Reads a file as GBK bytes, from UTF-8 when it is UTF-8, in blocks.
 struct gbk_input {
@@ -71,7 +68,7 @@ struct csv_reader {
         if (in.peek() == EOF)
             return false;
         for (;;) {
-            std::size_t k = kept(r);
+            std::size_t k = r.kept();
             if (k < values_keep) {
                 r.values[k].clear();
                 r.cut[k] = false;
@@ -82,10 +79,8 @@ struct csv_reader {
             int c = in.get();
             if (c == EOF || c == '\n')
                 return true;
-            if (c != ',') {
-                bad = true;
-                return true;
-            }
+            if (c != ',')
+                return bad = true;
         }
     }
 
@@ -175,17 +170,15 @@ std::string shown_cell(std::string v)
 // Whether the row names columns: one of its cells does.
 bool header(const csv_row& row)
 {
-    for (std::size_t k = 0; k < kept(row); ++k)
-        if (csv_column(row.values[k]) >= 0)
-            return true;
-    return false;
+    return std::any_of(row.values, row.values + row.kept(),
+                       [](const std::string& v) { return csv_column(v) >= 0; });
 }
 
 // Reads the header into order (the cell each column is in).
 csv_refusal columns(const csv_row& row, int (&order)[field_count])
 {
     std::fill(order, order + field_count, -1);
-    for (std::size_t k = 0; k < kept(row); ++k) {
+    for (std::size_t k = 0; k < row.kept(); ++k) {
         int c = row.cut[k] ? -1 : csv_column(row.values[k]);
         if (c < 0 && folded(row.values[k]).empty())
             return refused(csv_fault::column_unnamed, static_cast<int>(k));

@@ -5,10 +5,10 @@
 #include "records/reader.h"
 #include "records/table.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -21,8 +21,7 @@ bool file_crlf = false; // its lines ended in CR LF
 
 // The file as this program last loaded or saved it; a save over anything
 // else keeps a backup first.
-file_stamp known;
-bool have_known = false;
+std::optional<file_stamp> known;
 
 // Why the last load refused a record of a UTF-8 register, where it was a
 // character GBK cannot hold.
@@ -55,9 +54,10 @@ load_status load_file(int& bad)
 {
     std::FILE* f = nullptr;
     file_stamp stamp;
+    known.reset(); // unless it loads, the table matches no file
     switch (file_open(file_name.c_str(), f, stamp)) {
-    case open_status::missing: forget_file(); return load_status::missing;
-    case open_status::failed: forget_file(); return load_status::unreadable;
+    case open_status::missing: return load_status::missing;
+    case open_status::failed: return load_status::unreadable;
     case open_status::ok: break;
     }
     int count = 0;
@@ -75,7 +75,7 @@ load_status load_file(int& bad)
         (!strict || (st == load_status::bad_record && gbk_file(f) && !deep_utf8_file(f)))) {
         std::rewind(f);
         enc = text_encoding::gbk;
-        st = load(f, count, bad, enc);
+        st = load_as(f, count, bad, enc, strict);
     }
     unheld = {};
     if (enc != text_encoding::gbk && st == load_status::bad_record)
@@ -90,24 +90,16 @@ load_status load_file(int& bad)
         n = count;
         dirty = false;
         known = stamp;
-        have_known = true;
         file_encoding = enc;
         file_crlf = crlf;
-    } else {
-        forget_file(); // the table no longer matches any file
     }
     return st;
-}
-
-void forget_file()
-{
-    have_known = false;
 }
 
 void use_file(std::string_view path)
 {
     file_name = path;
-    forget_file();
+    known.reset();
     file_encoding = text_encoding::gbk;
     file_crlf = false;
 }
@@ -117,23 +109,7 @@ const std::string& file_path()
     return file_name;
 }
 
-std::string extension(const std::string& path)
-{
-    std::size_t base = name_start(path);
-    std::size_t dot = path.rfind('.');
-    return dot != std::string::npos && dot > base ? path.substr(dot) : std::string();
-}
-
 namespace {
-
-// One record as a line of the file: its fields in order, one space apart.
-std::string record_line(const student& r, const char* eol)
-{
-    std::string line;
-    for (int c = 0; c < field_count; ++c)
-        line += (c ? " " : "") + value_text(r, fields[c]);
-    return line + eol;
-}
 
 // Lines end as the platform's text files do, or in CR LF as they came. A
 // register that came in UTF-8 goes back in UTF-8, with its mark if it had
@@ -146,7 +122,10 @@ bool write_records(std::FILE* f, const char* eol)
     for (int k = 0; k < n; ++k) {
         if (fault(save_step::write))
             return false;
-        std::string line = record_line(stu[k], eol);
+        std::string line;
+        for (int c = 0; c < field_count; ++c)
+            line += (c ? " " : "") + value_text(stu[k], fields[c]);
+        line += eol;
         if (file_encoding == text_encoding::gbk)
             text += line;
         else if (!gbk_to_utf8(line, text))
@@ -165,18 +144,13 @@ bool write_lf(std::FILE* f)
 
 replace_result save_file(bool fresh)
 {
-    replace_plan plan{};
-    plan.path = file_name.c_str();
-    plan.guard = true;
-    plan.fresh = fresh;
-    plan.known = have_known ? &known : nullptr;
     // A register that came with CR LF goes back so on every platform.
-    plan.bytes = file_crlf;
+    replace_plan plan{.path = file_name.c_str(), .guard = true, .known = known ? &*known : nullptr,
+                      .bytes = file_crlf, .fresh = fresh};
     file_stamp now;
     replace_result r = file_replace(plan, [](std::FILE* f) { return write_records(f, file_crlf ? "\r\n" : "\n"); }, now);
     if (r.status == replace_status::ok || r.status == replace_status::backed_up) {
         known = now;
-        have_known = true;
         dirty = false;
     }
     return r;
@@ -214,7 +188,10 @@ std::uint64_t fingerprint()
 std::string unsaved_stem(std::string& ext)
 {
     const std::string mark = ".unsaved";
-    ext = extension(file_name);
+    // The register's own ending, from the last dot of its name ("class2.txt":
+    // ".txt"); a leading dot starts none.
+    std::size_t dot = file_name.rfind('.');
+    ext = dot != std::string::npos && dot > name_start(file_name) ? file_name.substr(dot) : "";
     std::string stem = file_name.substr(0, file_name.size() - ext.size());
     // 5: "." and a number up to series_cap; 16: room for the name's start.
     if (mark.size() + 5 + ext.size() + 16 > name_cap)

@@ -4,10 +4,8 @@
 // screens say it to the operator.
 #pragma once
 
-#include "records/encoding.h"
 #include "records/file.h"
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -23,12 +21,6 @@ load_status load_file(int& bad);
 // holds a character GBK cannot hold: which field (0-7, in file order) and
 // that character, in UTF-8. False after any other load.
 bool unheld_character(int& field, std::string& ch);
-
-// Reads the records of f (in enc, converted to GBK) into the table from slot 0
-// on, leaving n alone. On ok, count is the number of records read. Otherwise
-// the records in use are put back exactly as they were, and on bad_record, bad
-// is the 1-based number of the first bad record.
-load_status load(std::FILE* f, int& count, int& bad, text_encoding enc = text_encoding::gbk);
 
 // Replaces "student.txt" with the records in use, whole or not at all
 // (file_replace). If the file there is not the one this program last
@@ -46,9 +38,6 @@ replace_result save_file(bool fresh = false);
 // file is not the register.
 bool save_unsaved(std::string& name);
 
-// Forgets which file was last loaded or saved, as at the start.
-void forget_file();
-
 // Makes path (relative to the working folder, or absolute) the register instead
 // of "student.txt": every later load and save works on it, and its backups and
 // recovery files take their names from it, beside it. A file in UTF-8 (see
@@ -57,7 +46,3 @@ void use_file(std::string_view path);
 
 // The register's path, as use_file was given it.
 const std::string& file_path();
-
-// The ending of the file name in path from its last dot ("class2.txt":
-// ".txt"), or empty; a leading dot starts no ending.
-std::string extension(const std::string& path);

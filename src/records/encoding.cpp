@@ -114,17 +114,13 @@ bool gbk_file(std::FILE* f)
     char buf[1 << 14];
     std::size_t got, kept = 0;
     bool ok = true;
-    // A character cut by the end of one read is carried to the next.
+    // A lead byte cut from its trail by the end of one read is carried to the next.
     while (ok && (got = std::fread(buf + kept, 1, sizeof buf - kept, f)) > 0) {
         std::size_t len = kept + got, k = 0;
-        for (std::size_t step; k < len && ok; k += step) {
-            step = gbk_length(buf + k, len - k);
-            ok = step > 0 || (len - k == 1 && static_cast<unsigned char>(buf[k]) >= 0x81 &&
-                              static_cast<unsigned char>(buf[k]) != 0xFF);
-            if (step == 0)
-                break;
-        }
-        kept = ok ? len - k : 0;
+        for (std::size_t step; k < len && (step = gbk_length(buf + k, len - k)) > 0;)
+            k += step;
+        kept = len - k;
+        ok = kept == 0 || (kept == 1 && buf[k] != '\x80' && buf[k] != '\xFF');
         if (kept)
             buf[0] = buf[k];
     }

@@ -143,12 +143,6 @@ load_status load_as(std::FILE* f, int& count, int& bad, text_encoding enc, bool&
     return st;
 }
 
-load_status load(std::FILE* f, int& count, int& bad, text_encoding enc)
-{
-    bool strict;
-    return load_as(f, count, bad, enc, strict);
-}
-
 namespace {
 
 // The first character of token that GBK cannot hold, or empty.

@@ -8,8 +8,11 @@
 #include <cstdio>
 #include <string>
 
-// Reads f's records as load does; strict says whether a file read as UTF-8
-// was strict UTF-8 as far as it was read.
+// Reads the records of f (in enc, converted to GBK) into the table from slot 0
+// on, leaving n alone. On ok, count is the number of records read. Otherwise
+// the records in use are put back exactly as they were, and on bad_record, bad
+// is the 1-based number of the first bad record. strict says whether a file
+// read as UTF-8 was strict UTF-8 as far as it was read.
 load_status load_as(std::FILE* f, int& count, int& bad, text_encoding enc, bool& strict);
 
 // Puts back the records in use that a load of count records overwrote.

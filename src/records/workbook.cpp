@@ -27,41 +27,34 @@ bool cell_text(std::string_view gbk, std::string& out)
     if (!gbk_to_utf8(gbk, u))
         return false;
     out.clear();
-    for (std::size_t k = 0; k < u.size();) {
-        int len = utf8_length(reinterpret_cast<const unsigned char*>(u.data() + k), u.size() - k);
+    for (std::size_t k = 0; k < u.size(); ++k) {
         if (u.compare(k, 2, "_x") == 0 && k + 7 <= u.size() && u[k + 6] == '_' &&
             std::all_of(u.begin() + k + 2, u.begin() + k + 6, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
             out += "_x005F";
-        out.append(u, k, static_cast<std::size_t>(len));
-        k += static_cast<std::size_t>(len);
+        out += u[k];
     }
     return true;
-}
-
-// A GBK value's width on screen is its length in bytes: one column for
-// ASCII, two for a Chinese character.
-void widen(double (&width)[field_count], int col, std::size_t bytes)
-{
-    width[col] = std::max(width[col], static_cast<double>(bytes) + 1);
 }
 
 workbook_result fill(const xlsx_calls& x, lxw_workbook* wb, lxw_worksheet* ws)
 {
     lxw_format* bold = x.workbook_add_format(wb);
     x.format_set_bold(bold);
-    double width[field_count] = {};
+    // A GBK value's width on screen is its length in bytes: one column for
+    // ASCII, two for a Chinese character.
+    double width[field_count];
     std::string cell;
     for (int c = 0; c < field_count; ++c) {
         cell_text(fields[c].name, cell);
         x.worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c), cell.c_str(), bold);
-        widen(width, c, std::string_view(fields[c].name).size());
+        width[c] = static_cast<double>(std::string_view(fields[c].name).size()) + 1;
     }
     for (int k = 0; k < n; ++k) {
         auto row = static_cast<lxw_row_t>(k + 1);
         for (int c = 0; c < field_count; ++c) {
             auto col = static_cast<lxw_col_t>(c);
             std::string v = value_text(stu[k], fields[c]);
-            widen(width, c, v.size());
+            width[c] = std::max(width[c], static_cast<double>(v.size()) + 1);
             if (fields[c].number)
                 x.worksheet_write_number(ws, row, col, number_of(stu[k], fields[c]), nullptr);
             else if (!cell_text(v, cell))
