@@ -168,13 +168,15 @@ char* convert_quick(const unsigned char*& at, const unsigned char* end, char* o,
 }
 
 // Puts the character of l bytes at p (l is 0 for a byte that is no UTF-8)
-// that is neither ASCII nor a strict three-byte character GBK holds: its
-// pair, or no_gbk. Every pair is beyond ASCII. Returns where out has got to.
+// that is not ASCII: its pair, or no_gbk. Every pair is beyond ASCII.
+// Returns where out has got to.
 char* put_other(const unsigned char* p, int l, char* o)
 {
     std::uint16_t g = 0;
     if (l == 2)
         g = gbk_of[(p[0] & 0x1F) << 6 | (p[1] & 0x3F)];
+    else if (l == 3)
+        g = three_byte_pair(p);
     else if (l == 4)
         g = far_gbk((p[0] & 0x07u) << 18 | (p[1] & 0x3Fu) << 12 | (p[2] & 0x3Fu) << 6 | (p[3] & 0x3Fu));
     if (g == 0) {
@@ -209,13 +211,6 @@ std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_
             *o++ = static_cast<char>(*p++);
             continue;
         }
-        std::uint16_t g = end - p >= 3 ? three_byte_pair(p) : 0;
-        if (g != 0) {
-            *o++ = static_cast<char>(g >> 8);
-            *o++ = static_cast<char>(g & 0xFF);
-            p += 3;
-            continue;
-        }
         int l = utf8_length(p, static_cast<std::size_t>(end - p));
         if (l < 0)
             break; // the rest of it is still to come
@@ -239,7 +234,7 @@ bool gbk_to_utf8(std::string_view gbk, std::string& out)
         auto b = static_cast<unsigned char>(gbk[k]);
         std::size_t len = gbk_length(gbk.data() + k, gbk.size() - k);
         std::uint32_t c = len == 2 ? unicode_of[pair_index(b, static_cast<unsigned char>(gbk[k + 1]))] : 0;
-        if (len == 2 && c != 0) {
+        if (c != 0) {
             put_utf8(out, c);
             k += 2;
         } else if (b < 0x80) {

@@ -1,19 +1,14 @@
 // Where a file is, who may read it, and whose turn it is to save it.
 #include "records/file_posix.h"
-#include "records/encoding.h"
 #include "records/encoding_posix.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
-#include <initializer_list>
 #include <string>
-#include <strings.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
@@ -112,9 +107,9 @@ void copy_access(int fd, const char* like_path, const struct stat* like, bool ow
 }
 
 // Some file systems cannot sync a folder; the file is in place by then anyway.
-void sync_folder(const std::string& dir)
+void sys_sync_folder(const std::string& name)
 {
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = ::open(folder_of(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -176,9 +171,8 @@ bool file_scratch(std::string& name)
 bool file_room(const std::string& name, std::uint64_t bytes)
 {
     struct statvfs fs;
-    if (::statvfs(folder_of(name).c_str(), &fs) != 0)
-        return true;
-    return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize >= bytes;
+    return ::statvfs(folder_of(name).c_str(), &fs) != 0 ||
+           static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize >= bytes;
 }
 
 std::FILE* file_open_bytes(const std::string& path)

@@ -23,6 +23,3 @@ std::string resolve(const std::string& path);
 // the old one (like, at like_path; none when like is null), as far as the
 // process may. With owner_rw the owner may always read and write it.
 void copy_access(int fd, const char* like_path, const struct stat* like, bool owner_rw);
-
-// Syncs the folder dir, so a rename in it survives a power loss.
-void sync_folder(const std::string& dir);

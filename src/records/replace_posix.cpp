@@ -1,9 +1,7 @@
 // The save's POSIX steps: a fresh file beside the register, renamed over it
 // once it is safely written, a copy of the old one kept where a backup is
 // due, and flock for the turn between programs.
-#include "records/file.h"
 #include "records/file_posix.h"
-#include "records/file_sys.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -222,11 +220,6 @@ bool sys_taken(const std::string& name, bool any)
     return errno == EEXIST && ::lstat(name.c_str(), &st) == 0 && (any || S_ISREG(st.st_mode));
 }
 
-void sys_sync_folder(const std::string& name)
-{
-    sync_folder(folder_of(name));
-}
-
 bool sys_set_aside(sys_file& f, const char* path, bool due, std::string& kept, replace_result& r)
 {
     if (!due)
@@ -258,9 +251,9 @@ bool sys_put(sys_file& f, const std::string& temp, const std::string& kept, bool
         return exists != f.exists;
     }
     if (save_sync) {
-        sync_folder(folder_of(f.target));
+        sys_sync_folder(f.target);
         if (due)
-            sync_folder(folder_of(kept));
+            sys_sync_folder(kept);
     }
     now = mine;
     r.status = due ? replace_status::backed_up : replace_status::ok;
