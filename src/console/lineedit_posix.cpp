@@ -26,7 +26,6 @@ struct library {
     std::FILE* out = nullptr; // the editor's own way to the terminal
 };
 
-
 library lib;
 bool done;
 char* got;
@@ -102,8 +101,6 @@ bool edit_open()
         !find(h, "rl_resize_terminal", lib.resize) ||
         !find(h, "rl_forced_update_display", lib.redraw) || !outstream ||
         !find(h, "rl_initialize", init) || !(lib.out = own_output())) {
-        if (lib.out)
-            std::fclose(lib.out);
         ::dlclose(h);
         lib = {};
         return false;

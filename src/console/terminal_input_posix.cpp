@@ -24,17 +24,12 @@ namespace {
 constexpr int not_a_character = static_cast<unsigned char>(no_gbk);
 
 // Reads what standard input has, once a wait says it can; 0 at the end of
-// input or when a stop came.
-ssize_t read_input(char* buf, std::size_t size)
+// input or when a stop came. It reads piped input by itself.
+ssize_t read_input(void*, char* buf, std::size_t size)
 {
     // Once the wait says so, the read does not block, so no signal can
     // interrupt it.
     return wait_input(-1) ? ::read(0, buf, size) : 0;
-}
-
-ssize_t read_piped(void*, char* buf, std::size_t size)
-{
-    return read_input(buf, size);
 }
 
 // What the terminal gives, converted, and not yet handed to the reader:
@@ -119,7 +114,7 @@ struct input {
         ready.erase(0, pos);
         pos = 0;
         char buf[1024];
-        ssize_t r = read_input(buf, sizeof buf);
+        ssize_t r = read_input(nullptr, buf, sizeof buf);
         if (r <= 0) {
             finish();
             return false;
@@ -237,7 +232,7 @@ std::FILE* input_stream(bool tty, bool convert, bool (*editor)())
     if (convert)
         typed.rc = std::make_unique<recoder>(false);
     load_editor = editor;
-    cookie_io_functions_t io{tty ? read_typed : read_piped, nullptr, nullptr, nullptr};
+    cookie_io_functions_t io{tty ? read_typed : read_input, nullptr, nullptr, nullptr};
     return fopencookie(nullptr, "r", io);
 }
 

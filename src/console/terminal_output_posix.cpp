@@ -184,11 +184,7 @@ bool echoing()
 void echo_answer(const char* p, std::size_t n, bool whole)
 {
     show_held();
-    std::string text;
-    if (echo_rc)
-        shown_text(*echo_rc, p, n, text);
-    else
-        text.assign(p, n);
+    std::string text = shown_form(std::string(p, n));
     if (whole) {
         text += '\n';
         // Its line is over: the editor is not to draw it again before the

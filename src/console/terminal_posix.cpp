@@ -126,26 +126,24 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
     in_tty = ::isatty(0);
     out_tty = ::isatty(1);
     catch_signals();
-    bool gb = (in_tty || out_tty) && gbk_locale();
-    gb_terminal = gb;
+    gb_terminal = (in_tty || out_tty) && gbk_locale();
     have_mode = in_tty && keep_mode();
     // Answers are edited only where the editor's echo and its prompt show
     // on the same terminal.
     bool editing = in_tty && out_tty;
     // Input is always read through here, so that a signal can end a wait for
     // it, and at a terminal so that a pause can set typed-ahead answers aside.
-    std::FILE* f = input_stream(in_tty, in_tty && !gb, editing ? editor : nullptr);
+    std::FILE* f = input_stream(in_tty, in_tty && !gb_terminal, editing ? editor : nullptr);
     in = f ? f : stdin;
-    if (in_tty && out_tty) {
-        echo_answers(!gb);
+    if (editing) {
+        echo_answers(!gb_terminal);
         std::atexit(end_line);
-    }
-    if (have_mode && !editing)
-        line_mode();
-    if (editing)
         std::atexit(show_held);
+    } else if (have_mode) {
+        line_mode();
+    }
     // Output always goes through here, so a signal can cut it short.
-    out = output_stream(stdout, out_tty && !gb, editing);
+    out = output_stream(stdout, out_tty && !gb_terminal, editing);
     // A terminal's output is held back until input is awaited, like a pipe's.
     std::setvbuf(out, nullptr, _IOFBF, BUFSIZ);
 }
