@@ -55,17 +55,17 @@ std::FILE* own_output()
     return f;
 }
 
-// Starts the line with the prompt taken as drawn: the editor's first drawing
-// of it goes nowhere, and it edits on from where the prompt ends.
-void install_drawn(const char* prompt)
+// Starts the line. With the prompt taken as drawn, the editor's first
+// drawing of it goes nowhere, and it edits on from where the prompt ends.
+void install(const char* prompt, bool drawn)
 {
     int fd = ::fileno(lib.out);
-    int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null < 0 || ::dup3(null, fd, O_CLOEXEC) < 0) {
+    int null = drawn ? ::open("/dev/null", O_WRONLY | O_CLOEXEC) : -1;
+    bool quiet = null >= 0 && ::dup3(null, fd, O_CLOEXEC) >= 0;
+    if (drawn && !quiet)
         (void)!::write(1, "\r", 1); // then drawn again over itself
-        lib.install(prompt, take_line);
-    } else {
-        lib.install(prompt, take_line);
+    lib.install(prompt, take_line);
+    if (quiet) {
         std::fflush(lib.out);
         ::dup3(1, fd, O_CLOEXEC);
     }
@@ -142,10 +142,7 @@ edited edit_line(const std::string& prompt, bool drawn, const std::string& begun
     done = false;
     got = nullptr;
     bool rang = false;
-    if (drawn)
-        install_drawn(prompt.c_str());
-    else
-        lib.install(prompt.c_str(), take_line);
+    install(prompt.c_str(), drawn);
     static bool bound = false;
     if (!bound) {
         // Ctrl-U as in a shell: what lies left of the cursor, not the whole

@@ -174,8 +174,7 @@ std::size_t answer_end(const std::string& r, std::size_t pos)
     return pos + a.to < r.size() ? pos + a.to + 1 : std::string::npos;
 }
 
-// One answer at a time, so that each one typed ahead shows after its own
-// prompt. What the operator types at a prompt shows as typed.
+// What the operator types at a prompt shows as typed.
 ssize_t read_typed(void*, char* buf, std::size_t size)
 {
     if (stop_signal())
