@@ -5,6 +5,7 @@
 
 #include "console/console.h"
 #include "console/lineedit.h"
+#include "console/terminal.h"
 #include "console/terminal_held.h"
 #include "console/terminal_output_posix.h"
 #include "console/terminal_text.h"
@@ -177,7 +178,7 @@ std::size_t answer_end(const std::string& r, std::size_t pos)
 // What the operator types at a prompt shows as typed.
 ssize_t read_typed(void*, char* buf, std::size_t size)
 {
-    if (stop_signal())
+    if (term_stopped())
         return 0; // nothing typed ahead is carried out once the session is to end
     bool live = false;
     std::size_t end;

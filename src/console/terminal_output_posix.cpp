@@ -3,6 +3,7 @@
 // so a request to end the session can cut it short.
 #include "console/terminal_output_posix.h"
 
+#include "console/terminal.h"
 #include "console/terminal_held.h"
 #include "console/terminal_text.h"
 #include "console/terminal_wait_posix.h"
@@ -41,10 +42,10 @@ bool write_all(int fd, const char* p, std::size_t len)
     if (len > 0)
         held_last = false;
     while (len > 0) {
-        if (stop_signal() && fd == 1)
+        if (term_stopped() && fd == 1)
             return false;
         ssize_t w = ::write(fd, p, len);
-        if (w < 0 && errno == EINTR && !stop_signal())
+        if (w < 0 && errno == EINTR && !term_stopped())
             continue;
         if (w <= 0)
             return false;

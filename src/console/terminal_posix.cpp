@@ -6,7 +6,8 @@
 // Off a terminal every byte passes unchanged.
 //
 // This file wires the parts together and holds the pause and the clear:
-// the signals and waits (terminal_wait_posix.cpp), the input
+// the signals and waits (terminal_wait_posix.cpp, with the requests to end
+// the session that terminal.h reports), the input
 // (terminal_input_posix.cpp) and the output (terminal_output_posix.cpp),
 // which meet at the held prompt (terminal_held.h).
 #include "console/terminal.h"
@@ -197,25 +198,6 @@ void term_clear(std::FILE* out, bool out_tty)
 {
     if (out_tty)
         std::fputs("\x1b[H\x1b[2J\x1b[3J", out);
-}
-
-int term_stopped()
-{
-    return stop_signal();
-}
-
-void term_deadline()
-{
-    arm_deadline();
-}
-
-void term_plain_stops()
-{
-    // Released first: a request that comes after the check ends the
-    // process by itself, and one that came before is seen here.
-    release_signals();
-    if (int sig = stop_signal())
-        term_exit(sig);
 }
 
 void term_exit(int code)

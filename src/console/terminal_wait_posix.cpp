@@ -1,5 +1,7 @@
 #include "console/terminal_wait_posix.h"
 
+#include "console/terminal.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -93,11 +95,15 @@ void catch_signals()
     ::signal(SIGPIPE, SIG_IGN);
 }
 
-void release_signals()
+void term_plain_stops()
 {
-    // A caught stop or resize would cut a blocked write short too.
+    // Released first: a request that comes after the check ends the
+    // process by itself, and one that came before is seen here. A caught
+    // stop or resize would cut a blocked write short too.
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGWINCH})
         ::signal(sig, SIG_DFL);
+    if (int sig = stop_sig)
+        term_exit(sig);
 }
 
 void catch_resize()
@@ -108,7 +114,7 @@ void catch_resize()
     ::sigaction(SIGWINCH, &sa, nullptr);
 }
 
-int stop_signal()
+int term_stopped()
 {
     return stop_sig;
 }
@@ -178,7 +184,7 @@ void forget_continued()
     continued = 0;
 }
 
-void arm_deadline()
+void term_deadline()
 {
     if (!stop_sig)
         return;
