@@ -54,9 +54,6 @@ std::size_t whole_key(char* key, std::size_t& n, std::size_t size)
     return k == 0 ? n : k;
 }
 
-// Whether the terminal's mode was had at the start.
-bool have_mode = false;
-
 // Sets up the terminal's own line mode to read answers.
 void line_mode()
 {
@@ -78,8 +75,7 @@ bool editor()
         return true;
     }
     hold_nothing();
-    if (have_mode)
-        line_mode();
+    line_mode();
     return false;
 }
 
@@ -128,7 +124,7 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
     out_tty = ::isatty(1);
     catch_signals();
     gb_terminal = (in_tty || out_tty) && gbk_locale();
-    have_mode = in_tty && keep_mode();
+    keep_mode();
     // Answers are edited only where the editor's echo and its prompt show
     // on the same terminal.
     bool editing = in_tty && out_tty;
@@ -140,7 +136,7 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
         echo_answers(!gb_terminal);
         std::atexit(end_line);
         std::atexit(show_held);
-    } else if (have_mode) {
+    } else {
         line_mode();
     }
     // Output always goes through here, so a signal can cut it short.

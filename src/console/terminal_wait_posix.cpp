@@ -119,10 +119,9 @@ int term_stopped()
     return stop_sig;
 }
 
-bool keep_mode()
+void keep_mode()
 {
     have_own_mode = ::tcgetattr(0, &own_mode) == 0;
-    return have_own_mode;
 }
 
 void erase_utf8()

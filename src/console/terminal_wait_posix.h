@@ -20,11 +20,11 @@ void catch_signals();
 void catch_resize();
 
 // Takes note of the terminal's own mode, to put back whatever ends the
-// program. False when standard input is not a terminal.
-bool keep_mode();
+// program; none when standard input is not a terminal.
+void keep_mode();
 
-// Has the terminal's own line mode erase whole UTF-8 characters, for as
-// long as the program runs.
+// Has the terminal's own line mode (the one kept) erase whole UTF-8
+// characters, for as long as the program runs.
 void erase_utf8();
 
 // Puts the terminal back in its own mode (see keep_mode).
