@@ -209,8 +209,6 @@ ssize_t read_typed(void*, char* buf, std::size_t size)
         // behind it: what the answer shows starts a line of its own.
         if (!got && !editing)
             end_line();
-        if (!got && typed.pos == typed.ready.size())
-            return 0;
     }
     show_held(); // answered by what was typed ahead: the prompt shows as it is
     std::size_t got = std::min(size, end - typed.pos);

@@ -83,31 +83,27 @@ bool editor()
 // like typed-ahead answers. Stopped and continued, the pause shows again.
 void pause_wait(std::FILE* out, const char* text)
 {
-    for (;;) {
-        waited w = wait_key();
-        if (w == waited::resized)
-            continue;
+    waited w;
+    while ((w = wait_key()) == waited::resized || w == waited::continued) {
         if (w == waited::continued) {
             // Over itself, when the stop was discarded (no shell to stop for).
             std::fputs("\r", out);
             std::fputs(text, out);
             std::fflush(out);
             show_held();
-            continue;
         }
-        char key[256];
-        // A request to end the session, or a terminal that is gone, ends
-        // the wait at once.
-        ssize_t got = w == waited::stop ? 0 : ::read(0, key, sizeof key);
-        if (got <= 0) {
-            input_ended();
-            return;
-        }
-        std::size_t n = static_cast<std::size_t>(got);
-        std::size_t k = whole_key(key, n, sizeof key);
-        set_aside(key + k, n - k);
+    }
+    char key[256];
+    // A request to end the session, or a terminal that is gone, ends the
+    // wait at once.
+    ssize_t got = w == waited::stop ? 0 : ::read(0, key, sizeof key);
+    if (got <= 0) {
+        input_ended();
         return;
     }
+    std::size_t n = static_cast<std::size_t>(got);
+    std::size_t k = whole_key(key, n, sizeof key);
+    set_aside(key + k, n - k);
 }
 
 } // namespace
