@@ -1,6 +1,5 @@
-// GBK on its way to a UTF-8 terminal is converted (records/encoding.h);
-// off a terminal every byte passes unchanged. All output goes through write_all,
-// so a request to end the session can cut it short.
+// All output goes through write_all, so a request to end the session can
+// cut it short.
 #include "console/terminal_output_posix.h"
 
 #include "console/terminal.h"

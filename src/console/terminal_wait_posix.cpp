@@ -171,10 +171,8 @@ waited wait_key()
             resized = 0;
             return waited::resized;
         }
-        int r = ::poll(p, 2, -1);
-        if (r < 0 && errno == EINTR)
-            continue;
-        return stop_sig ? waited::stop : waited::key;
+        if (::poll(p, 2, -1) >= 0 || errno != EINTR)
+            return stop_sig ? waited::stop : waited::key;
     }
 }
 
