@@ -25,7 +25,7 @@ namespace {
 constexpr int not_a_character = static_cast<unsigned char>(no_gbk);
 
 // Reads what standard input has, once a wait says it can; 0 at the end of
-// input or when a stop came. It reads piped input by itself.
+// input or when a stop came. Piped input is read through it alone.
 ssize_t read_input(void*, char* buf, std::size_t size)
 {
     // Once the wait says so, the read does not block, so no signal can

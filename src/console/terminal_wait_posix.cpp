@@ -146,14 +146,10 @@ void restore_mode()
 bool wait_input(int ms)
 {
     pollfd p[2] = {{0, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
-    for (;;) {
-        if (stop_sig)
-            return false;
-        int r = ::poll(p, 2, ms);
-        if (r < 0 && errno == EINTR)
-            continue;
-        return !stop_sig && r > 0; // the pipe is written only with a stop
+    int r = 0;
+    while (!stop_sig && (r = ::poll(p, 2, ms)) < 0 && errno == EINTR) {
     }
+    return !stop_sig && r > 0; // the pipe is written only with a stop
 }
 
 waited wait_key()
