@@ -81,6 +81,22 @@ bool ended()
     return ::ioctl(0, FIONREAD, &avail) != 0 || avail == 0;
 }
 
+// At the cap: takes one key byte off the terminal instead of the editor,
+// with a bell the first time. True when it was Enter, which ends the line
+// as it stands.
+bool drop_key(bool& rang)
+{
+    char c;
+    if (::read(0, &c, 1) != 1)
+        return false;
+    if (c == '\r' || c == '\n')
+        return true;
+    if (!rang)
+        (void)!::write(1, "\a", 1);
+    rang = true;
+    return false;
+}
+
 } // namespace
 
 bool edit_open()
@@ -115,26 +131,6 @@ bool edit_open()
     *outstream = lib.out;
     return init() == 0;
 }
-
-namespace {
-
-// At the cap: takes one key byte off the terminal instead of the editor,
-// with a bell the first time. True when it was Enter, which ends the line
-// as it stands.
-bool drop_key(bool& rang)
-{
-    char c;
-    if (::read(0, &c, 1) != 1)
-        return false;
-    if (c == '\r' || c == '\n')
-        return true;
-    if (!rang)
-        (void)!::write(1, "\a", 1);
-    rang = true;
-    return false;
-}
-
-} // namespace
 
 edited edit_line(const std::string& prompt, bool drawn, const std::string& begun, waited (*wait)(),
                  std::string& line)
