@@ -265,13 +265,11 @@ bool sys_set_aside(sys_file& f, const char* path, bool due, std::string& kept, r
         return fail(r, replace_status::no_backup, file_cause::folder_denied);
     kept = numbered(stem, ".bak", 1);
     auto take = [&temp](const std::string& name) { return sys_put_new(temp, name); };
-    if (fault(save_step::backup) || !claim_series(stem, ".bak", false, take, kept)) {
-        fail(r, replace_status::no_backup, file_cause::folder_denied);
-        r.backup = kept;
-        file_remove(temp);
-        return false;
-    }
-    return true;
+    if (!fault(save_step::backup) && claim_series(stem, ".bak", false, take, kept))
+        return true;
+    r.backup = kept;
+    file_remove(temp); // which leaves errno as it was
+    return fail(r, replace_status::no_backup, file_cause::folder_denied);
 }
 
 bool sys_put(sys_file& f, const std::string& temp, const std::string& kept, bool due, wait_budget&,
