@@ -5,7 +5,6 @@
 #include "console/terminal.h"
 #include "console/terminal_held.h"
 #include "console/terminal_text.h"
-#include "console/terminal_wait_posix.h"
 #include "records/encoding_posix.h"
 
 #include <cerrno>
