@@ -103,17 +103,11 @@ std::uint16_t far_gbk(std::uint32_t code)
 
 void put_utf8(std::string& out, std::uint32_t c)
 {
-    if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | c >> 18);
-        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    }
-    out += static_cast<char>(0x80 | (c & 0x3F));
+    static const unsigned lead[] = {0, 0xC0, 0xE0, 0xF0};
+    int more = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3; // bytes after the lead
+    out += static_cast<char>(lead[more] | c >> 6 * more);
+    for (int k = more - 1; k >= 0; --k)
+        out += static_cast<char>(0x80 | (c >> 6 * k & 0x3F));
 }
 
 // The GBK pair of the strict three-byte character at p (with all three
