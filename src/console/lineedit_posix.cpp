@@ -26,7 +26,6 @@ struct library {
     std::FILE* out = nullptr; // the editor's own way to the terminal
 };
 
-
 library lib;
 bool done;
 char* got;
@@ -56,17 +55,17 @@ std::FILE* own_output()
     return f;
 }
 
-// Starts the line with the prompt taken as drawn: the editor's first drawing
-// of it goes nowhere, and it edits on from where the prompt ends.
-void install_drawn(const char* prompt)
+// Starts the line. With the prompt taken as drawn, the editor's first
+// drawing of it goes nowhere, and it edits on from where the prompt ends.
+void install(const char* prompt, bool drawn)
 {
     int fd = ::fileno(lib.out);
-    int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null < 0 || ::dup3(null, fd, O_CLOEXEC) < 0) {
+    int null = drawn ? ::open("/dev/null", O_WRONLY | O_CLOEXEC) : -1;
+    bool quiet = null >= 0 && ::dup3(null, fd, O_CLOEXEC) >= 0;
+    if (drawn && !quiet)
         (void)!::write(1, "\r", 1); // then drawn again over itself
-        lib.install(prompt, take_line);
-    } else {
-        lib.install(prompt, take_line);
+    lib.install(prompt, take_line);
+    if (quiet) {
         std::fflush(lib.out);
         ::dup3(1, fd, O_CLOEXEC);
     }
@@ -80,6 +79,22 @@ bool ended()
 {
     int avail = 0;
     return ::ioctl(0, FIONREAD, &avail) != 0 || avail == 0;
+}
+
+// At the cap: takes one key byte off the terminal instead of the editor,
+// with a bell the first time. True when it was Enter, which ends the line
+// as it stands.
+bool drop_key(bool& rang)
+{
+    char c;
+    if (::read(0, &c, 1) != 1)
+        return false;
+    if (c == '\r' || c == '\n')
+        return true;
+    if (!rang)
+        (void)!::write(1, "\a", 1);
+    rang = true;
+    return false;
 }
 
 } // namespace
@@ -102,8 +117,6 @@ bool edit_open()
         !find(h, "rl_resize_terminal", lib.resize) ||
         !find(h, "rl_forced_update_display", lib.redraw) || !outstream ||
         !find(h, "rl_initialize", init) || !(lib.out = own_output())) {
-        if (lib.out)
-            std::fclose(lib.out);
         ::dlclose(h);
         lib = {};
         return false;
@@ -119,36 +132,13 @@ bool edit_open()
     return init() == 0;
 }
 
-namespace {
-
-// At the cap: takes one key byte off the terminal instead of the editor,
-// with a bell the first time. True when it was Enter, which ends the line
-// as it stands.
-bool drop_key(bool& rang)
-{
-    char c;
-    if (::read(0, &c, 1) != 1)
-        return false;
-    if (c == '\r' || c == '\n')
-        return true;
-    if (!rang)
-        (void)!::write(1, "\a", 1);
-    rang = true;
-    return false;
-}
-
-} // namespace
-
 edited edit_line(const std::string& prompt, bool drawn, const std::string& begun, waited (*wait)(),
                  std::string& line)
 {
     done = false;
     got = nullptr;
     bool rang = false;
-    if (drawn)
-        install_drawn(prompt.c_str());
-    else
-        lib.install(prompt.c_str(), take_line);
+    install(prompt.c_str(), drawn);
     static bool bound = false;
     if (!bound) {
         // Ctrl-U as in a shell: what lies left of the cursor, not the whole

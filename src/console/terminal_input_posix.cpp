@@ -5,6 +5,7 @@
 
 #include "console/console.h"
 #include "console/lineedit.h"
+#include "console/terminal.h"
 #include "console/terminal_held.h"
 #include "console/terminal_output_posix.h"
 #include "console/terminal_text.h"
@@ -24,17 +25,12 @@ namespace {
 constexpr int not_a_character = static_cast<unsigned char>(no_gbk);
 
 // Reads what standard input has, once a wait says it can; 0 at the end of
-// input or when a stop came.
-ssize_t read_input(char* buf, std::size_t size)
+// input or when a stop came. Piped input is read through it alone.
+ssize_t read_input(void*, char* buf, std::size_t size)
 {
     // Once the wait says so, the read does not block, so no signal can
     // interrupt it.
     return wait_input(-1) ? ::read(0, buf, size) : 0;
-}
-
-ssize_t read_piped(void*, char* buf, std::size_t size)
-{
-    return read_input(buf, size);
 }
 
 // What the terminal gives, converted, and not yet handed to the reader:
@@ -119,7 +115,7 @@ struct input {
         ready.erase(0, pos);
         pos = 0;
         char buf[1024];
-        ssize_t r = read_input(buf, sizeof buf);
+        ssize_t r = read_input(nullptr, buf, sizeof buf);
         if (r <= 0) {
             finish();
             return false;
@@ -179,11 +175,10 @@ std::size_t answer_end(const std::string& r, std::size_t pos)
     return pos + a.to < r.size() ? pos + a.to + 1 : std::string::npos;
 }
 
-// One answer at a time, so that each one typed ahead shows after its own
-// prompt. What the operator types at a prompt shows as typed.
+// What the operator types at a prompt shows as typed.
 ssize_t read_typed(void*, char* buf, std::size_t size)
 {
-    if (stop_signal())
+    if (term_stopped())
         return 0; // nothing typed ahead is carried out once the session is to end
     bool live = false;
     std::size_t end;
@@ -214,8 +209,6 @@ ssize_t read_typed(void*, char* buf, std::size_t size)
         // behind it: what the answer shows starts a line of its own.
         if (!got && !editing)
             end_line();
-        if (!got && typed.pos == typed.ready.size())
-            return 0;
     }
     show_held(); // answered by what was typed ahead: the prompt shows as it is
     std::size_t got = std::min(size, end - typed.pos);
@@ -237,7 +230,7 @@ std::FILE* input_stream(bool tty, bool convert, bool (*editor)())
     if (convert)
         typed.rc = std::make_unique<recoder>(false);
     load_editor = editor;
-    cookie_io_functions_t io{tty ? read_typed : read_piped, nullptr, nullptr, nullptr};
+    cookie_io_functions_t io{tty ? read_typed : read_input, nullptr, nullptr, nullptr};
     return fopencookie(nullptr, "r", io);
 }
 

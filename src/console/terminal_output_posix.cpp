@@ -1,11 +1,10 @@
-// GBK on its way to a UTF-8 terminal is converted (records/encoding.h);
-// off a terminal every byte passes unchanged. All output goes through write_all,
-// so a request to end the session can cut it short.
+// All output goes through write_all, so a request to end the session can
+// cut it short.
 #include "console/terminal_output_posix.h"
 
+#include "console/terminal.h"
 #include "console/terminal_held.h"
 #include "console/terminal_text.h"
-#include "console/terminal_wait_posix.h"
 #include "records/encoding_posix.h"
 
 #include <cerrno>
@@ -41,10 +40,10 @@ bool write_all(int fd, const char* p, std::size_t len)
     if (len > 0)
         held_last = false;
     while (len > 0) {
-        if (stop_signal() && fd == 1)
+        if (term_stopped() && fd == 1)
             return false;
         ssize_t w = ::write(fd, p, len);
-        if (w < 0 && errno == EINTR && !stop_signal())
+        if (w < 0 && errno == EINTR && !term_stopped())
             continue;
         if (w <= 0)
             return false;
@@ -184,11 +183,7 @@ bool echoing()
 void echo_answer(const char* p, std::size_t n, bool whole)
 {
     show_held();
-    std::string text;
-    if (echo_rc)
-        shown_text(*echo_rc, p, n, text);
-    else
-        text.assign(p, n);
+    std::string text = shown_form(std::string(p, n));
     if (whole) {
         text += '\n';
         // Its line is over: the editor is not to draw it again before the

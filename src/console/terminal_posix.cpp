@@ -6,7 +6,8 @@
 // Off a terminal every byte passes unchanged.
 //
 // This file wires the parts together and holds the pause and the clear:
-// the signals and waits (terminal_wait_posix.cpp), the input
+// the signals and waits (terminal_wait_posix.cpp, with the requests to end
+// the session that terminal.h reports), the input
 // (terminal_input_posix.cpp) and the output (terminal_output_posix.cpp),
 // which meet at the held prompt (terminal_held.h).
 #include "console/terminal.h"
@@ -53,9 +54,6 @@ std::size_t whole_key(char* key, std::size_t& n, std::size_t size)
     return k == 0 ? n : k;
 }
 
-// Whether the terminal's mode was had at the start.
-bool have_mode = false;
-
 // Sets up the terminal's own line mode to read answers.
 void line_mode()
 {
@@ -77,8 +75,7 @@ bool editor()
         return true;
     }
     hold_nothing();
-    if (have_mode)
-        line_mode();
+    line_mode();
     return false;
 }
 
@@ -86,31 +83,27 @@ bool editor()
 // like typed-ahead answers. Stopped and continued, the pause shows again.
 void pause_wait(std::FILE* out, const char* text)
 {
-    for (;;) {
-        waited w = wait_key();
-        if (w == waited::resized)
-            continue;
+    waited w;
+    while ((w = wait_key()) == waited::resized || w == waited::continued) {
         if (w == waited::continued) {
             // Over itself, when the stop was discarded (no shell to stop for).
             std::fputs("\r", out);
             std::fputs(text, out);
             std::fflush(out);
             show_held();
-            continue;
         }
-        char key[256];
-        // A request to end the session, or a terminal that is gone, ends
-        // the wait at once.
-        ssize_t got = w == waited::stop ? 0 : ::read(0, key, sizeof key);
-        if (got <= 0) {
-            input_ended();
-            return;
-        }
-        std::size_t n = static_cast<std::size_t>(got);
-        std::size_t k = whole_key(key, n, sizeof key);
-        set_aside(key + k, n - k);
+    }
+    char key[256];
+    // A request to end the session, or a terminal that is gone, ends the
+    // wait at once.
+    ssize_t got = w == waited::stop ? 0 : ::read(0, key, sizeof key);
+    if (got <= 0) {
+        input_ended();
         return;
     }
+    std::size_t n = static_cast<std::size_t>(got);
+    std::size_t k = whole_key(key, n, sizeof key);
+    set_aside(key + k, n - k);
 }
 
 } // namespace
@@ -126,26 +119,24 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
     in_tty = ::isatty(0);
     out_tty = ::isatty(1);
     catch_signals();
-    bool gb = (in_tty || out_tty) && gbk_locale();
-    gb_terminal = gb;
-    have_mode = in_tty && keep_mode();
+    gb_terminal = (in_tty || out_tty) && gbk_locale();
+    keep_mode();
     // Answers are edited only where the editor's echo and its prompt show
     // on the same terminal.
     bool editing = in_tty && out_tty;
     // Input is always read through here, so that a signal can end a wait for
     // it, and at a terminal so that a pause can set typed-ahead answers aside.
-    std::FILE* f = input_stream(in_tty, in_tty && !gb, editing ? editor : nullptr);
+    std::FILE* f = input_stream(in_tty, in_tty && !gb_terminal, editing ? editor : nullptr);
     in = f ? f : stdin;
-    if (in_tty && out_tty) {
-        echo_answers(!gb);
+    if (editing) {
+        echo_answers(!gb_terminal);
         std::atexit(end_line);
-    }
-    if (have_mode && !editing)
-        line_mode();
-    if (editing)
         std::atexit(show_held);
+    } else {
+        line_mode();
+    }
     // Output always goes through here, so a signal can cut it short.
-    out = output_stream(stdout, out_tty && !gb, editing);
+    out = output_stream(stdout, out_tty && !gb_terminal, editing);
     // A terminal's output is held back until input is awaited, like a pipe's.
     std::setvbuf(out, nullptr, _IOFBF, BUFSIZ);
 }
@@ -199,25 +190,6 @@ void term_clear(std::FILE* out, bool out_tty)
 {
     if (out_tty)
         std::fputs("\x1b[H\x1b[2J\x1b[3J", out);
-}
-
-int term_stopped()
-{
-    return stop_signal();
-}
-
-void term_deadline()
-{
-    arm_deadline();
-}
-
-void term_plain_stops()
-{
-    // Released first: a request that comes after the check ends the
-    // process by itself, and one that came before is seen here.
-    release_signals();
-    if (int sig = stop_signal())
-        term_exit(sig);
 }
 
 void term_exit(int code)

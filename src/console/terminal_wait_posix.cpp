@@ -1,5 +1,7 @@
 #include "console/terminal_wait_posix.h"
 
+#include "console/terminal.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -93,11 +95,15 @@ void catch_signals()
     ::signal(SIGPIPE, SIG_IGN);
 }
 
-void release_signals()
+void term_plain_stops()
 {
-    // A caught stop or resize would cut a blocked write short too.
+    // Released first: a request that comes after the check ends the
+    // process by itself, and one that came before is seen here. A caught
+    // stop or resize would cut a blocked write short too.
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGWINCH})
         ::signal(sig, SIG_DFL);
+    if (int sig = stop_sig)
+        term_exit(sig);
 }
 
 void catch_resize()
@@ -108,15 +114,14 @@ void catch_resize()
     ::sigaction(SIGWINCH, &sa, nullptr);
 }
 
-int stop_signal()
+int term_stopped()
 {
     return stop_sig;
 }
 
-bool keep_mode()
+void keep_mode()
 {
     have_own_mode = ::tcgetattr(0, &own_mode) == 0;
-    return have_own_mode;
 }
 
 void erase_utf8()
@@ -141,14 +146,10 @@ void restore_mode()
 bool wait_input(int ms)
 {
     pollfd p[2] = {{0, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
-    for (;;) {
-        if (stop_sig)
-            return false;
-        int r = ::poll(p, 2, ms);
-        if (r < 0 && errno == EINTR)
-            continue;
-        return !stop_sig && r > 0; // the pipe is written only with a stop
+    int r = 0;
+    while (!stop_sig && (r = ::poll(p, 2, ms)) < 0 && errno == EINTR) {
     }
+    return !stop_sig && r > 0; // the pipe is written only with a stop
 }
 
 waited wait_key()
@@ -166,10 +167,8 @@ waited wait_key()
             resized = 0;
             return waited::resized;
         }
-        int r = ::poll(p, 2, -1);
-        if (r < 0 && errno == EINTR)
-            continue;
-        return stop_sig ? waited::stop : waited::key;
+        if (::poll(p, 2, -1) >= 0 || errno != EINTR)
+            return stop_sig ? waited::stop : waited::key;
     }
 }
 
@@ -178,7 +177,7 @@ void forget_continued()
     continued = 0;
 }
 
-void arm_deadline()
+void term_deadline()
 {
     if (!stop_sig)
         return;

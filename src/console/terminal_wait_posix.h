@@ -1,6 +1,7 @@
-// Signals and waiting at a POSIX terminal: the request to end the session,
-// the terminal's own mode, and the waits for input or for a key. Used only
-// by the POSIX terminal layer.
+// Signals and waiting at a POSIX terminal: the request to end the session
+// (term_stopped, term_deadline and term_plain_stops of terminal.h), the
+// terminal's own mode, and the waits for input or for a key. Used only by
+// the POSIX terminal layer.
 #pragma once
 
 // What a wait for the next key says.
@@ -15,22 +16,15 @@ enum class waited {
 // of a save; a closed output pipe only loses output.
 void catch_signals();
 
-// Gives SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP and SIGWINCH back their own
-// actions.
-void release_signals();
-
 // Tells the waits for a key when the window changes size.
 void catch_resize();
 
-// The signal that asked to end the session; 0 until one has come.
-int stop_signal();
-
 // Takes note of the terminal's own mode, to put back whatever ends the
-// program. False when standard input is not a terminal.
-bool keep_mode();
+// program; none when standard input is not a terminal.
+void keep_mode();
 
-// Has the terminal's own line mode erase whole UTF-8 characters, for as
-// long as the program runs.
+// Has the terminal's own line mode (the one kept) erase whole UTF-8
+// characters, for as long as the program runs.
 void erase_utf8();
 
 // Puts the terminal back in its own mode (see keep_mode).
@@ -46,7 +40,3 @@ waited wait_key();
 // Forgets a stop and continue that came before now: the next wait_key
 // reports only one from here on.
 void forget_continued();
-
-// Once a stop has come: whatever still blocks gets two seconds before the
-// process ends as the request says.
-void arm_deadline();

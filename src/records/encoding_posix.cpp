@@ -103,17 +103,11 @@ std::uint16_t far_gbk(std::uint32_t code)
 
 void put_utf8(std::string& out, std::uint32_t c)
 {
-    if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | c >> 18);
-        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    }
-    out += static_cast<char>(0x80 | (c & 0x3F));
+    static const unsigned lead[] = {0, 0xC0, 0xE0, 0xF0};
+    int more = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3; // bytes after the lead
+    out += static_cast<char>(lead[more] | c >> 6 * more);
+    for (int k = more - 1; k >= 0; --k)
+        out += static_cast<char>(0x80 | (c >> 6 * k & 0x3F));
 }
 
 // The GBK pair of the strict three-byte character at p (with all three
@@ -168,13 +162,15 @@ char* convert_quick(const unsigned char*& at, const unsigned char* end, char* o,
 }
 
 // Puts the character of l bytes at p (l is 0 for a byte that is no UTF-8)
-// that is neither ASCII nor a strict three-byte character GBK holds: its
-// pair, or no_gbk. Every pair is beyond ASCII. Returns where out has got to.
+// that is not ASCII: its pair, or no_gbk. Every pair is beyond ASCII.
+// Returns where out has got to.
 char* put_other(const unsigned char* p, int l, char* o)
 {
     std::uint16_t g = 0;
     if (l == 2)
         g = gbk_of[(p[0] & 0x1F) << 6 | (p[1] & 0x3F)];
+    else if (l == 3)
+        g = three_byte_pair(p);
     else if (l == 4)
         g = far_gbk((p[0] & 0x07u) << 18 | (p[1] & 0x3Fu) << 12 | (p[2] & 0x3Fu) << 6 | (p[3] & 0x3Fu));
     if (g == 0) {
@@ -209,13 +205,6 @@ std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_
             *o++ = static_cast<char>(*p++);
             continue;
         }
-        std::uint16_t g = end - p >= 3 ? three_byte_pair(p) : 0;
-        if (g != 0) {
-            *o++ = static_cast<char>(g >> 8);
-            *o++ = static_cast<char>(g & 0xFF);
-            p += 3;
-            continue;
-        }
         int l = utf8_length(p, static_cast<std::size_t>(end - p));
         if (l < 0)
             break; // the rest of it is still to come
@@ -239,7 +228,7 @@ bool gbk_to_utf8(std::string_view gbk, std::string& out)
         auto b = static_cast<unsigned char>(gbk[k]);
         std::size_t len = gbk_length(gbk.data() + k, gbk.size() - k);
         std::uint32_t c = len == 2 ? unicode_of[pair_index(b, static_cast<unsigned char>(gbk[k + 1]))] : 0;
-        if (len == 2 && c != 0) {
+        if (c != 0) {
             put_utf8(out, c);
             k += 2;
         } else if (b < 0x80) {

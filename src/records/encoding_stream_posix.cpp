@@ -11,16 +11,6 @@ namespace {
 
 const iconv_t none = reinterpret_cast<iconv_t>(-1);
 
-} // namespace
-
-recoder::~recoder()
-{
-    if (cd)
-        iconv_close(static_cast<iconv_t>(cd));
-}
-
-namespace {
-
 iconv_t converter(recoder& r)
 {
     if (!r.cd) {
@@ -31,6 +21,12 @@ iconv_t converter(recoder& r)
 }
 
 } // namespace
+
+recoder::~recoder()
+{
+    if (cd)
+        iconv_close(static_cast<iconv_t>(cd));
+}
 
 bool recode(recoder& r, const char* p, std::size_t n, std::string& out, int stand_in)
 {

@@ -1,28 +1,20 @@
-// Where a file is, who may read it, and whose turn it is to save it.
+// Where a file is, and what the file layer asks of the system beside the save.
 #include "records/file_posix.h"
-#include "records/encoding.h"
 #include "records/encoding_posix.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
-#include <initializer_list>
 #include <string>
-#include <strings.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
 namespace {
-
-const char* const acl_name = "system.posix_acl_access";
 
 // Whether a link may be followed: in a folder anyone may write to but only
 // owners may delete from (/tmp), only a link of this user or of the
@@ -35,14 +27,6 @@ bool trusted(const std::string& link)
         return false;
     bool shared = (d.st_mode & S_ISVTX) && (d.st_mode & S_IWOTH);
     return !shared || l.st_uid == ::geteuid() || l.st_uid == d.st_uid;
-}
-
-// The permissions a new file gets where there is no old file to copy.
-mode_t fresh_mode()
-{
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
 }
 
 } // namespace
@@ -84,37 +68,10 @@ std::string resolve(const std::string& path)
     return {};
 }
 
-// A group it cannot give loses its permissions, and an access list
-// inherited from the folder is dropped, so the register is never readable
-// by more people than before. owner_rw is for a copy made for the operator
-// to open, whatever the register's own mode.
-void copy_access(int fd, const char* like_path, const struct stat* like, bool owner_rw)
-{
-    mode_t add = owner_rw ? 0600 : 0;
-    if (!like) {
-        ::fchmod(fd, fresh_mode() | add);
-        return;
-    }
-    mode_t mode = (like->st_mode & (owner_rw ? 0777 : 07777)) | add;
-    // A copy for the operator stays the operator's own; only its group
-    // follows the register.
-    uid_t uid = owner_rw ? static_cast<uid_t>(-1) : like->st_uid;
-    struct stat own;
-    if (::fstat(fd, &own) == 0 && (own.st_uid != like->st_uid || own.st_gid != like->st_gid) &&
-        ::fchown(fd, uid, like->st_gid) != 0 && ::fchown(fd, -1, like->st_gid) != 0)
-        mode &= ~static_cast<mode_t>(0070);
-    char acl[4096];
-    ssize_t len = ::getxattr(like_path, acl_name, acl, sizeof acl);
-    if (len <= 0 || ::fsetxattr(fd, acl_name, acl, static_cast<std::size_t>(len), 0) != 0)
-        ::fremovexattr(fd, acl_name);
-    // After the access list, which would otherwise set the owner's bits.
-    ::fchmod(fd, mode);
-}
-
 // Some file systems cannot sync a folder; the file is in place by then anyway.
-void sync_folder(const std::string& dir)
+void sys_sync_folder(const std::string& name)
 {
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = ::open(folder_of(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -176,9 +133,8 @@ bool file_scratch(std::string& name)
 bool file_room(const std::string& name, std::uint64_t bytes)
 {
     struct statvfs fs;
-    if (::statvfs(folder_of(name).c_str(), &fs) != 0)
-        return true;
-    return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize >= bytes;
+    return ::statvfs(folder_of(name).c_str(), &fs) != 0 ||
+           static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize >= bytes;
 }
 
 std::FILE* file_open_bytes(const std::string& path)

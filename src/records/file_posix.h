@@ -1,6 +1,6 @@
-// What the POSIX file layer's parts share: file_posix.cpp (where a file is,
-// who may read it) and replace_posix.cpp (the save's system steps and the
-// turn between programs). Used by them alone.
+// What the POSIX file layer's parts share: file_posix.cpp (where a file is)
+// and replace_posix.cpp (the save's system steps, who may read what it
+// writes, and the turn between programs). Used by them alone.
 #pragma once
 
 #include "records/file.h"
@@ -18,11 +18,3 @@ std::string folder_of(const std::string& path);
 // there need not exist. Empty when the chain loops, cannot be read, or
 // holds a link that may not be followed.
 std::string resolve(const std::string& path);
-
-// Gives the new file at fd the owner, group, permissions and access list of
-// the old one (like, at like_path; none when like is null), as far as the
-// process may. With owner_rw the owner may always read and write it.
-void copy_access(int fd, const char* like_path, const struct stat* like, bool owner_rw);
-
-// Syncs the folder dir, so a rename in it survives a power loss.
-void sync_folder(const std::string& dir);

@@ -1,9 +1,7 @@
 // The save's POSIX steps: a fresh file beside the register, renamed over it
 // once it is safely written, a copy of the old one kept where a backup is
 // due, and flock for the turn between programs.
-#include "records/file.h"
 #include "records/file_posix.h"
-#include "records/file_sys.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -31,6 +30,16 @@ struct posix_file {
 posix_file& own(const sys_file& f)
 {
     return *static_cast<posix_file*>(f.own.get());
+}
+
+const char* const acl_name = "system.posix_acl_access";
+
+// The permissions a new file gets where there is no old file to copy.
+mode_t fresh_mode()
+{
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
 }
 
 // Waits, within w, for the turn to save, a lock on fd. A turn this process
@@ -184,10 +193,34 @@ std::FILE* sys_new_file(const std::string& base, bool, std::string& temp)
     return f;
 }
 
+// The owner, group, permissions and access list of like, as far as the
+// process may. A group it cannot give loses its permissions, and an access
+// list inherited from the folder is dropped, so the register is never
+// readable by more people than before. owner_rw is for a copy made for the
+// operator to open, whatever the register's own mode.
 void sys_access(std::FILE* f, const sys_file& like, bool owner_rw)
 {
-    const struct stat* st = like.exists ? &own(like).st : nullptr;
-    copy_access(::fileno(f), like.target.c_str(), st, owner_rw);
+    int fd = ::fileno(f);
+    mode_t add = owner_rw ? 0600 : 0;
+    if (!like.exists) {
+        ::fchmod(fd, fresh_mode() | add);
+        return;
+    }
+    const struct stat& old = own(like).st;
+    mode_t mode = (old.st_mode & (owner_rw ? 0777 : 07777)) | add;
+    // A copy for the operator stays the operator's own; only its group
+    // follows the register.
+    uid_t uid = owner_rw ? static_cast<uid_t>(-1) : old.st_uid;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && (st.st_uid != old.st_uid || st.st_gid != old.st_gid) &&
+        ::fchown(fd, uid, old.st_gid) != 0 && ::fchown(fd, -1, old.st_gid) != 0)
+        mode &= ~static_cast<mode_t>(0070);
+    char acl[4096];
+    ssize_t len = ::getxattr(like.target.c_str(), acl_name, acl, sizeof acl);
+    if (len <= 0 || ::fsetxattr(fd, acl_name, acl, static_cast<std::size_t>(len), 0) != 0)
+        ::fremovexattr(fd, acl_name);
+    // After the access list, which would otherwise set the owner's bits.
+    ::fchmod(fd, mode);
 }
 
 bool sys_sync(std::FILE* f)
@@ -222,11 +255,6 @@ bool sys_taken(const std::string& name, bool any)
     return errno == EEXIST && ::lstat(name.c_str(), &st) == 0 && (any || S_ISREG(st.st_mode));
 }
 
-void sys_sync_folder(const std::string& name)
-{
-    sync_folder(folder_of(name));
-}
-
 bool sys_set_aside(sys_file& f, const char* path, bool due, std::string& kept, replace_result& r)
 {
     if (!due)
@@ -237,13 +265,11 @@ bool sys_set_aside(sys_file& f, const char* path, bool due, std::string& kept, r
         return fail(r, replace_status::no_backup, file_cause::folder_denied);
     kept = numbered(stem, ".bak", 1);
     auto take = [&temp](const std::string& name) { return sys_put_new(temp, name); };
-    if (fault(save_step::backup) || !claim_series(stem, ".bak", false, take, kept)) {
-        fail(r, replace_status::no_backup, file_cause::folder_denied);
-        r.backup = kept;
-        file_remove(temp);
-        return false;
-    }
-    return true;
+    if (!fault(save_step::backup) && claim_series(stem, ".bak", false, take, kept))
+        return true;
+    r.backup = kept;
+    file_remove(temp); // which leaves errno as it was
+    return fail(r, replace_status::no_backup, file_cause::folder_denied);
 }
 
 bool sys_put(sys_file& f, const std::string& temp, const std::string& kept, bool due, wait_budget&,
@@ -258,9 +284,9 @@ bool sys_put(sys_file& f, const std::string& temp, const std::string& kept, bool
         return exists != f.exists;
     }
     if (save_sync) {
-        sync_folder(folder_of(f.target));
+        sys_sync_folder(f.target);
         if (due)
-            sync_folder(folder_of(kept));
+            sys_sync_folder(kept);
     }
     now = mine;
     r.status = due ? replace_status::backed_up : replace_status::ok;
