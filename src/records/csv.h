@@ -32,7 +32,7 @@ struct csv_refusal {
                          // the header's cell, from 0, for column_unnamed
     value_fault value = value_fault::none; // for value: why (see store)
     long long count = 0; // for fields: the values the row has
-    std::string name;    // for column_unknown and column_twice: the cell, in
+    std::string name{};  // for column_unknown and column_twice: the cell, in
                          // GBK, control bytes shown as '?'
 };
 

@@ -127,33 +127,18 @@ struct csv_reader {
     }
 };
 
-// A refusal of the given fault, of column field.
-csv_refusal refused(csv_fault f, int field = 0)
-{
-    csv_refusal r;
-    r.fault = f;
-    r.field = field;
-    return r;
-}
-
 // Checks one row, its values taken by order, and fills r from it.
 csv_refusal check_row(csv_row& row, const int (&order)[field_count], student& r)
 {
-    if (row.count != field_count) {
-        csv_refusal x = refused(csv_fault::fields);
-        x.count = row.count;
-        return x;
-    }
+    if (row.count != field_count)
+        return {.fault = csv_fault::fields, .count = row.count};
     r = student{};
     for (int c = 0; c < field_count; ++c) {
         std::string& v = row.values[order[c]];
         if (!fields[c].number && v.size() > 1 && v[0] == '\'' && guarded(v))
             v.erase(0, 1);
-        if (value_fault why = store(r, fields[c], v, row.cut[order[c]]); why != value_fault::none) {
-            csv_refusal x = refused(csv_fault::value, c);
-            x.value = why;
-            return x;
-        }
+        if (value_fault why = store(r, fields[c], v, row.cut[order[c]]); why != value_fault::none)
+            return {.fault = csv_fault::value, .field = c, .value = why};
     }
     return {};
 }
@@ -181,17 +166,15 @@ csv_refusal columns(const csv_row& row, int (&order)[field_count])
     for (std::size_t k = 0; k < row.kept(); ++k) {
         int c = row.cut[k] ? -1 : csv_column(row.values[k]);
         if (c < 0 && folded(row.values[k]).empty())
-            return refused(csv_fault::column_unnamed, static_cast<int>(k));
-        if (c < 0 || order[c] >= 0) {
-            csv_refusal r = refused(c < 0 ? csv_fault::column_unknown : csv_fault::column_twice);
-            r.name = shown_cell(row.values[k]);
-            return r;
-        }
+            return {.fault = csv_fault::column_unnamed, .field = static_cast<int>(k)};
+        if (c < 0 || order[c] >= 0)
+            return {.fault = c < 0 ? csv_fault::column_unknown : csv_fault::column_twice,
+                    .name = shown_cell(row.values[k])};
         order[c] = static_cast<int>(k);
     }
     for (int c = 0; c < field_count; ++c)
         if (order[c] < 0)
-            return refused(csv_fault::column_missing, c);
+            return {.fault = csv_fault::column_missing, .field = c};
     return {};
 }
 
@@ -209,20 +192,20 @@ csv_refusal read_rows(csv_reader& in, int& count)
     for (long long row = 1; in.row(values); ++row) {
         csv_refusal r;
         if (in.bad)
-            r = refused(csv_fault::quote);
+            r.fault = csv_fault::quote;
         else if (!values.filled)
             continue;
         else if (std::exchange(first, false) && header(values)) {
             if (r = columns(values, order); r.fault == csv_fault::none)
                 continue;
         } else if (n + count == STUDENT_CAPACITY)
-            r = refused(csv_fault::too_many);
+            r.fault = csv_fault::too_many;
         else if (r = check_row(values, order, stu[n + count]); r.fault == csv_fault::none) {
             if (taken.insert(stu[n + count].id).second) {
                 ++count;
                 continue;
             }
-            r = refused(csv_fault::taken);
+            r = {.fault = csv_fault::taken};
         }
         r.row = row;
         return r;
@@ -238,7 +221,7 @@ csv_refusal import_as(std::FILE* f, bool utf8, bool& strict, int& count)
     csv_refusal r = read_rows(rows, count);
     strict = rows.in.file.strict;
     if (std::ferror(f))
-        return refused(csv_fault::unreadable);
+        return {.fault = csv_fault::unreadable};
     return r;
 }
 
@@ -248,7 +231,7 @@ csv_refusal import_csv(std::FILE* f, int& added)
 {
     text_encoding enc;
     if (!sniff_file(f, enc))
-        return refused(csv_fault::unreadable);
+        return {.fault = csv_fault::unreadable};
     bool strict = true;
     int count = 0;
     csv_refusal r = import_as(f, enc != text_encoding::gbk, strict, count);
