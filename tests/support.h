@@ -10,8 +10,18 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
+
+// Copies v into a text field of N bytes, cut to fit.
+template <std::size_t N>
+void put(char (&field)[N], std::string_view v)
+{
+    std::size_t len = v.size() < N ? v.size() : N - 1;
+    v.copy(field, len);
+    field[len] = '\0';
+}
 
 // Empties the table and wipes every slot.
 void reset_table();

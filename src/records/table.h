@@ -2,9 +2,7 @@
 // every screen and by the data file.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 constexpr int STUDENT_CAPACITY = 1000;
 
@@ -34,13 +32,3 @@ extern bool dirty;
 // Orders stu[0..n-1] by id, comparing bytes as unsigned values with a
 // proper prefix first. Records with equal ids keep their relative order.
 void sort();
-
-// Copies v into a text field of N bytes. The caller has checked that v
-// fits (v.size() < N); a value that does not fit is cut, never overrun.
-template <std::size_t N>
-void put(char (&field)[N], std::string_view v)
-{
-    std::size_t len = v.size() < N ? v.size() : N - 1;
-    v.copy(field, len);
-    field[len] = '\0';
-}
