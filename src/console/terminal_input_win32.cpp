@@ -59,35 +59,15 @@ void end_input()
     LeaveCriticalSection(&typed.ending);
 }
 
-// Typed text as GBK, the only encoding a value is stored in, converted as
-// output and files are. A character
-// GBK cannot hold becomes 0xFF, which is never part of a GBK character,
-// so the answer is refused rather than stored with a '?' in its place.
-std::string to_gbk(const wchar_t* w, std::size_t n)
-{
-    std::string s;
-    for (std::size_t k = 0; k < n; ++k) {
-        if (IS_HIGH_SURROGATE(w[k]) || IS_LOW_SURROGATE(w[k])) {
-            if (IS_HIGH_SURROGATE(w[k]) && k + 1 < n && IS_LOW_SURROGATE(w[k + 1]))
-                ++k;
-            s += '\xff';
-            continue;
-        }
-        char b[4];
-        int len = wide_to_gbk(w + k, 1, b);
-        if (len <= 0)
-            s += '\xff';
-        else
-            s.append(b, static_cast<std::size_t>(len));
-    }
-    return s;
-}
-
 // As the runtime reads a console in text mode: CR LF is a line break, and
-// Ctrl-Z ends the input, with whatever follows it.
+// Ctrl-Z ends the input, with whatever follows it. Typed text is taken as
+// GBK, the only encoding a value is stored in, converted as output and files
+// are. A character GBK cannot hold becomes 0xFF, which is never part of a
+// GBK character, so the answer is refused rather than stored with a '?' in
+// its place.
 void add_typed(const wchar_t* w, std::size_t n)
 {
-    for (char c : to_gbk(w, n)) {
+    for (char c : wide_gbk(std::wstring_view(w, n), '\xff')) {
         if (c == '\x1a') {
             typed.ended = true;
             return;

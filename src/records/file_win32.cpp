@@ -258,17 +258,7 @@ void file_remove(const std::string& path)
 
 std::string shown_name(const std::string& path)
 {
-    std::wstring w = wide(path);
-    std::string s;
-    for (std::size_t k = 0; k < w.size(); ++k) {
-        char g[4];
-        bool pair = IS_HIGH_SURROGATE(w[k]) && k + 1 < w.size() && IS_LOW_SURROGATE(w[k + 1]);
-        bool surrogate = IS_HIGH_SURROGATE(w[k]) || IS_LOW_SURROGATE(w[k]);
-        int n = surrogate ? 0 : wide_to_gbk(&w[k], 1, g);
-        s.append(n > 0 ? g : "?", n > 0 ? static_cast<std::size_t>(n) : 1);
-        k += pair;
-    }
-    return s;
+    return wide_gbk(wide(path), '?');
 }
 
 bool separator(char c)
