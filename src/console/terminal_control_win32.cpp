@@ -9,13 +9,11 @@
 
 namespace {
 
-// A request to end the session: set once, never cleared.
+// A request to end the session: set once, never cleared. From then on the
+// dialogue is no longer shown, as a console that is closing may block any
+// call on it, and the operator's work is written first.
 HANDLE stop_ev;
 volatile LONG code_of_stop;
-// Set with the request: from then on the dialogue is no longer shown, as a
-// console that is closing may block any call on it, and the operator's work
-// is written first.
-volatile LONG drop;
 volatile LONG ending_console; // the window, the session or the system is ending
 // Set once the operator's work is on disk, or there was none to keep.
 HANDLE kept_ev;
@@ -80,7 +78,6 @@ void work_kept()
 void request(LONG code)
 {
     InterlockedCompareExchange(&code_of_stop, code, 0);
-    InterlockedExchange(&drop, 1);
     SetEvent(stop_ev);
     // A line read the event interrupted does not return under wine, so the
     // end of input cannot wait for the pump.
@@ -100,11 +97,6 @@ int stop_code()
 HANDLE stop_event()
 {
     return stop_ev;
-}
-
-bool dropping()
-{
-    return InterlockedCompareExchange(&drop, 0, 0);
 }
 
 bool closing()

@@ -162,11 +162,10 @@ DWORD WINAPI pump_in(void*)
 
 bool open_input(HANDLE con)
 {
-    HANDLE self = GetCurrentProcess();
     if (!(typed.con = con) || !CreatePipe(&typed.rd, &typed.wr, nullptr, 1 << 16))
         return false;
-    HANDLE rd = nullptr;
-    if (!DuplicateHandle(self, typed.rd, self, &rd, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    HANDLE rd = own(typed.rd);
+    if (!rd)
         return false;
     int f = _open_osfhandle(reinterpret_cast<intptr_t>(rd), _O_RDONLY | _O_BINARY);
     if (f < 0 || _dup2(f, 0) != 0)
