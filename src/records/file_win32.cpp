@@ -1,5 +1,3 @@
-// Windows file layer. Names come in UTF-8 and every call is the wide one,
-// so a name reaches the file intact whatever the system's code page.
 #include "records/file_win32.h"
 #include "records/codepage_win32.h"
 

@@ -53,8 +53,7 @@ struct turn {
     HANDLE h = INVALID_HANDLE_VALUE;  // the register, open only for its lock
     bool missing = false;             // no register yet: only the name is held
     file_stamp file;                  // the register the turn was taken on
-    void release();
-    ~turn() { release(); }
+    ~turn();
 };
 
 // Takes the turn on the register at path; moved when, once it is had, the

@@ -1,6 +1,3 @@
-// The turn between programs saving the same register at once: a mutex
-// named after the register's name, and a lock on one byte far past the
-// register's end for programs that share the folder from elsewhere.
 #include "records/file.h"
 #include "records/file_win32.h"
 
@@ -93,16 +90,14 @@ turn_status lock_register(const std::string& path, turn& t, wait_budget& w, repl
 
 } // namespace
 
-void turn::release()
+turn::~turn()
 {
     if (h != INVALID_HANDLE_VALUE)
         CloseHandle(h);
-    h = INVALID_HANDLE_VALUE;
     if (name) {
         ReleaseMutex(name);
         CloseHandle(name);
     }
-    name = nullptr;
 }
 
 turn_status take_turn(const std::string& path, turn& t, wait_budget& w, replace_status& why)
