@@ -43,15 +43,12 @@ std::vector<std::string> split(std::wstring_view line)
                 ++slashes, ++k;
             if (k < line.size() && line[k] == L'"') {
                 a.append(slashes / 2, L'\\');
-                if (slashes % 2) {
+                bool doubled = slashes % 2 == 0 && quoted && k + 1 < line.size() && line[k + 1] == L'"';
+                if (slashes % 2 || doubled)
                     a += L'"';
-                } else if (quoted && k + 1 < line.size() && line[k + 1] == L'"') {
-                    a += L'"';
-                    ++k;
-                } else {
+                else
                     quoted = !quoted;
-                }
-                ++k;
+                k += doubled ? 2 : 1;
             } else {
                 a.append(slashes, L'\\');
                 if (k < line.size() && (quoted || !space(line[k])))

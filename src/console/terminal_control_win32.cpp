@@ -18,6 +18,24 @@ volatile LONG ending_console; // the window, the session or the system is ending
 // Set once the operator's work is on disk, or there was none to keep.
 HANDLE kept_ev;
 
+// The modes the console had before, put back at the end: a parent's modes
+// (no line input, no Ctrl-C) are not this program's.
+struct modes {
+    HANDLE in = nullptr;
+    HANDLE out = nullptr;
+    DWORD in_was = 0;
+    DWORD out_was = 0;
+};
+
+modes before;
+
+DWORD WINAPI deadline(void*)
+{
+    Sleep(2000);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+    return 0;
+}
+
 } // namespace
 
 BOOL WINAPI on_control(DWORD event)
@@ -41,28 +59,6 @@ BOOL WINAPI on_control(DWORD event)
         WaitForSingleObject(kept_ev, INFINITE);
     return TRUE;
 }
-
-namespace {
-
-// The modes the console had before, put back at the end: a parent's modes
-// (no line input, no Ctrl-C) are not this program's.
-struct modes {
-    HANDLE in = nullptr;
-    HANDLE out = nullptr;
-    DWORD in_was = 0;
-    DWORD out_was = 0;
-};
-
-modes before;
-
-DWORD WINAPI deadline(void*)
-{
-    Sleep(2000);
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
-    return 0;
-}
-
-} // namespace
 
 void control_open()
 {

@@ -142,11 +142,7 @@ bool serve()
         echo(typed.ahead.data(), end);
     feed(typed.ahead.data(), end);
     typed.ahead.erase(0, end);
-    if (typed.ended && typed.ahead.empty()) {
-        end_input();
-        return false;
-    }
-    return true;
+    return !typed.ended || !typed.ahead.empty(); // the pump then ends the input
 }
 
 DWORD WINAPI pump_in(void*)

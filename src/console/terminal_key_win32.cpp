@@ -1,7 +1,3 @@
-// The pause takes its key straight from the console's input events, and
-// leaves every event typed before it for the reads after it.
-#include "console/terminal_key_win32.h"
-
 #include "console/terminal_control_win32.h"
 #include "console/terminal_input_win32.h"
 #include "console/terminal_text.h"

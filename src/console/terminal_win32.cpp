@@ -16,7 +16,6 @@
 
 #include "console/terminal_control_win32.h"
 #include "console/terminal_input_win32.h"
-#include "console/terminal_key_win32.h"
 #include "console/terminal_output_win32.h"
 
 #include <cstdlib>
