@@ -20,9 +20,9 @@ bool space(wchar_t c)
 // a literal quote; two quotes inside a quoted part are one literal quote;
 // backslashes before anything else are themselves. The program's own name
 // is taken apart by quotes alone, as the system finds the program by it.
-std::vector<std::wstring> split(std::wstring_view line)
+std::vector<std::string> split(std::wstring_view line)
 {
-    std::vector<std::wstring> out;
+    std::vector<std::string> out;
     std::size_t k = 0;
     bool quoted = false;
     while (k < line.size() && (quoted || !space(line[k]))) {
@@ -43,22 +43,19 @@ std::vector<std::wstring> split(std::wstring_view line)
                 ++slashes, ++k;
             if (k < line.size() && line[k] == L'"') {
                 a.append(slashes / 2, L'\\');
-                if (slashes % 2) {
+                bool doubled = slashes % 2 == 0 && quoted && k + 1 < line.size() && line[k + 1] == L'"';
+                if (slashes % 2 || doubled)
                     a += L'"';
-                } else if (quoted && k + 1 < line.size() && line[k + 1] == L'"') {
-                    a += L'"';
-                    ++k;
-                } else {
+                else
                     quoted = !quoted;
-                }
-                ++k;
+                k += doubled ? 2 : 1;
             } else {
                 a.append(slashes, L'\\');
                 if (k < line.size() && (quoted || !space(line[k])))
                     a += line[k++];
             }
         }
-        out.push_back(a);
+        out.push_back(narrow(a));
     }
 }
 
@@ -66,10 +63,7 @@ std::vector<std::wstring> split(std::wstring_view line)
 
 std::vector<std::string> arguments(int, char**)
 {
-    std::vector<std::string> out;
-    for (const std::wstring& w : split(GetCommandLineW()))
-        out.push_back(narrow(w));
-    return out;
+    return split(GetCommandLineW());
 }
 
 std::string own_text(std::string_view gbk, std::FILE*)

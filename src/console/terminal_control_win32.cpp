@@ -9,16 +9,32 @@
 
 namespace {
 
-// A request to end the session: set once, never cleared.
+// A request to end the session: set once, never cleared. From then on the
+// dialogue is no longer shown, as a console that is closing may block any
+// call on it, and the operator's work is written first.
 HANDLE stop_ev;
 volatile LONG code_of_stop;
-// Set with the request: from then on the dialogue is no longer shown, as a
-// console that is closing may block any call on it, and the operator's work
-// is written first.
-volatile LONG drop;
 volatile LONG ending_console; // the window, the session or the system is ending
 // Set once the operator's work is on disk, or there was none to keep.
 HANDLE kept_ev;
+
+// The modes the console had before, put back at the end: a parent's modes
+// (no line input, no Ctrl-C) are not this program's.
+struct modes {
+    HANDLE in = nullptr;
+    HANDLE out = nullptr;
+    DWORD in_was = 0;
+    DWORD out_was = 0;
+};
+
+modes before;
+
+DWORD WINAPI deadline(void*)
+{
+    Sleep(2000);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+    return 0;
+}
 
 } // namespace
 
@@ -44,28 +60,6 @@ BOOL WINAPI on_control(DWORD event)
     return TRUE;
 }
 
-namespace {
-
-// The modes the console had before, put back at the end: a parent's modes
-// (no line input, no Ctrl-C) are not this program's.
-struct modes {
-    HANDLE in = nullptr;
-    HANDLE out = nullptr;
-    DWORD in_was = 0;
-    DWORD out_was = 0;
-};
-
-modes before;
-
-DWORD WINAPI deadline(void*)
-{
-    Sleep(2000);
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
-    return 0;
-}
-
-} // namespace
-
 void control_open()
 {
     stop_ev = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -80,7 +74,6 @@ void work_kept()
 void request(LONG code)
 {
     InterlockedCompareExchange(&code_of_stop, code, 0);
-    InterlockedExchange(&drop, 1);
     SetEvent(stop_ev);
     // A line read the event interrupted does not return under wine, so the
     // end of input cannot wait for the pump.
@@ -100,11 +93,6 @@ int stop_code()
 HANDLE stop_event()
 {
     return stop_ev;
-}
-
-bool dropping()
-{
-    return InterlockedCompareExchange(&drop, 0, 0);
 }
 
 bool closing()

@@ -21,16 +21,15 @@ void work_kept();
 // request's code is kept.
 void request(LONG code);
 
-// Whether a request has come, and its code (0 until one has).
+// Whether a request has come (the dialogue is then no longer shown), and its
+// code (0 until one has).
 bool stopped();
 int stop_code();
 
 // Set once a request has come, never cleared; a wait can watch it.
 HANDLE stop_event();
 
-// Whether the dialogue is no longer shown (a request has come), and whether
-// the console itself is going away, when any call on it may block.
-bool dropping();
+// Whether the console itself is going away, when any call on it may block.
 bool closing();
 
 // Takes over the console's modes and its control events for the dialogue;

@@ -59,35 +59,15 @@ void end_input()
     LeaveCriticalSection(&typed.ending);
 }
 
-// Typed text as GBK, the only encoding a value is stored in, converted as
-// output and files are. A character
-// GBK cannot hold becomes 0xFF, which is never part of a GBK character,
-// so the answer is refused rather than stored with a '?' in its place.
-std::string to_gbk(const wchar_t* w, std::size_t n)
-{
-    std::string s;
-    for (std::size_t k = 0; k < n; ++k) {
-        if (IS_HIGH_SURROGATE(w[k]) || IS_LOW_SURROGATE(w[k])) {
-            if (IS_HIGH_SURROGATE(w[k]) && k + 1 < n && IS_LOW_SURROGATE(w[k + 1]))
-                ++k;
-            s += '\xff';
-            continue;
-        }
-        char b[4];
-        int len = wide_to_gbk(w + k, 1, b);
-        if (len <= 0)
-            s += '\xff';
-        else
-            s.append(b, static_cast<std::size_t>(len));
-    }
-    return s;
-}
-
 // As the runtime reads a console in text mode: CR LF is a line break, and
-// Ctrl-Z ends the input, with whatever follows it.
+// Ctrl-Z ends the input, with whatever follows it. Typed text is taken as
+// GBK, the only encoding a value is stored in, converted as output and files
+// are. A character GBK cannot hold becomes 0xFF, which is never part of a
+// GBK character, so the answer is refused rather than stored with a '?' in
+// its place.
 void add_typed(const wchar_t* w, std::size_t n)
 {
-    for (char c : to_gbk(w, n)) {
+    for (char c : wide_gbk(std::wstring_view(w, n), '\xff')) {
         if (c == '\x1a') {
             typed.ended = true;
             return;
@@ -162,11 +142,7 @@ bool serve()
         echo(typed.ahead.data(), end);
     feed(typed.ahead.data(), end);
     typed.ahead.erase(0, end);
-    if (typed.ended && typed.ahead.empty()) {
-        end_input();
-        return false;
-    }
-    return true;
+    return !typed.ended || !typed.ahead.empty(); // the pump then ends the input
 }
 
 DWORD WINAPI pump_in(void*)
@@ -182,11 +158,10 @@ DWORD WINAPI pump_in(void*)
 
 bool open_input(HANDLE con)
 {
-    HANDLE self = GetCurrentProcess();
     if (!(typed.con = con) || !CreatePipe(&typed.rd, &typed.wr, nullptr, 1 << 16))
         return false;
-    HANDLE rd = nullptr;
-    if (!DuplicateHandle(self, typed.rd, self, &rd, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    HANDLE rd = own(typed.rd);
+    if (!rd)
         return false;
     int f = _open_osfhandle(reinterpret_cast<intptr_t>(rd), _O_RDONLY | _O_BINARY);
     if (f < 0 || _dup2(f, 0) != 0)

@@ -1,6 +1,7 @@
 // Input at a Windows console: lines read with the console's own editing
 // only when the program asks for an answer, handed over one answer at a
-// time through a pipe the runtime reads. Used only by the Windows terminal
+// time through a pipe the runtime reads (terminal_input_win32.cpp), and the
+// pause's key (terminal_key_win32.cpp). Used only by the Windows terminal
 // layer.
 #pragma once
 
@@ -21,3 +22,8 @@ void want_answer();
 // Ends the input at once, dropping what was typed ahead (a request to end
 // the session has come).
 void input_cut();
+
+// Waits for a key press beyond the first old events of the console's input,
+// which were typed ahead and stay for the reads after the pause. Ends at
+// once when the session is to end.
+void await_key(DWORD old);

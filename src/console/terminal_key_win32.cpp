@@ -1,7 +1,3 @@
-// The pause takes its key straight from the console's input events, and
-// leaves every event typed before it for the reads after it.
-#include "console/terminal_key_win32.h"
-
 #include "console/terminal_control_win32.h"
 #include "console/terminal_input_win32.h"
 #include "console/terminal_text.h"
@@ -39,11 +35,10 @@ bool is_press(const INPUT_RECORD& r)
 std::string sent(wchar_t high, const KEY_EVENT_RECORD& e)
 {
     wchar_t u[2] = {high, e.uChar.UnicodeChar};
-    int n = high ? 2 : 1;
     bool alt = e.dwControlKeyState & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED);
     bool ctrl = e.dwControlKeyState & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED);
     std::string s = alt && !ctrl ? "\x1b" : "";
-    return s + narrow(std::wstring_view(u + 2 - n, static_cast<std::size_t>(n)));
+    return s + narrow(high ? std::wstring_view(u, 2) : std::wstring_view(u + 1, 1));
 }
 
 // Past the last of the events from r[k], a press, that make one key: both
@@ -124,7 +119,7 @@ bool take_key(std::vector<INPUT_RECORD>& r, bool& waited)
         waited = true;
         return false;
     }
-    end = k == n ? n : end ? end : n;
+    end = end ? end : n;
     for (DWORD i = k; i < end; ++i)
         if (is_press(r[i]) && r[i].Event.KeyEvent.uChar.UnicodeChar == 3)
             request(SIGINT); // Ctrl-C passed on as a key, as by wine
@@ -134,10 +129,9 @@ bool take_key(std::vector<INPUT_RECORD>& r, bool& waited)
 
 } // namespace
 
-// Waits for a key press beyond the first old events, which were typed ahead
-// and stay for the reads after the pause. They wait outside the console
-// meanwhile: its handle is signalled while any event at all is pending, so
-// a wait on it would return at once for them, again and again.
+// The events typed ahead wait outside the console meanwhile: its handle is
+// signalled while any event at all is pending, so a wait on it would return
+// at once for them, again and again.
 void await_key(DWORD old)
 {
     std::vector<INPUT_RECORD> ahead(old), r;

@@ -1,7 +1,3 @@
-// A console shows bytes in whatever code page it is on: 437 or 65001 as
-// often as 936. Its wide-character calls do not depend on the code page, so
-// the runtime's descriptor is moved onto a pipe, and a thread converts what
-// comes through it for those calls.
 #include "console/terminal_output_win32.h"
 
 #include "console/terminal_control_win32.h"
@@ -12,10 +8,10 @@
 
 namespace {
 
-void put_wide(HANDLE con, const wchar_t* w, DWORD n)
+void put_wide(HANDLE con, std::wstring_view w)
 {
-    for (DWORD at = 0, put = 0; at < n; at += put)
-        if (!WriteConsoleW(con, w + at, n - at, &put, nullptr) || put == 0)
+    for (DWORD at = 0, put = 0; at < w.size(); at += put)
+        if (!WriteConsoleW(con, w.data() + at, static_cast<DWORD>(w.size()) - at, &put, nullptr) || put == 0)
             return;
 }
 
@@ -47,14 +43,6 @@ struct output {
 
 output shown;
 
-void show(const char* p, std::size_t n)
-{
-    if (dropping())
-        return;
-    std::wstring w = gbk_wide(shown.held, p, n);
-    put_wide(shown.con, w.data(), static_cast<DWORD>(w.size()));
-}
-
 // Shows what the pipe holds, then answers the settles asked for before
 // it looked: everything written before those has then been shown. Nothing
 // else wakes this up, so the pipe is looked at every few milliseconds while
@@ -69,14 +57,12 @@ DWORD WINAPI pump_out(void*)
         idle = idle < 320 ? idle * 2 : idle;
         LONG want = InterlockedCompareExchange(&shown.asked, 0, 0);
         DWORD avail = 0;
+        DWORD got = 0;
         bool open;
-        while ((open = PeekNamedPipe(shown.rd, nullptr, 0, nullptr, &avail, nullptr)) && avail > 0) {
-            DWORD got = 0;
-            if (!ReadFile(shown.rd, buf, avail < sizeof buf ? avail : sizeof buf, &got, nullptr)) {
-                open = false;
-                break;
-            }
-            show(buf, got);
+        while ((open = PeekNamedPipe(shown.rd, nullptr, 0, nullptr, &avail, nullptr)) && avail > 0 &&
+               (open = ReadFile(shown.rd, buf, avail < sizeof buf ? avail : sizeof buf, &got, nullptr))) {
+            if (!stopped())
+                put_wide(shown.con, gbk_wide(shown.held, buf, got));
             idle = 10;
         }
         InterlockedExchange(&shown.done, want);
@@ -123,7 +109,7 @@ void end_line(HANDLE con)
 {
     CONSOLE_SCREEN_BUFFER_INFO i;
     if (con && !closing() && GetConsoleScreenBufferInfo(con, &i) && i.dwCursorPosition.X != 0)
-        put_wide(con, L"\r\n", 2);
+        put_wide(con, L"\r\n");
 }
 
 // Shows the notices written since the last look, from the start of a line.
@@ -138,8 +124,7 @@ void show_notices()
         return;
     end_line(told.con);
     std::string cut;
-    std::wstring w = gbk_wide(cut, text.data(), text.size());
-    put_wide(told.con, w.data(), static_cast<DWORD>(w.size()));
+    put_wide(told.con, gbk_wide(cut, text.data(), text.size()));
 }
 
 } // namespace
@@ -179,9 +164,8 @@ void settle(std::FILE* out)
 void show_line(const std::string& gbk)
 {
     std::string cut;
-    std::wstring w = gbk_wide(cut, gbk.data(), gbk.size()) + L"\r\n";
-    if (!dropping())
-        put_wide(shown.con, w.data(), static_cast<DWORD>(w.size()));
+    if (!stopped())
+        put_wide(shown.con, gbk_wide(cut, gbk.data(), gbk.size()) + L"\r\n");
 }
 
 void clear_console()

@@ -16,7 +16,6 @@
 
 #include "console/terminal_control_win32.h"
 #include "console/terminal_input_win32.h"
-#include "console/terminal_key_win32.h"
 #include "console/terminal_output_win32.h"
 
 #include <cstdlib>
@@ -32,20 +31,17 @@ void term_open(std::FILE*& in, std::FILE*& out, bool& in_tty, bool& out_tty)
     HANDLE con_err = GetStdHandle(STD_ERROR_HANDLE);
     set_modes(con_in, con_out);
     DWORD mode;
-    bool err_tty = GetConsoleMode(con_err, &mode);
     in_tty = GetConsoleMode(con_in, &mode);
     out_tty = GetConsoleMode(con_out, &mode);
     // All taken before any descriptor moves: two standard streams may
-    // share one handle, which the first move would close.
+    // share one handle, which the first move would close. Each open does
+    // nothing with null (not a console).
     HANDLE own_in = in_tty ? own(con_in) : nullptr;
     HANDLE own_out = out_tty ? own(con_out) : nullptr;
-    HANDLE own_err = err_tty ? own(con_err) : nullptr;
-    if (own_out)
-        open_output(own_out);
-    if (own_err)
-        open_notices(own_err);
-    if (own_in)
-        open_input(own_in);
+    HANDLE own_err = GetConsoleMode(con_err, &mode) ? own(con_err) : nullptr;
+    open_output(own_out);
+    open_notices(own_err);
+    open_input(own_in);
     // A normal end of the program shows what is left, and leaves the
     // console on a fresh line.
     std::atexit(output_end);

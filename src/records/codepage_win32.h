@@ -7,15 +7,10 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <windows.h>
 
-// GB18030 (54936) where the system has it, which agrees with GBK on every
-// GBK character; 936 where it does not (as under wine).
-UINT gbk_code_page();
-
-// The wide character at w (n units: 1, or 2 for a surrogate pair) as GBK
-// into g; 0 when GBK has no room for it.
-int wide_to_gbk(const wchar_t* w, int n, char (&g)[4]);
+// The wide text w as GBK, with none standing in for each character GBK has
+// no room for (a surrogate pair, or half of one, is such a character).
+std::string wide_gbk(std::wstring_view w, char none);
 
 // UTF-8 as wide characters, and back.
 std::wstring wide(std::string_view utf8);

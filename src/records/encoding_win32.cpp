@@ -1,40 +1,43 @@
 #include "records/encoding.h"
 #include "records/codepage_win32.h"
 
+#include <algorithm>
 #include <windows.h>
 
+namespace {
+
 // GB18030 where the system has it, as the console uses: its two-byte pairs
-// are all the pairs a value can hold. Plain 936 (as under wine) reads some
-// of them as other (private-use) characters.
+// are all the pairs a value can hold, and it agrees with GBK on every GBK
+// character. Plain 936 (as under wine) reads some of them as other
+// (private-use) characters.
 UINT gbk_code_page()
 {
     static const UINT cp = IsValidCodePage(54936) ? 54936 : 936;
     return cp;
 }
 
+} // namespace
+
 // GB18030 has a form for everything, so it takes no best-fit flag and uses
 // no default character; its four-byte forms are no GBK. 936 maps the euro
 // sign to 0x80, which is no GBK character either.
-int wide_to_gbk(const wchar_t* w, int n, char (&g)[4])
+std::string wide_gbk(std::wstring_view w, char none)
 {
-    BOOL used = FALSE;
     bool gb18030 = gbk_code_page() == 54936;
-    int gn = WideCharToMultiByte(gbk_code_page(), gb18030 ? 0 : WC_NO_BEST_FIT_CHARS, w, n, g, 4, nullptr,
-                                 gb18030 ? nullptr : &used);
-    return gn > 0 && !used && gbk_text(g, static_cast<std::size_t>(gn)) ? gn : 0;
+    std::string s;
+    for (std::size_t k = 0; k < w.size(); ++k) {
+        char g[4];
+        BOOL used = FALSE;
+        bool pair = IS_HIGH_SURROGATE(w[k]) && k + 1 < w.size() && IS_LOW_SURROGATE(w[k + 1]);
+        bool surrogate = IS_HIGH_SURROGATE(w[k]) || IS_LOW_SURROGATE(w[k]);
+        int n = surrogate ? 0 : WideCharToMultiByte(gbk_code_page(), gb18030 ? 0 : WC_NO_BEST_FIT_CHARS, &w[k], 1,
+                                                    g, 4, nullptr, gb18030 ? nullptr : &used);
+        bool held = n > 0 && !used && gbk_text(g, static_cast<std::size_t>(n));
+        s.append(held ? g : &none, held ? static_cast<std::size_t>(n) : 1);
+        k += pair;
+    }
+    return s;
 }
-
-namespace {
-
-// One UTF-8 character as GBK into g; 0 when GBK has no room for it.
-int one_to_gbk(const char* p, std::size_t len, char (&g)[4])
-{
-    wchar_t w[2];
-    int wn = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, p, static_cast<int>(len), w, 2);
-    return wn > 0 ? wide_to_gbk(w, wn, g) : 0;
-}
-
-} // namespace
 
 std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_t room, bool& strict)
 {
@@ -44,17 +47,14 @@ std::size_t utf8_to_gbk(const char*& in, std::size_t& len, char* out, std::size_
         int l = u[0] < 0x80 ? 1 : utf8_length(u, len);
         if (l < 0)
             break; // the rest of it is still to come
-        char g[4];
+        std::size_t step = l > 0 ? static_cast<std::size_t>(l) : 1;
         // A byte that starts no UTF-8 character is one no_gbk, as is a
         // character GBK has no room for.
-        int gn = l == 1 ? (g[0] = *in, 1) : l > 1 ? one_to_gbk(in, static_cast<std::size_t>(l), g) : 0;
-        if (gn == 0)
-            g[gn++] = no_gbk;
-        for (int k = 0; k < gn; ++k)
-            *o++ = g[k];
-        room -= static_cast<std::size_t>(gn);
+        std::string g = l > 1 ? wide_gbk(wide(std::string_view(in, step)), no_gbk)
+                              : std::string(1, l == 1 ? *in : no_gbk);
+        o = std::copy(g.begin(), g.end(), o);
+        room -= g.size();
         strict = strict && l > 0;
-        std::size_t step = l > 0 ? static_cast<std::size_t>(l) : 1;
         in += step;
         len -= step;
     }
@@ -68,16 +68,12 @@ bool gbk_to_utf8(std::string_view gbk, std::string& out)
         std::size_t len = gbk_length(gbk.data() + k, gbk.size() - k);
         wchar_t w[2];
         int wn = len == 2 ? MultiByteToWideChar(gbk_code_page(), MB_ERR_INVALID_CHARS, gbk.data() + k, 2, w, 2) : 0;
-        char u[8];
-        int un = wn > 0 ? WideCharToMultiByte(CP_UTF8, 0, w, wn, u, sizeof u, nullptr, nullptr) : 0;
-        if (len == 2 && un > 0)
-            out.append(u, static_cast<std::size_t>(un));
-        else if (len == 1)
-            out += gbk[k];
-        else
-            out += no_unicode;
-        whole = whole && (len == 1 || un > 0);
-        k += len == 2 && un > 0 ? 2 : 1;
+        // Empty when the pair has no Unicode form, or no character starts here.
+        std::string u = len == 1 ? std::string(1, gbk[k])
+                                 : narrow(std::wstring_view(w, static_cast<std::size_t>(wn)));
+        out += u.empty() ? no_unicode : u;
+        whole = whole && !u.empty();
+        k += u.empty() ? 1 : len;
     }
     return whole;
 }
@@ -109,13 +105,10 @@ std::size_t whole(const unsigned char* p, std::size_t n)
 {
     std::size_t k = 0;
     while (k < n) {
-        if (p[k] < 0x81 || p[k] == 0xff) {
-            ++k;
-            continue;
-        }
-        if (k + 1 >= n)
-            break;
-        std::size_t len = gbk_code_page() == 54936 && p[k + 1] >= 0x30 && p[k + 1] <= 0x39 ? 4 : 2;
+        // A lead byte starts a pair, or in GB18030 a four-byte form when a
+        // digit follows it.
+        bool four = k + 1 < n && gbk_code_page() == 54936 && p[k + 1] >= 0x30 && p[k + 1] <= 0x39;
+        std::size_t len = p[k] < 0x81 || p[k] == 0xff ? 1 : four ? 4 : 2;
         if (k + len > n)
             break;
         k += len;

@@ -1,5 +1,3 @@
-// Windows file layer. Names come in UTF-8 and every call is the wide one,
-// so a name reaches the file intact whatever the system's code page.
 #include "records/file_win32.h"
 #include "records/codepage_win32.h"
 
@@ -10,9 +8,9 @@
 #include <string>
 #include <windows.h>
 
-HANDLE create(const std::string& name, DWORD access, DWORD share, DWORD how)
+HANDLE create(const std::string& name, DWORD access, DWORD share, DWORD how, DWORD flags)
 {
-    return CreateFileW(wide(name).c_str(), access, share, nullptr, how, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(wide(name).c_str(), access, share, nullptr, how, flags, nullptr);
 }
 
 DWORD attributes(const std::string& name)
@@ -20,28 +18,13 @@ DWORD attributes(const std::string& name)
     return GetFileAttributesW(wide(name).c_str());
 }
 
-void erase(const std::string& name)
-{
-    DeleteFileW(wide(name).c_str());
-}
-
-bool move_file(const std::string& from, const std::string& to, DWORD flags)
-{
-    return MoveFileExW(wide(from).c_str(), wide(to).c_str(), flags);
-}
-
-bool held_elsewhere(DWORD e)
-{
-    // The guidance for ReplaceFile counts 1175 and a file pending deletion
-    // as passing; scanners and indexers cause them.
-    return e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION || e == ERROR_ACCESS_DENIED ||
-           e == ERROR_UNABLE_TO_REMOVE_REPLACED || e == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
-}
-
 bool wait_again(DWORD e, wait_budget& w, replace_status& why)
 {
     why = replace_status::failed;
-    if (!held_elsewhere(e))
+    // The guidance for ReplaceFile counts 1175 and a file pending deletion
+    // as passing; scanners and indexers cause them.
+    if (e != ERROR_SHARING_VIOLATION && e != ERROR_LOCK_VIOLATION && e != ERROR_ACCESS_DENIED &&
+        e != ERROR_UNABLE_TO_REMOVE_REPLACED && e != ERROR_UNABLE_TO_MOVE_REPLACEMENT)
         return false;
     if (wait_more(w))
         return true;
@@ -63,18 +46,6 @@ file_cause cause_of(DWORD e, file_cause denied)
     }
 }
 
-bool wait_for(HANDLE m, wait_budget& w)
-{
-    for (;;) {
-        DWORD got = WaitForSingleObject(m, 0);
-        // Abandoned: a program ended inside its turn, which is now ours.
-        if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED)
-            return true;
-        if (got != WAIT_TIMEOUT || !wait_more(w))
-            return false;
-    }
-}
-
 bool stamp_of(HANDLE h, file_stamp& stamp)
 {
     BY_HANDLE_FILE_INFORMATION info;
@@ -88,9 +59,9 @@ bool stamp_of(HANDLE h, file_stamp& stamp)
     return true;
 }
 
-bool stamp_at(const std::string& path, file_stamp& stamp)
+bool stamp_at(const std::string& path, file_stamp& stamp, DWORD flags)
 {
-    HANDLE h = create(path, FILE_READ_ATTRIBUTES, share_all, OPEN_EXISTING);
+    HANDLE h = create(path, FILE_READ_ATTRIBUTES, share_all, OPEN_EXISTING, flags);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     bool ok = stamp_of(h, stamp);
@@ -98,11 +69,15 @@ bool stamp_at(const std::string& path, file_stamp& stamp)
     return ok;
 }
 
-bool plain_file_at(const std::string& name)
+std::FILE* stream_of(HANDLE h, int flags, const char* mode)
 {
-    DWORD a = attributes(name);
-    return a != INVALID_FILE_ATTRIBUTES &&
-           !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags);
+    std::FILE* f = fd < 0 ? nullptr : _fdopen(fd, mode);
+    if (!f && fd < 0)
+        CloseHandle(h);
+    else if (!f)
+        _close(fd);
+    return f;
 }
 
 HANDLE create_fresh(const std::string& path, const char* suffix, std::string& name)
@@ -124,46 +99,16 @@ namespace {
 
 // Whether name is one create_fresh made from base: base, a dot, two
 // numbers joined by a dash, and suffix.
-bool fresh_name(const std::wstring& name, const std::wstring& base, const wchar_t* suffix)
+bool fresh_name(std::wstring_view name, std::wstring_view base, std::wstring_view end)
 {
-    std::wstring end = suffix;
-    if (name.size() < base.size() + 4 + end.size() || name.compare(0, base.size(), base) != 0 ||
-        name[base.size()] != L'.' || name.compare(name.size() - end.size(), end.size(), end) != 0)
+    if (name.size() < base.size() + 4 + end.size() || !name.starts_with(base) || name[base.size()] != L'.' ||
+        !name.ends_with(end))
         return false;
-    std::wstring mid = name.substr(base.size() + 1, name.size() - base.size() - 1 - end.size());
+    std::wstring_view mid = name.substr(base.size() + 1, name.size() - base.size() - 1 - end.size());
     std::size_t dash = mid.find(L'-');
-    return dash != std::wstring::npos && dash > 0 && dash + 1 < mid.size() &&
-           mid.find_first_not_of(L"0123456789-") == std::wstring::npos && mid.find(L'-', dash + 1) == std::wstring::npos;
+    return dash != mid.npos && dash > 0 && dash + 1 < mid.size() &&
+           mid.find_first_not_of(L"0123456789-") == mid.npos && mid.find(L'-', dash + 1) == mid.npos;
 }
-
-} // namespace
-
-std::string file_left_over(const std::string& path)
-{
-    // The names the replace uses beside the register: the old file moved
-    // aside (.old) when no backup is due, the new one written (.tmp).
-    std::string base = room_for(path, 26);
-    std::size_t cut = base.find_last_of("/\\");
-    std::string dir = cut == std::string::npos ? "" : base.substr(0, cut + 1);
-    std::wstring last = wide(base.substr(dir.size()));
-    WIN32_FIND_DATAW d;
-    HANDLE h = FindFirstFileW((wide(base) + L".*").c_str(), &d);
-    std::string found;
-    FILETIME newest{};
-    for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileW(h, &d)) {
-        bool ours = fresh_name(d.cFileName, last, L".old") || fresh_name(d.cFileName, last, L".tmp");
-        if (ours && !(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            CompareFileTime(&d.ftLastWriteTime, &newest) > 0) {
-            newest = d.ftLastWriteTime;
-            found = dir + narrow(d.cFileName);
-        }
-    }
-    if (h != INVALID_HANDLE_VALUE)
-        FindClose(h);
-    return found;
-}
-
-namespace {
 
 // Opens the register to read it, sharing everything so that a replace
 // goes on around the reader. missing only when no save is under way.
@@ -192,6 +137,30 @@ open_status open_shared(const std::string& path, HANDLE& h, wait_budget& w)
 
 } // namespace
 
+std::string file_left_over(const std::string& path)
+{
+    // The names the replace uses beside the register: the old file moved
+    // aside (.old) when no backup is due, the new one written (.tmp).
+    std::string base = room_for(path, 26);
+    std::string dir = base.substr(0, name_start(base));
+    std::wstring last = wide(base.substr(dir.size()));
+    WIN32_FIND_DATAW d;
+    HANDLE h = FindFirstFileW((wide(base) + L".*").c_str(), &d);
+    std::string found;
+    FILETIME newest{};
+    for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileW(h, &d)) {
+        bool ours = fresh_name(d.cFileName, last, L".old") || fresh_name(d.cFileName, last, L".tmp");
+        if (ours && !(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            CompareFileTime(&d.ftLastWriteTime, &newest) > 0) {
+            newest = d.ftLastWriteTime;
+            found = dir + narrow(d.cFileName);
+        }
+    }
+    if (h != INVALID_HANDLE_VALUE)
+        FindClose(h);
+    return found;
+}
+
 open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp)
 {
     wait_budget w;
@@ -204,15 +173,8 @@ open_status file_open(const char* path, std::FILE*& f, file_stamp& stamp)
         return open_status::failed;
     }
     // Bytes as they are: text mode would stop at the first Ctrl-Z byte.
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
-    f = fd < 0 ? nullptr : _fdopen(fd, "rb");
-    if (f)
-        return open_status::ok;
-    if (fd < 0)
-        CloseHandle(h);
-    else
-        _close(fd);
-    return open_status::failed;
+    f = stream_of(h, _O_RDONLY | _O_BINARY, "rb");
+    return f ? open_status::ok : open_status::failed;
 }
 
 bool file_scratch(std::string& name)
@@ -238,10 +200,9 @@ std::string home_folder()
 
 bool file_room(const std::string& name, std::uint64_t bytes)
 {
-    std::wstring w = wide(name);
-    std::size_t cut = w.find_last_of(L"\\/");
+    std::size_t cut = name_start(name);
     ULARGE_INTEGER avail;
-    if (cut == std::wstring::npos || !GetDiskFreeSpaceExW(w.substr(0, cut + 1).c_str(), &avail, nullptr, nullptr))
+    if (cut == 0 || !GetDiskFreeSpaceExW(wide(name.substr(0, cut)).c_str(), &avail, nullptr, nullptr))
         return true;
     return avail.QuadPart >= bytes;
 }
@@ -253,22 +214,12 @@ std::FILE* file_open_bytes(const std::string& path)
 
 void file_remove(const std::string& path)
 {
-    erase(path);
+    DeleteFileW(wide(path).c_str());
 }
 
 std::string shown_name(const std::string& path)
 {
-    std::wstring w = wide(path);
-    std::string s;
-    for (std::size_t k = 0; k < w.size(); ++k) {
-        char g[4];
-        bool pair = IS_HIGH_SURROGATE(w[k]) && k + 1 < w.size() && IS_LOW_SURROGATE(w[k + 1]);
-        bool surrogate = IS_HIGH_SURROGATE(w[k]) || IS_LOW_SURROGATE(w[k]);
-        int n = surrogate ? 0 : wide_to_gbk(&w[k], 1, g);
-        s.append(n > 0 ? g : "?", n > 0 ? static_cast<std::size_t>(n) : 1);
-        k += pair;
-    }
-    return s;
+    return wide_gbk(wide(path), '?');
 }
 
 bool separator(char c)

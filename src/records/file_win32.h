@@ -8,39 +8,34 @@
 #include "records/file.h"
 #include "records/file_sys.h"
 
+#include <cstdio>
 #include <string>
 #include <windows.h>
 
 const DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-HANDLE create(const std::string& name, DWORD access, DWORD share, DWORD how);
+HANDLE create(const std::string& name, DWORD access, DWORD share, DWORD how,
+              DWORD flags = FILE_ATTRIBUTE_NORMAL);
 DWORD attributes(const std::string& name);
-void erase(const std::string& name);
-bool move_file(const std::string& from, const std::string& to, DWORD flags);
-
-// Whether the error e says another program holds the file for now: a
-// sharing or lock violation, a file pending deletion (5), or a replace a
-// scanner or indexer got in the way of (1175, 1176).
-bool held_elsewhere(DWORD e);
 
 // Whether to try again after the error e: another program holds the file
-// and the wait w goes on. Otherwise why is what to report: failed, or once
-// the wait ran out stopped, busy, or failed when access itself was refused.
+// for now (a sharing or lock violation, a file pending deletion (5), or a
+// replace a scanner or indexer got in the way of (1175, 1176)) and the wait
+// w goes on. Otherwise why is what to report: failed, or once the wait ran
+// out stopped, busy, or failed when access itself was refused.
 bool wait_again(DWORD e, wait_budget& w, replace_status& why);
 
 // What the error e says of a step that failed, in the operator's terms;
 // denied says whose permission it was (the file's or its folder's).
 file_cause cause_of(DWORD e, file_cause denied);
 
-// Waits, within w, until this thread owns the mutex m.
-bool wait_for(HANDLE m, wait_budget& w);
-
-// The identity of the file open at h, or at path.
+// The identity of the file open at h, or at path (opened with flags).
 bool stamp_of(HANDLE h, file_stamp& stamp);
-bool stamp_at(const std::string& path, file_stamp& stamp);
+bool stamp_at(const std::string& path, file_stamp& stamp, DWORD flags = FILE_ATTRIBUTE_NORMAL);
 
-// Whether name is a file: not a folder, a link or a device.
-bool plain_file_at(const std::string& name);
+// A stream on the handle h, open with the runtime's flags and mode, which
+// then owns h; nullptr, with h closed, when none can be had.
+std::FILE* stream_of(HANDLE h, int flags, const char* mode);
 
 // A name beside path that nothing holds yet, created empty by this call, so
 // no other file or link is ever opened under it.
@@ -58,8 +53,7 @@ struct turn {
     HANDLE h = INVALID_HANDLE_VALUE;  // the register, open only for its lock
     bool missing = false;             // no register yet: only the name is held
     file_stamp file;                  // the register the turn was taken on
-    void release();
-    ~turn() { release(); }
+    ~turn();
 };
 
 // Takes the turn on the register at path; moved when, once it is had, the

@@ -16,9 +16,9 @@ DWORD rename_fault_error = ERROR_WRITE_PROTECT;
 
 namespace {
 
-turn& own(const sys_file& f)
+bool move_file(const std::string& from, const std::string& to, DWORD flags)
 {
-    return *static_cast<turn*>(f.own.get());
+    return MoveFileExW(wide(from).c_str(), wide(to).c_str(), flags);
 }
 
 // One try of the system's replace, which keeps the old file's access list
@@ -106,25 +106,23 @@ bool create_first(const std::string& path, const std::string& temp, replace_resu
     }
     DWORD e = GetLastError();
     r.cause = cause_of(e, file_cause::folder_denied);
-    erase(temp);
+    file_remove(temp);
     return e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS;
 }
 
-// Whether the last part of path is longer than a folder takes (255 UTF-16
-// units), which the system reports under several codes.
-bool name_too_long(const std::string& path)
+// Whether the empty file h, claiming a name, was made; closed then.
+bool made(HANDLE h)
 {
-    return wide(path.substr(name_start(path))).size() > name_cap;
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return true;
 }
 
 // Claims name by creating it empty.
 bool claim_empty(const std::string& name)
 {
-    HANDLE h = fault(save_step::backup) ? INVALID_HANDLE_VALUE : create(name, GENERIC_WRITE, 0, CREATE_NEW);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(h);
-    return true;
+    return !fault(save_step::backup) && made(create(name, GENERIC_WRITE, 0, CREATE_NEW));
 }
 
 } // namespace
@@ -154,7 +152,9 @@ bool sys_find(const char* path, sys_file& f)
 bool sys_look(const char* path, sys_file& f, replace_result& r)
 {
     sys_find(path, f);
-    if (name_too_long(f.target)) {
+    // A last part longer than a folder takes (255 UTF-16 units), which the
+    // system reports under several codes.
+    if (wide(f.target.substr(name_start(f.target))).size() > name_cap) {
         r.cause = file_cause::too_long;
         return false;
     }
@@ -173,7 +173,7 @@ bool sys_look(const char* path, sys_file& f, replace_result& r)
 
 turn_status sys_turn(sys_file& f, wait_budget& w, replace_status& why)
 {
-    turn& t = own(f);
+    turn& t = *static_cast<turn*>(f.own.get());
     turn_status st = take_turn(f.target, t, w, why);
     f.exists = f.locked = !t.missing;
     f.stamp = t.file;
@@ -195,15 +195,9 @@ std::FILE* sys_new_file(const std::string& base, bool bytes, std::string& temp)
         return nullptr;
     // Text mode unless the bytes are to go as they are, so every line ends
     // in CR LF as Windows programs expect.
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | (bytes ? _O_BINARY : _O_TEXT));
-    std::FILE* f = fd < 0 ? nullptr : _fdopen(fd, "w");
-    if (!f) {
-        if (fd < 0)
-            CloseHandle(h);
-        else
-            _close(fd);
-        erase(temp);
-    }
+    std::FILE* f = stream_of(h, _O_WRONLY | (bytes ? _O_BINARY : _O_TEXT), "w");
+    if (!f)
+        file_remove(temp);
     return f;
 }
 
@@ -230,7 +224,10 @@ bool sys_put_new(const std::string& temp, const std::string& to)
 
 bool sys_taken(const std::string& name, bool any)
 {
-    return any ? attributes(name) != INVALID_FILE_ATTRIBUTES : plain_file_at(name);
+    // Else only a file: not a folder, a link or a device.
+    DWORD a = attributes(name);
+    return a != INVALID_FILE_ATTRIBUTES &&
+           (any || !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)));
 }
 
 void sys_sync_folder(const std::string&)
@@ -242,12 +239,8 @@ bool sys_set_aside(sys_file&, const char* path, bool due, std::string& kept, rep
 {
     // Without a backup the old file still needs a name of its own to go
     // to: the replace needs one under wine, and it is removed afterwards.
-    HANDLE h = INVALID_HANDLE_VALUE;
-    bool got = due ? claim_series(backup_stem(path), ".bak", false, claim_empty, kept)
-                   : (h = create_fresh(path, ".old", kept)) != INVALID_HANDLE_VALUE;
-    if (h != INVALID_HANDLE_VALUE)
-        CloseHandle(h);
-    if (got)
+    if (due ? claim_series(backup_stem(path), ".bak", false, claim_empty, kept)
+            : made(create_fresh(path, ".old", kept)))
         return true;
     r.status = due ? replace_status::no_backup : replace_status::failed;
     r.cause = cause_of(GetLastError(), file_cause::folder_denied);
@@ -262,9 +255,9 @@ bool sys_put(sys_file& f, const std::string& temp, const std::string& kept, bool
         return create_first(f.target, temp, r, mine, now);
     bool claimed = true;
     if (!replace_waiting(f.target, temp, kept, w, r, claimed)) {
-        erase(temp);
+        file_remove(temp);
         if (claimed)
-            erase(kept); // both names untouched: kept is the empty claim
+            file_remove(kept); // both names untouched: kept is the empty claim
         return false;
     }
     take_as_own(f.target, mine, now);
@@ -272,6 +265,6 @@ bool sys_put(sys_file& f, const std::string& temp, const std::string& kept, bool
     if (due)
         r.backup = kept;
     else
-        erase(kept);
+        file_remove(kept);
     return false;
 }

@@ -1,6 +1,3 @@
-// The turn between programs saving the same register at once: a mutex
-// named after the register's name, and a lock on one byte far past the
-// register's end for programs that share the folder from elsewhere.
 #include "records/file.h"
 #include "records/file_win32.h"
 
@@ -17,11 +14,17 @@ namespace {
 // anyone reading the register.
 const DWORD turn_offset_high = 0x7fffffff;
 
-std::wstring hex(std::uint64_t v)
+// Waits, within w, until this thread owns the mutex m.
+bool wait_for(HANDLE m, wait_budget& w)
 {
-    wchar_t b[17];
-    swprintf(b, 17, L"%016llx", static_cast<unsigned long long>(v));
-    return b;
+    for (;;) {
+        DWORD got = WaitForSingleObject(m, 0);
+        // Abandoned: a program ended inside its turn, which is now ours.
+        if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED)
+            return true;
+        if (got != WAIT_TIMEOUT || !wait_more(w))
+            return false;
+    }
 }
 
 // The mutex's name: the folder by its identity (so every path to it agrees,
@@ -29,9 +32,9 @@ std::wstring hex(std::uint64_t v)
 // compare on Windows.
 std::wstring turn_name(const std::string& path)
 {
-    std::size_t cut = path.find_last_of("/\\");
-    std::string dir = cut == std::string::npos ? "." : path.substr(0, cut + 1);
-    std::wstring given = wide(cut == std::string::npos ? path : path.substr(cut + 1));
+    std::size_t cut = name_start(path);
+    std::string dir = cut == 0 ? "." : path.substr(0, cut);
+    std::wstring given = wide(path.substr(cut));
     std::wstring last = given;
     LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, given.data(), static_cast<int>(given.size()), last.data(),
                  static_cast<int>(last.size()));
@@ -39,13 +42,10 @@ std::wstring turn_name(const std::string& path)
     for (wchar_t c : last)
         h = (h ^ static_cast<std::uint64_t>(c)) * 1099511628211ull;
     file_stamp folder;
-    HANDLE d = CreateFileW(wide(dir).c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (d != INVALID_HANDLE_VALUE) {
-        stamp_of(d, folder);
-        CloseHandle(d);
-    }
-    return L"Local\\student-turn-" + hex(folder.dev) + L"-" + hex(folder.ino) + L"-" + hex(h);
+    stamp_at(dir, folder, FILE_FLAG_BACKUP_SEMANTICS);
+    wchar_t name[80];
+    swprintf(name, 80, L"Local\\student-turn-%016llx-%016llx-%016llx", folder.dev, folder.ino, h);
+    return name;
 }
 
 // The first part of the turn: the name. Within this thread's own turn it
@@ -64,26 +64,16 @@ bool take_name(const std::string& path, turn& t, wait_budget& w, replace_status&
     return false;
 }
 
-turn_status open_turn(const std::string& path, turn& t, wait_budget& w, replace_status& why)
+// The second part: the lock on the register the name leads to.
+turn_status lock_register(const std::string& path, turn& t, wait_budget& w, replace_status& why)
 {
-    for (;;) {
-        t.h = create(path, GENERIC_READ, share_all, OPEN_EXISTING);
-        if (t.h != INVALID_HANDLE_VALUE)
-            return turn_status::mine;
+    while ((t.h = create(path, GENERIC_READ, share_all, OPEN_EXISTING)) == INVALID_HANDLE_VALUE) {
         DWORD e = GetLastError();
         if (e == ERROR_FILE_NOT_FOUND)
             return turn_status::moved; // gone meanwhile: start over
         if (!wait_again(e, w, why))
             return turn_status::refused;
     }
-}
-
-// The second part: the lock on the register the name leads to.
-turn_status lock_register(const std::string& path, turn& t, wait_budget& w, replace_status& why)
-{
-    turn_status st = open_turn(path, t, w, why);
-    if (st != turn_status::mine)
-        return st;
     why = replace_status::failed;
     if (fault(save_step::lock))
         return turn_status::refused;
@@ -98,24 +88,16 @@ turn_status lock_register(const std::string& path, turn& t, wait_budget& w, repl
     return turn_status::mine;
 }
 
-// Whether the hold's lock is on the file named stamps.
-bool held_here(const file_stamp& named)
-{
-    return held.locked && same_file(held.stamp, named);
-}
-
 } // namespace
 
-void turn::release()
+turn::~turn()
 {
     if (h != INVALID_HANDLE_VALUE)
         CloseHandle(h);
-    h = INVALID_HANDLE_VALUE;
     if (name) {
         ReleaseMutex(name);
         CloseHandle(name);
     }
-    name = nullptr;
 }
 
 turn_status take_turn(const std::string& path, turn& t, wait_budget& w, replace_status& why)
@@ -124,11 +106,10 @@ turn_status take_turn(const std::string& path, turn& t, wait_budget& w, replace_
         return turn_status::refused;
     file_stamp named;
     if (!stamp_at(path, named)) {
-        DWORD e = GetLastError();
-        t.missing = e == ERROR_FILE_NOT_FOUND;
+        t.missing = GetLastError() == ERROR_FILE_NOT_FOUND;
         if (t.missing)
             return turn_status::mine;
-    } else if (held_here(named)) {
+    } else if (held.locked && same_file(held.stamp, named)) {
         t.file = named; // this program's own hold: its lock is this turn's
         return turn_status::mine;
     }
