@@ -12,9 +12,14 @@ namespace {
 void add_value(std::string& out, std::string_view v, bool text)
 {
     std::string s = text && guarded(v) ? "'" + std::string(v) : std::string(v);
-    for (std::size_t k = 0; (k = s.find('"', k)) != s.npos; k += 2)
-        s.insert(k, 1, '"');
-    out += s.find_first_of(",\"\r\n") == s.npos ? s : '"' + s + '"';
+    if (s.find_first_of(",\"\r\n") == s.npos) {
+        out += s;
+        return;
+    }
+    out += '"';
+    for (char c : s)
+        out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    out += '"';
 }
 
 } // namespace
@@ -22,7 +27,7 @@ void add_value(std::string& out, std::string_view v, bool text)
 bool guarded(std::string_view v)
 {
     std::size_t k = v.find_first_not_of('\'');
-    return k != v.npos && std::string_view("=+-@").find(v[k]) != v.npos;
+    return k != v.npos && (v[k] == '=' || v[k] == '+' || v[k] == '-' || v[k] == '@');
 }
 
 bool csv_text(std::string& out, int& row, int& field)

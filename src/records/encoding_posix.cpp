@@ -103,11 +103,17 @@ std::uint16_t far_gbk(std::uint32_t code)
 
 void put_utf8(std::string& out, std::uint32_t c)
 {
-    static const unsigned lead[] = {0, 0xC0, 0xE0, 0xF0};
-    int more = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3; // bytes after the lead
-    out += static_cast<char>(lead[more] | c >> 6 * more);
-    for (int k = more - 1; k >= 0; --k)
-        out += static_cast<char>(0x80 | (c >> 6 * k & 0x3F));
+    if (c < 0x800) {
+        out += static_cast<char>(0xC0 | c >> 6);
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | c >> 12);
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | c >> 18);
+        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    }
+    out += static_cast<char>(0x80 | (c & 0x3F));
 }
 
 // The GBK pair of the strict three-byte character at p (with all three
@@ -228,7 +234,7 @@ bool gbk_to_utf8(std::string_view gbk, std::string& out)
         auto b = static_cast<unsigned char>(gbk[k]);
         std::size_t len = gbk_length(gbk.data() + k, gbk.size() - k);
         std::uint32_t c = len == 2 ? unicode_of[pair_index(b, static_cast<unsigned char>(gbk[k + 1]))] : 0;
-        if (c != 0) {
+        if (len == 2 && c != 0) {
             put_utf8(out, c);
             k += 2;
         } else if (b < 0x80) {
